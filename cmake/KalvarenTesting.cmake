@@ -1,0 +1,53 @@
+# GoogleTest from the Debian sources, built with the same flags as the project.
+set(KAL_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(${KAL_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+include(GoogleTest)
+
+# kal_add_gtest(<name> SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s])
+# One executable per area; every TEST becomes one ctest entry. Discovery runs at
+# test time, because a build-time run under a cold Wine prefix times out.
+function(kal_add_gtest name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    kal_target_defaults(${name})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
+    if(WIN32)
+        set(label windows)
+    else()
+        set(label native)
+    endif()
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 120
+        TEST_PREFIX "${label}."
+        PROPERTIES LABELS "${label};${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
+                   ENVIRONMENT "KAL_SOURCE_DIR=${PROJECT_SOURCE_DIR};KAL_BINARY_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
+
+# A benchmark: an ordinary executable that prints figures and fails nothing.
+# ctest runs it once so the figures appear in every test run.
+function(kal_add_benchmark name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    kal_target_defaults(${name})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    if(WIN32)
+        set(label windows)
+    else()
+        set(label native)
+    endif()
+    add_test(NAME ${label}.bench.${name} COMMAND ${name} ${ARG_ARGS})
+    set_tests_properties(${label}.bench.${name} PROPERTIES
+        LABELS "${label};bench" TIMEOUT ${ARG_TIMEOUT} RUN_SERIAL TRUE
+        ENVIRONMENT "KAL_SOURCE_DIR=${PROJECT_SOURCE_DIR};KAL_BINARY_DIR=${CMAKE_BINARY_DIR}")
+endfunction()

@@ -1,0 +1,42 @@
+#!/bin/bash
+# Installs what the build and the tests need (Debian 12, as root) and prepares the
+# Wine prefix inside the build tree. Idempotent: a second run installs nothing and
+# leaves a ready prefix alone.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+packages=(
+    cmake ninja-build g++ zlib1g-dev googletest
+    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
+    wine64 xvfb xauth x11-utils imagemagick
+    rsync python3-aiosmtpd
+    clang libclang-rt-14-dev clang-format
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+if ((${#missing[@]})); then
+    echo "setup: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The Wine prefix: created once, without Mono or Gecko prompts; no window manager
+# under Xvfb, so windows are unmanaged (otherwise every close stalls two seconds).
+export WINEPREFIX="$root/build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+export WINEARCH=win64
+wine=/usr/lib/wine/wine64
+if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+    echo "setup: creating Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    "$wine" wineboot -i >/dev/null 2>&1 </dev/null || true
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
+    /usr/lib/wine/wineserver -w
+fi
