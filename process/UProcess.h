@@ -1,0 +1,168 @@
+// Child processes with captured output, and the serial queue that runs a list of
+// command lines one after the other on a worker thread.
+//
+// Output reaches the output window as synchronous messages sent from the worker:
+// WM_CONSOLE_OUTPUT for the child's standard output and the runner's own texts,
+// WM_CONSOLE_ERROR for the child's standard error, WM_CLOSE at the end of the
+// auto-close delay. Nothing is posted and nothing is buffered by lines.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kal {
+
+// The window that receives a run's output: an HWND on Windows; elsewhere a pointer
+// to an IOutputWindow. nullptr means no output window.
+using TOutputHandle = void*;
+
+// wParam: the sender's private NUL-terminated copy of the text; the receiver may change
+// it in place; valid only during the call. lParam: its length including the NUL.
+constexpr unsigned WM_CONSOLE_OUTPUT = 0x500;
+constexpr unsigned WM_CONSOLE_ERROR = 0x501;
+// Handled by the terminal window; no runner sends it.
+constexpr unsigned WM_CONSOLE_CLEAR = 0x502;
+
+#ifndef _WIN32
+constexpr unsigned WM_CLOSE = 0x0010;
+
+class IOutputWindow {
+public:
+    virtual ~IOutputWindow() = default;
+    // Synchronous, like SendMessage; called on the worker thread.
+    virtual std::intptr_t Perform(unsigned message, std::uintptr_t wParam,
+                                  std::intptr_t lParam) = 0;
+};
+#endif
+
+// Splits a command line into arguments the way the Microsoft C runtime does: blanks
+// separate, double quotes group, backslashes are literal unless they precede a quote
+// (2n backslashes + quote: n backslashes and the quote delimits; 2n+1: n backslashes
+// and a literal quote); the program name takes quotes without escapes.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+class TBaseProcess;
+
+// The worker of one run. Starts running before its constructor returns; the
+// destructor waits for it to end.
+class TProcessThread {
+public:
+    explicit TProcessThread(TBaseProcess& process);
+    ~TProcessThread();
+    TProcessThread(const TProcessThread&) = delete;
+    TProcessThread& operator=(const TProcessThread&) = delete;
+
+    TBaseProcess& Process;
+
+    bool Finished() const { return FFinished.load(); }
+    // Waits until the worker has ended; a thread that owns windows keeps handling
+    // the messages sent to them meanwhile.
+    void WaitUntilFinished();
+
+private:
+    void Body();
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+    std::atomic<bool> FFinished{false};
+};
+
+class TBaseProcess {
+public:
+    using TNotifyEvent = std::function<void(TBaseProcess& sender)>;
+
+    TBaseProcess();
+    // FreeThread(); every subclass destructor must call FreeThread() first, since the
+    // worker calls the virtual hooks.
+    virtual ~TBaseProcess();
+    TBaseProcess(const TBaseProcess&) = delete;
+    TBaseProcess& operator=(const TBaseProcess&) = delete;
+
+    TOutputHandle OutputHandle() const { return FOutputHandle; }
+    void SetOutputHandle(TOutputHandle value) { FOutputHandle = value; }
+    std::string CommandLine() const { return FCommandLine; }
+    void SetCommandLine(std::string value) { FCommandLine = std::move(value); }
+    int AutoCloseDelay() const { return FAutoCloseDelay; }
+    void SetAutoCloseDelay(int seconds) { FAutoCloseDelay = seconds; }
+
+    bool Running() const { return FRunning.load(); }
+    bool Terminated() const { return FTerminated.load(); }
+    bool ErrorSeen() const { return FErrorSeen.load(); }
+
+    TNotifyEvent OnProcessStart, OnProcessEnd;
+
+    // 0 at once when the run was stopped or has completed, or there never was one;
+    // otherwise waits for the worker to end (handling sent messages on Windows).
+    int WaitFor();
+    // Stop request: takes effect at the next read of the child's output, or after the
+    // current child when there is no output window. The child is never killed.
+    void Terminate();
+    void WriteOutput(std::string_view text);
+    void WriteError(std::string_view text);
+    // Waits for the worker of the last run, if any, and releases it.
+    void FreeThread();
+
+protected:
+    // Starts a run on a new worker and returns at once.
+    void Start();
+    virtual void Execute();
+    virtual void DoProcessStart();
+    virtual void DoProcessEnd();
+    virtual void DoComplete();
+    virtual void DoTerminated();
+
+private:
+    friend class TProcessThread;
+    // Platform layer: one synchronous message to the output window.
+    std::intptr_t SendToWindow(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+    // Sends a private NUL-terminated text of `length` bytes including the NUL.
+    void SendText(unsigned message, char* text, std::size_t length);
+    // Runs CommandLine as one child and forwards its output; platform code.
+    void RunChild();
+    void ReleaseWorkers();
+
+    std::shared_ptr<TProcessThread> FThread; // current or last worker; none after a completed run
+    TOutputHandle FOutputHandle = nullptr;
+    std::string FCommandLine;
+    std::atomic<bool> FTerminated{false};
+    std::atomic<int> FAutoCloseDelay{-1};
+    std::atomic<bool> FRunning{false};
+    std::atomic<bool> FErrorSeen{false};
+    // The worker of a completed run, which DoComplete lets go of: joined at the next
+    // run, FreeThread or destruction.
+    std::shared_ptr<TProcessThread> FCompletedThread;
+    // Guards the two worker references, which the worker itself changes in DoComplete.
+    mutable std::mutex FThreadLock;
+};
+
+class TSerialProcess : public TBaseProcess {
+public:
+    TSerialProcess();
+    ~TSerialProcess() override;
+
+    // Copies the list (none means empty) and starts the run; returns at once. Waits
+    // first for a previous run of this runner that is still ending.
+    void RunProcesses(const std::vector<std::string>* list);
+    int RunProcessesAndWait(const std::vector<std::string>* list);
+    const std::vector<std::string>& Items() const { return FItems; }
+    int ItemIndex() const { return FItemIndex.load(); }
+
+    TNotifyEvent OnStart, OnFinish;
+
+protected:
+    void Execute() override;
+    virtual void GetCommandLine(std::string& text);
+    virtual void DoStart();
+    virtual void DoFinish();
+
+private:
+    std::vector<std::string> FItems;
+    std::atomic<int> FItemIndex{0};
+};
+
+} // namespace kal
