@@ -1,0 +1,633 @@
+#include "UWindow.h"
+
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <stdexcept>
+
+namespace kal {
+
+std::string LastErrorText(const char* call, DWORD error) {
+    std::string text = std::string(call) + " failed";
+    char* buffer = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    if (length && buffer) {
+        std::string message(buffer, length);
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+            message.pop_back();
+        text += ": " + message;
+    } else {
+        text += " (error " + std::to_string(error) + ")";
+    }
+    LocalFree(buffer);
+    return text;
+}
+
+TShiftState KeyboardShiftState() {
+    TShiftState shift = 0;
+    if (GetKeyState(VK_SHIFT) < 0)
+        shift |= ssShift;
+    if (GetKeyState(VK_MENU) < 0)
+        shift |= ssAlt;
+    if (GetKeyState(VK_CONTROL) < 0)
+        shift |= ssCtrl;
+    return shift;
+}
+
+// ---- application -------------------------------------------------------------------
+
+TApplication::TApplication() : FInstance(GetModuleHandleA(nullptr)) {
+    // Icon 1 of the executable's resources, the system's application icon otherwise.
+    FIcon = LoadIconA(FInstance, MAKEINTRESOURCEA(1));
+    if (!FIcon)
+        FIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+}
+
+TApplication& TApplication::Instance() {
+    static TApplication application;
+    return application;
+}
+
+std::string TApplication::ExeName() const {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::vector<std::string> TApplication::Arguments() const {
+    // lpCmdLine and __argv disagree on quoting under some hosts; the shell's
+    // parser is the reference for how Windows splits a command line.
+    std::vector<std::string> result;
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!arguments)
+        return result;
+    for (int i = 1; i < count; ++i) {
+        int size = WideCharToMultiByte(CP_ACP, 0, arguments[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(size > 0 ? size - 1 : 0, '\0');
+        if (size > 1)
+            WideCharToMultiByte(CP_ACP, 0, arguments[i], -1, argument.data(), size, nullptr,
+                                nullptr);
+        result.push_back(std::move(argument));
+    }
+    LocalFree(arguments);
+    return result;
+}
+
+void TApplication::ShowException(const std::string& message) {
+    if (OnException) {
+        OnException(message);
+        return;
+    }
+    MessageBoxA(GetActiveWindow(), message.c_str(), Title.c_str(), MB_OK | MB_ICONSTOP);
+}
+
+void TApplication::HandleException() noexcept {
+    try {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            ShowException(e.what());
+        } catch (...) {
+            ShowException("Unknown error");
+        }
+    } catch (...) {
+        // The report itself failed; nothing sensible is left to do.
+    }
+}
+
+void TApplication::DispatchOne(MSG& msg) {
+    // Tab and arrow navigation between controls of our own windows.
+    HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (root && (GetWindowLongPtrA(root, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) &&
+        IsDialogMessageA(root, &msg))
+        return;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+}
+
+void TApplication::ProcessMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        DispatchOne(msg);
+    }
+}
+
+int TApplication::Run() {
+    if (FMainForm && ShowMainForm)
+        FMainForm->Show();
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+        DispatchOne(msg);
+    return static_cast<int>(msg.wParam);
+}
+
+// ---- fonts, text, controls -----------------------------------------------------------
+
+unique_hfont MakeFont(const char* face, int height, int weight, bool italic, bool underline) {
+    return unique_hfont(CreateFontA(height, 0, 0, 0, weight, italic, underline, FALSE,
+                                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                    DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face));
+}
+
+std::string GetText(HWND window) {
+    std::string text(static_cast<size_t>(GetWindowTextLengthA(window)) + 1, '\0');
+    int length = GetWindowTextA(window, text.data(), static_cast<int>(text.size()));
+    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return text;
+}
+
+void SetText(HWND window, const std::string& text) {
+    SetWindowTextA(window, text.c_str());
+}
+
+HWND CreateControl(const TControlSpec& spec) {
+    HWND control = CreateWindowExA(spec.ExStyle, spec.ClassName, spec.Text, spec.Style | WS_CHILD,
+                                   spec.Left, spec.Top, spec.Width, spec.Height, spec.Parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id)),
+                                   Application().InstanceHandle(), nullptr);
+    if (!control)
+        throw std::runtime_error(LastErrorText("CreateWindowExA"));
+    HFONT font = spec.Font ? spec.Font
+                           : reinterpret_cast<HFONT>(SendMessageA(spec.Parent, WM_GETFONT, 0, 0));
+    if (font)
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return control;
+}
+
+// ---- layout ---------------------------------------------------------------------------
+
+namespace {
+
+RECT ClientBounds(HWND control) {
+    RECT bounds;
+    GetWindowRect(control, &bounds);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&bounds), 2);
+    return bounds;
+}
+
+// The style bit, not IsWindowVisible: a hidden parent must not collapse its layout.
+bool Showing(HWND control) {
+    return (GetWindowLongPtrA(control, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void Place(HWND control, int left, int top, int width, int height) {
+    SetWindowPos(control, nullptr, left, top, std::max(width, 0), std::max(height, 0),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+} // namespace
+
+TLayout::TItem* TLayout::Find(HWND control) {
+    auto it = std::find_if(FItems.begin(), FItems.end(),
+                           [control](const TItem& item) { return item.Control == control; });
+    return it == FItems.end() ? nullptr : &*it;
+}
+
+const TLayout::TItem* TLayout::Find(HWND control) const {
+    return const_cast<TLayout*>(this)->Find(control);
+}
+
+void TLayout::Align(HWND control, TAlign align) {
+    RECT bounds = ClientBounds(control);
+    bool vertical = align == TAlign::alTop || align == TAlign::alBottom;
+    int extent = vertical ? bounds.bottom - bounds.top : bounds.right - bounds.left;
+    if (TItem* item = Find(control)) {
+        item->Align = align;
+        item->Extent = extent;
+        return;
+    }
+    FItems.push_back({control, align, akLeft | akTop, extent, {}});
+}
+
+void TLayout::Anchor(HWND control, TAnchors anchors) {
+    RECT bounds = ClientBounds(control);
+    RECT client;
+    GetClientRect(GetParent(control), &client);
+    RECT margins{bounds.left, bounds.top, client.right - bounds.right,
+                 client.bottom - bounds.bottom};
+    if (TItem* item = Find(control)) {
+        item->Anchors = anchors;
+        item->Margins = margins;
+        return;
+    }
+    FItems.push_back({control, TAlign::alNone, anchors, 0, margins});
+}
+
+int TLayout::Extent(HWND control) const {
+    const TItem* item = Find(control);
+    return item ? item->Extent : 0;
+}
+
+void TLayout::SetExtent(HWND control, int extent) {
+    if (TItem* item = Find(control))
+        item->Extent = std::max(extent, 0);
+}
+
+HWND TLayout::NeighbourOf(HWND control) const {
+    const TItem* self = Find(control);
+    if (!self || self->Align == TAlign::alNone || self->Align == TAlign::alClient)
+        return nullptr;
+    for (const TItem* item = self; item != FItems.data();) {
+        --item;
+        if (item->Align == self->Align)
+            return item->Control;
+    }
+    return nullptr;
+}
+
+void TLayout::Apply(HWND parent) const {
+    RECT client;
+    if (GetClientRect(parent, &client))
+        Apply(client.right, client.bottom);
+}
+
+void TLayout::Apply(int clientWidth, int clientHeight) const {
+    RECT rest{0, 0, clientWidth, clientHeight};
+    for (const TItem& item : FItems) {
+        if (!Showing(item.Control))
+            continue;
+        const int width = rest.right - rest.left;
+        const int height = rest.bottom - rest.top;
+        switch (item.Align) {
+        case TAlign::alTop:
+            Place(item.Control, rest.left, rest.top, width, item.Extent);
+            rest.top += item.Extent;
+            break;
+        case TAlign::alBottom:
+            Place(item.Control, rest.left, rest.bottom - item.Extent, width, item.Extent);
+            rest.bottom -= item.Extent;
+            break;
+        case TAlign::alLeft:
+            Place(item.Control, rest.left, rest.top, item.Extent, height);
+            rest.left += item.Extent;
+            break;
+        case TAlign::alRight:
+            Place(item.Control, rest.right - item.Extent, rest.top, item.Extent, height);
+            rest.right -= item.Extent;
+            break;
+        case TAlign::alClient:
+        case TAlign::alNone:
+            break;
+        }
+        rest.right = std::max(rest.right, rest.left);
+        rest.bottom = std::max(rest.bottom, rest.top);
+    }
+    for (const TItem& item : FItems) {
+        if (item.Align == TAlign::alClient && Showing(item.Control)) {
+            Place(item.Control, rest.left, rest.top, rest.right - rest.left,
+                  rest.bottom - rest.top);
+        } else if (item.Align == TAlign::alNone) {
+            RECT bounds = ClientBounds(item.Control);
+            int width = bounds.right - bounds.left;
+            int height = bounds.bottom - bounds.top;
+            int left = item.Margins.left;
+            int top = item.Margins.top;
+            if ((item.Anchors & akLeft) && (item.Anchors & akRight))
+                width = clientWidth - item.Margins.left - item.Margins.right;
+            else if (item.Anchors & akRight)
+                left = clientWidth - item.Margins.right - width;
+            if ((item.Anchors & akTop) && (item.Anchors & akBottom))
+                height = clientHeight - item.Margins.top - item.Margins.bottom;
+            else if (item.Anchors & akBottom)
+                top = clientHeight - item.Margins.bottom - height;
+            Place(item.Control, left, top, width, height);
+        }
+    }
+}
+
+// ---- windows ----------------------------------------------------------------------------
+
+namespace {
+
+void RegisterClassOnce(const TWindowSpec& spec, WNDPROC procedure) {
+    static std::set<std::string> registered;
+    if (registered.count(spec.ClassName))
+        return;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = procedure;
+    wc.hInstance = Application().InstanceHandle();
+    wc.hIcon = Application().Icon();
+    wc.hCursor =
+        spec.Cursor ? spec.Cursor : LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hbrBackground = spec.Background >= 0 ? GetSysColorBrush(spec.Background) : nullptr;
+    wc.lpszClassName = spec.ClassName;
+    if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        throw std::runtime_error(LastErrorText("RegisterClassExA"));
+    registered.insert(spec.ClassName);
+}
+
+} // namespace
+
+TWindow::~TWindow() {
+    DestroyHandle();
+}
+
+void TWindow::DestroyHandle() {
+    if (FHandle)
+        DestroyWindow(FHandle);
+}
+
+void TWindow::Create(const TWindowSpec& spec) {
+    RegisterClassOnce(spec, &TWindow::WindowProc);
+    if (spec.FontFace)
+        FFont = MakeFont(spec.FontFace, spec.FontHeight);
+    int left = spec.Left, top = spec.Top, width = spec.ClientWidth, height = spec.ClientHeight;
+    if (!(spec.Style & WS_CHILD)) {
+        RECT frame{0, 0, spec.ClientWidth, spec.ClientHeight};
+        AdjustWindowRectEx(&frame, spec.Style, spec.Menu != nullptr, spec.ExStyle);
+        width = frame.right - frame.left;
+        height = frame.bottom - frame.top;
+        if (spec.Centred) {
+            RECT work;
+            SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+            left = work.left + (work.right - work.left - width) / 2;
+            top = work.top + (work.bottom - work.top - height) / 2;
+        }
+    }
+    HWND window =
+        CreateWindowExA(spec.ExStyle, spec.ClassName, spec.Caption, spec.Style, left, top, width,
+                        height, spec.Parent, spec.Menu, Application().InstanceHandle(), this);
+    if (!window)
+        throw std::runtime_error(LastErrorText("CreateWindowExA"));
+    // A menu that wraps changes the client height; the Parts give client sizes.
+    if (!(spec.Style & WS_CHILD) && spec.Menu) {
+        RECT client;
+        GetClientRect(window, &client);
+        if (client.bottom != spec.ClientHeight)
+            SetWindowPos(window, nullptr, 0, 0, width, height + spec.ClientHeight - client.bottom,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+LRESULT CALLBACK TWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    TWindow* self;
+    if (message == WM_NCCREATE) {
+        self = static_cast<TWindow*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self->FHandle = window;
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    } else {
+        self = reinterpret_cast<TWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    }
+    if (!self)
+        return DefWindowProcA(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        self->FHandle = nullptr;
+        // Tasks still queued for this window would otherwise leak.
+        MSG pending;
+        while (PeekMessageA(&pending, window, WM_KAL_RUNTASK, WM_KAL_RUNTASK, PM_REMOVE))
+            delete reinterpret_cast<std::function<void()>*>(pending.lParam);
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        Application().HandleException();
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+LRESULT TWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_SIZE:
+        if (wParam != SIZE_MINIMIZED)
+            Layout.Apply(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+    case WM_GETMINMAXINFO:
+        ApplyConstraints(*reinterpret_cast<MINMAXINFO*>(lParam));
+        return 0;
+    case WM_GETFONT:
+        return reinterpret_cast<LRESULT>(FFont.get());
+    case WM_CLOSE:
+        Close();
+        return 0;
+    case WM_SHOWWINDOW:
+        if (wParam)
+            DoShow();
+        else
+            DoHide();
+        break;
+    case WM_KAL_RUNTASK: {
+        std::unique_ptr<std::function<void()>> task(
+            reinterpret_cast<std::function<void()>*>(lParam));
+        (*task)();
+        return 0;
+    }
+    default:
+        break;
+    }
+    return DefWindowProcA(FHandle, message, wParam, lParam);
+}
+
+void TWindow::ApplyConstraints(MINMAXINFO& info) const {
+    const TSizeConstraints& c = Constraints;
+    int minWidth = c.MinWidth, minHeight = c.MinHeight;
+    int maxWidth = c.MaxWidth, maxHeight = c.MaxHeight;
+    if (c.ClientSizes) {
+        RECT frame{0, 0, 0, 0};
+        AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(FHandle, GWL_STYLE)),
+                           GetMenu(FHandle) != nullptr,
+                           static_cast<DWORD>(GetWindowLongPtrA(FHandle, GWL_EXSTYLE)));
+        const int dx = frame.right - frame.left, dy = frame.bottom - frame.top;
+        minWidth += minWidth ? dx : 0;
+        minHeight += minHeight ? dy : 0;
+        maxWidth += maxWidth ? dx : 0;
+        maxHeight += maxHeight ? dy : 0;
+    }
+    if (minWidth)
+        info.ptMinTrackSize.x = minWidth;
+    if (minHeight)
+        info.ptMinTrackSize.y = minHeight;
+    if (maxWidth)
+        info.ptMaxTrackSize.x = maxWidth;
+    if (maxHeight)
+        info.ptMaxTrackSize.y = maxHeight;
+}
+
+void TWindow::Show() {
+    ShowWindow(FHandle, SW_SHOW);
+    SetForegroundWindow(FHandle);
+}
+
+void TWindow::Hide() {
+    ShowWindow(FHandle, SW_HIDE);
+}
+
+bool TWindow::Visible() const {
+    return FHandle && IsWindowVisible(FHandle);
+}
+
+void TWindow::DoClose(TCloseAction& action) {
+    if (OnClose)
+        OnClose(this, action);
+}
+
+void TWindow::DoShow() {
+    if (OnShow)
+        OnShow(this);
+}
+
+void TWindow::DoHide() {
+    if (OnHide)
+        OnHide(this);
+}
+
+void TWindow::Close() {
+    TCloseAction action = TCloseAction::caHide;
+    DoClose(action);
+    if (action == TCloseAction::caNone)
+        return;
+    if (FModal) {
+        if (FModalResult == mrNone)
+            FModalResult = mrCancel;
+        return; // ShowModal hides
+    }
+    if (Application().MainForm() == this) {
+        Hide();
+        PostQuitMessage(0);
+    } else if (action == TCloseAction::caMinimize) {
+        ShowWindow(FHandle, SW_MINIMIZE);
+    } else {
+        Hide();
+    }
+}
+
+int TWindow::ShowModal() {
+    HWND owner = GetWindow(FHandle, GW_OWNER);
+    const bool reenable = owner && IsWindowEnabled(owner);
+    if (reenable)
+        EnableWindow(owner, FALSE);
+    FModal = true;
+    FModalResult = mrNone;
+    Show();
+    MSG msg;
+    while (FModalResult == mrNone && FHandle) {
+        if (GetMessageA(&msg, nullptr, 0, 0) <= 0) {
+            // The application is ending: leave the quit for the outer loop.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            FModalResult = mrCancel;
+            break;
+        }
+        TApplication::DispatchOne(msg);
+    }
+    // Enable the owner before hiding, or Windows activates another program.
+    if (reenable)
+        EnableWindow(owner, TRUE);
+    if (FHandle)
+        Hide();
+    FModal = false;
+    if (owner)
+        SetActiveWindow(owner);
+    return FModalResult;
+}
+
+void TWindow::EndModal(int result) {
+    FModalResult = result == mrNone ? mrCancel : result;
+}
+
+bool TWindow::Post(std::function<void()> task) const {
+    auto boxed = std::make_unique<std::function<void()>>(std::move(task));
+    if (!FHandle ||
+        !PostMessageA(FHandle, WM_KAL_RUNTASK, 0, reinterpret_cast<LPARAM>(boxed.get())))
+        return false;
+    boxed.release();
+    return true;
+}
+
+// ---- splitter ------------------------------------------------------------------------------
+
+TSplitter::TSplitter(HWND parent, TLayout& layout, TAlign align, int thickness, int minExtent)
+    : MinExtent(minExtent), FLayout(layout), FAlign(align) {
+    const bool vertical = align == TAlign::alTop || align == TAlign::alBottom;
+    Create({.ClassName = vertical ? "KalvarenSplitterNS" : "KalvarenSplitterWE",
+            .Style = WS_CHILD | WS_VISIBLE,
+            .ExStyle = 0,
+            .ClientWidth = thickness,
+            .ClientHeight = thickness,
+            .Left = 0,
+            .Top = 0,
+            .Centred = false,
+            .Parent = parent,
+            .Cursor =
+                LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(vertical ? IDC_SIZENS : IDC_SIZEWE)),
+            .FontFace = nullptr});
+    FLayout.Align(Handle(), align);
+}
+
+LRESULT TSplitter::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_LBUTTONDOWN: {
+        HWND neighbour = FLayout.NeighbourOf(Handle());
+        if (!neighbour || !Showing(neighbour))
+            return 0;
+        FDragging = true;
+        GetCursorPos(&FStart);
+        FStartExtent = FLayout.Extent(neighbour);
+        SetCapture(Handle());
+        return 0;
+    }
+    case WM_MOUSEMOVE: {
+        if (!FDragging)
+            break;
+        HWND neighbour = FLayout.NeighbourOf(Handle());
+        POINT now;
+        GetCursorPos(&now);
+        int delta = 0;
+        switch (FAlign) {
+        case TAlign::alBottom:
+            delta = FStart.y - now.y;
+            break;
+        case TAlign::alTop:
+            delta = now.y - FStart.y;
+            break;
+        case TAlign::alRight:
+            delta = FStart.x - now.x;
+            break;
+        default:
+            delta = now.x - FStart.x;
+            break;
+        }
+        HWND parent = GetParent(Handle());
+        RECT client;
+        GetClientRect(parent, &client);
+        const bool vertical = FAlign == TAlign::alTop || FAlign == TAlign::alBottom;
+        // Leave the filling control at least MinExtent too.
+        const int room = (vertical ? client.bottom : client.right) - FLayout.Extent(Handle());
+        const int extent =
+            std::clamp(FStartExtent + delta, MinExtent, std::max(MinExtent, room - MinExtent));
+        FLayout.SetExtent(neighbour, extent);
+        FLayout.Apply(parent);
+        return 0;
+    }
+    case WM_LBUTTONUP:
+        if (FDragging)
+            ReleaseCapture();
+        return 0;
+    case WM_CAPTURECHANGED:
+        FDragging = false;
+        return 0;
+    default:
+        break;
+    }
+    return TWindow::HandleMessage(message, wParam, lParam);
+}
+
+} // namespace kal
