@@ -1,0 +1,58 @@
+// The runner of one transfer: the rsync items of one RunTransfer, run one after
+// the other on a worker thread, with progress lines of its own in the terminal
+// and an HTML report by mail when the run has completed.
+#pragma once
+
+#include "UProcess.h"
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace kal {
+
+class TRSync;
+
+class TRSyncProcess : public TSerialProcess {
+public:
+    // The rsync location and the mail settings are taken from `sync` here, once:
+    // a run uses the settings it was started with, and a settings edit on the
+    // window thread never races the worker reading them.
+    TRSyncProcess(TRSync* sync, std::string options, TOutputHandle output, int autoCloseDelay);
+    ~TRSyncProcess() override;
+
+    const std::string& Options() const { return FOptions; }
+    TRSync* Sync() const { return FSync; }
+
+    // The full command line of item `index`: rsync location, blank, options, item.
+    std::string CommandLineOf(int index) const;
+
+    // The report of a finished run, as it is sent: subject and HTML body.
+    std::string ReportSubject() const;
+    std::string ReportBody() const;
+
+    // Bound on the whole mail exchange of a report (connect and every reply), in
+    // milliseconds. A silent or unreachable server delays the end of a run by at
+    // most this long. Process-wide; tests shorten it.
+    static std::atomic<int> ReportTimeoutMs;
+
+protected:
+    void GetCommandLine(std::string& text) override;
+    void DoStart() override;
+    void DoProcessStart() override;
+    void DoProcessEnd() override;
+    void DoComplete() override;
+
+private:
+    void SendReport();
+
+    TRSync* FSync;
+    std::string FOptions;
+    std::string FRSyncLocation;
+    std::string FEmailRecipient;
+    std::string FEmailFrom;
+    std::string FEmailServer;
+    std::string FEmailPassword;
+};
+
+} // namespace kal
