@@ -112,6 +112,9 @@ public:
     virtual ~IShellFolders() = default;
     // The folder of a CSIDL, without creating it; false when there is none.
     virtual bool GetSpecialFolderPath(int csidl, std::string& path) = 0;
+    // Whether a folder the shell named is there; tests answer for folders of
+    // machines they only describe.
+    virtual bool FolderExists(const std::string& path);
 };
 IShellFolders& ShellFolders();
 // nullptr restores the platform default. The provider is not owned.
