@@ -1,0 +1,91 @@
+// Windows halves of the engine's file and shell helpers.
+#include "URSyncPlatform.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+namespace kal {
+
+namespace {
+
+std::string SystemMessage(DWORD code) {
+    char* text = nullptr;
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = n && text ? std::string(text, n) : "System error " + std::to_string(code);
+    if (text)
+        LocalFree(text);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n'))
+        message.pop_back();
+    return message;
+}
+
+class TShellFolders final : public IShellFolders {
+public:
+    bool GetSpecialFolderPath(int csidl, std::string& path) override {
+        char buffer[MAX_PATH] = {};
+        if (!SHGetSpecialFolderPathA(nullptr, buffer, csidl, FALSE))
+            return false;
+        path = buffer;
+        return true;
+    }
+};
+
+DWORD Attributes(const std::string& path) {
+    return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+}
+
+} // namespace
+
+namespace platform {
+
+IShellFolders& DefaultShellFolders() {
+    static TShellFolders shell;
+    return shell;
+}
+
+std::string ModuleFolder() {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return ".";
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const auto slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+} // namespace platform
+
+bool DirectoryExists(const std::string& path) {
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateSingleDirectory(const std::string& path) {
+    return !path.empty() && CreateDirectoryA(path.c_str(), nullptr);
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void ReplaceFileAtomic(const std::string& source, const std::string& target) {
+    if (!MoveFileExA(source.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        throw EWriteError("Cannot replace file \"" + target + "\". " +
+                          SystemMessage(GetLastError()));
+}
+
+bool DeleteFileIfExists(const std::string& path) {
+    return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+} // namespace kal
