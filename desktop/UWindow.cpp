@@ -569,7 +569,6 @@ TSplitter::TSplitter(HWND parent, TLayout& layout, TAlign align, int thickness, 
             .Cursor =
                 LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(vertical ? IDC_SIZENS : IDC_SIZEWE)),
             .FontFace = nullptr});
-    FLayout.Align(Handle(), align);
 }
 
 LRESULT TSplitter::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

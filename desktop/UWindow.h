@@ -372,7 +372,8 @@ private:
 };
 
 // A bar that resizes the aligned control it sits against (its neighbour in the
-// parent's layout) by dragging, then relayouts the parent.
+// parent's layout) by dragging, then relayouts the parent. Align it in the
+// layout right after the control it resizes.
 class TSplitter : public TWindow {
 public:
     // `layout` belongs to `parent` and outlives the splitter.

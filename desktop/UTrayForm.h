@@ -1,0 +1,113 @@
+// Base of the main window: a notification-area icon that stands in for the
+// hidden window, hiding to the tray on minimise or close, the run-at-logon
+// entry ("-startup", "-minimise"), and the session-end messages.
+//
+// Registry (HKEY_LOCAL_MACHINE unless a test injects another root): the Run
+// value named RegistryKey, and "Software\<RegistryKey>" with the DWORDs
+// "Minimise To Tray" and "Close To Tray", written at destruction. A write that
+// fails throws ERegistryException from the setters; during construction and
+// destruction the first failure goes to the default error report instead.
+#pragma once
+
+#include "UWindow.h"
+
+#include <shellapi.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kal {
+
+// Shell to window: a mouse event over the tray icon. WPARAM: the icon id (0);
+// LPARAM: the mouse message (WM_LBUTTONDOWN ...). Nothing to free.
+constexpr UINT WM_TRAYNOTIFY = 0x4030;
+
+class ERegistryException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+using TQueryEndSessionEvent = std::function<void(TWindow* Sender, int Source, int& Result)>;
+using TEndSessionEvent = std::function<void(TWindow* Sender, bool& EndSession)>;
+using TMinimizeEvent = std::function<void(TWindow* Sender, bool& Minimize)>;
+using TMaximizeEvent = std::function<void(TWindow* Sender, bool& Maximize)>;
+
+// What the tray base takes from its surroundings, replaceable for tests.
+struct TTrayEnvironment {
+    HKEY Root = HKEY_LOCAL_MACHINE;
+    // None: the process's own command line.
+    std::optional<std::vector<std::string>> Arguments;
+    // None: Shell_NotifyIconA.
+    std::function<BOOL(DWORD message, NOTIFYICONDATAA* data)> NotifyIcon;
+};
+
+class TTrayForm : public TWindow {
+public:
+    // The registry name is the application title of this moment.
+    explicit TTrayForm(const TWindowSpec& spec);
+    TTrayForm(const TWindowSpec& spec, const std::string& registryKey,
+              TTrayEnvironment environment = {});
+    ~TTrayForm() override;
+
+    HICON TrayIcon() const noexcept { return FIconData.hIcon; }
+    void SetTrayIcon(HICON icon);
+    const std::string& TrayHint() const noexcept { return FTrayHint; }
+    void SetTrayHint(const std::string& hint);
+    bool RunOnStartup() const noexcept { return FRunOnStartup; }
+    void SetRunOnStartup(bool value);
+    bool TrayOnStartup() const noexcept { return FTrayOnStartup; }
+    void SetTrayOnStartup(bool value);
+    bool MinimisedToTray() const noexcept { return FMinimisedToTray; }
+    bool SystemStartup() const noexcept { return FSystemStartup; }
+    const std::string& RegistryKey() const noexcept { return FRegistryKey; }
+    const NOTIFYICONDATAA& IconData() const noexcept { return FIconData; }
+
+    bool MinimiseToTray = false;
+    bool CloseToTray = false;
+
+    TQueryEndSessionEvent OnQueryEndSession;
+    TEndSessionEvent OnEndSession;
+    TMinimizeEvent OnMinimize;
+    TMaximizeEvent OnMaximize;
+    TMouseEvent OnTrayMouseDown;
+    TMouseEvent OnTrayMouseUp;
+
+    void SendToTray();
+    void AddTrayIcon();
+    void RemoveTrayIcon();
+    void UpdateRunKey();
+
+protected:
+    virtual void DefaultTrayMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    virtual void DoSystemStartup();
+    virtual void DoQueryEndSession(int source, int& result);
+    virtual void DoEndSession(bool& endSession);
+    virtual void DoMinimize(bool& allow);
+    virtual void DoMaximize(bool& allow);
+    virtual void DoTrayMouseDown(TMouseButton button);
+    virtual void DoTrayMouseUp(TMouseButton button);
+    void DoClose(TCloseAction& action) override;
+    void DoShow() override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void ReadStartupState();
+    void WriteSettings();
+    void ReportRegistryFailure(const ERegistryException& e);
+    BOOL Notify(DWORD message);
+
+    TTrayEnvironment FEnvironment;
+    NOTIFYICONDATAA FIconData{};
+    std::string FTrayHint;
+    std::string FRegistryKey;
+    bool FRunOnStartup = false;
+    bool FTrayOnStartup = false;
+    bool FMinimisedToTray = false;
+    bool FSystemStartup = false;
+    bool FRegistryFailureReported = false;
+    UINT FTaskbarCreated = 0;
+};
+
+} // namespace kal
