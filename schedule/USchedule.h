@@ -29,6 +29,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kal {
@@ -101,6 +102,14 @@ private:
 
     // Holds the schedule's mutex when there is a schedule, nothing otherwise.
     std::unique_lock<std::recursive_mutex> Lock() const;
+    template <typename T> T Locked(const T& field) const {
+        auto lock = Lock();
+        return field;
+    }
+    template <typename T> void Store(T& field, T value) {
+        auto lock = Lock();
+        field = std::move(value);
+    }
 
     std::atomic<TSchedule*> FSchedule{nullptr};
     std::string FName;
@@ -175,6 +184,8 @@ protected:
     void InsertSorted(TEvent* event);
 
 private:
+    friend class TEvent;
+
     void Execute();
     void RunBatch(const std::vector<TEvent*>& batch);
     bool Contains(const TEvent* event) const;
