@@ -62,11 +62,13 @@ public:
 
     bool Finished() const { return FFinished.load(); }
     // Waits until the worker has ended; a thread that owns windows keeps handling
-    // the messages sent to them meanwhile.
+    // the messages sent to them meanwhile. Returns at once on the worker itself.
     void WaitUntilFinished();
+    bool IsCurrentThread() const;
 
 private:
-    void Body();
+    // The run itself; platform code calls it on the new thread.
+    void Body() noexcept;
     struct TImpl;
     std::unique_ptr<TImpl> FImpl;
     std::atomic<bool> FFinished{false};
@@ -120,8 +122,9 @@ private:
     friend class TProcessThread;
     // Platform layer: one synchronous message to the output window.
     std::intptr_t SendToWindow(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
-    // Sends a private NUL-terminated text of `length` bytes including the NUL.
-    void SendText(unsigned message, char* text, std::size_t length);
+    // Passes on a private NUL-terminated text unless it is empty; error text marks
+    // ErrorSeen even without a window.
+    void PassOn(unsigned message, char* text);
     // Runs CommandLine as one child and forwards its output; platform code.
     void RunChild();
     void ReleaseWorkers();

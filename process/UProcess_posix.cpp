@@ -1,0 +1,291 @@
+// POSIX half of the runner: the child is started with posix_spawnp, its output and
+// error pipes are read together with poll, and the "window" is an IOutputWindow
+// called on the worker thread.
+#include "UProcess.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kal {
+
+// --- Worker thread ----------------------------------------------------------------
+
+struct TProcessThread::TImpl {
+    std::thread Thread;
+    std::mutex Lock;
+    std::condition_variable Ended;
+    bool Done = false;
+};
+
+TProcessThread::TProcessThread(TBaseProcess& process)
+    : Process(process), FImpl(std::make_unique<TImpl>()) {
+    FImpl->Thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "kal-process");
+        Body();
+        std::lock_guard lock(FImpl->Lock);
+        FImpl->Done = true;
+        FImpl->Ended.notify_all();
+    });
+}
+
+TProcessThread::~TProcessThread() {
+    if (!FImpl->Thread.joinable())
+        return;
+    if (IsCurrentThread())
+        FImpl->Thread.detach();
+    else
+        FImpl->Thread.join();
+}
+
+bool TProcessThread::IsCurrentThread() const {
+    return FImpl->Thread.get_id() == std::this_thread::get_id();
+}
+
+void TProcessThread::WaitUntilFinished() {
+    if (IsCurrentThread())
+        return;
+    std::unique_lock lock(FImpl->Lock);
+    FImpl->Ended.wait(lock, [this] { return FImpl->Done; });
+}
+
+// --- Output window ----------------------------------------------------------------
+
+std::intptr_t TBaseProcess::SendToWindow(unsigned message, std::uintptr_t wParam,
+                                         std::intptr_t lParam) {
+    if (!FOutputHandle)
+        return 0;
+    return static_cast<IOutputWindow*>(FOutputHandle)->Perform(message, wParam, lParam);
+}
+
+// --- Child process ----------------------------------------------------------------
+
+namespace {
+
+class TFd {
+public:
+    TFd() = default;
+    explicit TFd(int fd) : FFd(fd) {}
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    ~TFd() { Close(); }
+    int Get() const { return FFd; }
+    bool Valid() const { return FFd >= 0; }
+    void Reset(int fd) {
+        Close();
+        FFd = fd;
+    }
+    void Close() {
+        if (FFd >= 0)
+            ::close(FFd);
+        FFd = -1;
+    }
+
+private:
+    int FFd = -1;
+};
+
+struct TPipe {
+    TFd Read, Write;
+    // A failed pipe leaves both ends invalid: the child then writes nowhere and
+    // nothing is read, as with a pipe that broke at once.
+    void Create() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        Read.Reset(fds[0]);
+        Write.Reset(fds[1]);
+        // Only our end: the flag belongs to the read end's open file description.
+        ::fcntl(Read.Get(), F_SETFL, ::fcntl(Read.Get(), F_GETFL) | O_NONBLOCK);
+    }
+};
+
+class TSpawnActions {
+public:
+    TSpawnActions() { ::posix_spawn_file_actions_init(&FActions); }
+    ~TSpawnActions() { ::posix_spawn_file_actions_destroy(&FActions); }
+    TSpawnActions(const TSpawnActions&) = delete;
+    TSpawnActions& operator=(const TSpawnActions&) = delete;
+    posix_spawn_file_actions_t* Get() { return &FActions; }
+    // The pipe's write end when there is one, else nowhere: like a hidden console.
+    void Redirect(int target, const TFd& source) {
+        if (source.Valid())
+            ::posix_spawn_file_actions_adddup2(&FActions, source.Get(), target);
+        else
+            ::posix_spawn_file_actions_addopen(&FActions, target, "/dev/null", O_WRONLY, 0);
+    }
+
+private:
+    posix_spawn_file_actions_t FActions;
+};
+
+class TSpawnAttributes {
+public:
+    TSpawnAttributes() {
+        ::posix_spawnattr_init(&FAttributes);
+        // The child starts with default signal handling whatever this process did,
+        // so a child whose pipe we closed ends on its next write.
+        sigset_t none, piped;
+        sigemptyset(&none);
+        sigemptyset(&piped);
+        sigaddset(&piped, SIGPIPE);
+        ::posix_spawnattr_setsigmask(&FAttributes, &none);
+        ::posix_spawnattr_setsigdefault(&FAttributes, &piped);
+        ::posix_spawnattr_setflags(&FAttributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~TSpawnAttributes() { ::posix_spawnattr_destroy(&FAttributes); }
+    TSpawnAttributes(const TSpawnAttributes&) = delete;
+    TSpawnAttributes& operator=(const TSpawnAttributes&) = delete;
+    posix_spawnattr_t* Get() { return &FAttributes; }
+
+private:
+    posix_spawnattr_t FAttributes;
+};
+
+// Collects the exit status so no zombie stays behind; the runner does not wait for a
+// child it has stopped listening to, so a child still running is left to a thread of
+// its own.
+void Reap(pid_t pid) {
+    int status = 0;
+    pid_t result;
+    do
+        result = ::waitpid(pid, &status, WNOHANG);
+    while (result < 0 && errno == EINTR);
+    if (result != 0)
+        return;
+    std::thread([pid] {
+        int ignored = 0;
+        while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+class TChild {
+public:
+    explicit TChild(pid_t pid) : FPid(pid) {}
+    TChild(const TChild&) = delete;
+    TChild& operator=(const TChild&) = delete;
+    ~TChild() { Reap(FPid); }
+
+    void WaitForEnd() {
+        int status = 0;
+        while (::waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
+        }
+        FPid = -1;
+    }
+
+private:
+    pid_t FPid;
+};
+
+struct TReader {
+    TPipe Pipe;
+    unsigned Message = 0;
+    bool Open = false;
+    bool Readable = false;
+    char Buffer[1025] = {};
+};
+
+} // namespace
+
+void TBaseProcess::RunChild() {
+    std::vector<std::string> args = SplitCommandLine(FCommandLine);
+    if (args.empty() || args[0].empty())
+        return;
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    const bool capture = FOutputHandle != nullptr;
+    TReader readers[2];
+    readers[0].Message = WM_CONSOLE_OUTPUT;
+    readers[1].Message = WM_CONSOLE_ERROR;
+    TSpawnActions actions;
+    ::posix_spawn_file_actions_addopen(actions.Get(), 0, "/dev/null", O_RDONLY, 0);
+    if (capture)
+        for (auto& reader : readers)
+            reader.Pipe.Create();
+    actions.Redirect(1, readers[0].Pipe.Write);
+    actions.Redirect(2, readers[1].Pipe.Write);
+    TSpawnAttributes attributes;
+
+    pid_t pid = -1;
+    // glibc reports a program that cannot be executed here, like a failed CreateProcess.
+    if (::posix_spawnp(&pid, argv[0], actions.Get(), attributes.Get(), argv.data(), environ) != 0)
+        return;
+    TChild child(pid);
+    if (!capture) {
+        // Without a window nothing is read and the stop request is not looked at: the
+        // child runs to its end.
+        child.WaitForEnd();
+        return;
+    }
+
+    for (auto& reader : readers) {
+        // End of file comes once the child, and whatever inherited its handles, closed theirs.
+        reader.Pipe.Write.Close();
+        reader.Open = reader.Pipe.Read.Valid();
+    }
+
+    // A stop request is looked at before every read. A poll that is waiting for the
+    // child stands for a blocking read: what it waited for is still passed on.
+    bool waited = false;
+    for (;;) {
+        pollfd fds[2];
+        nfds_t count = 0;
+        bool anyReadable = false;
+        for (auto& reader : readers)
+            if (reader.Open) {
+                anyReadable = anyReadable || reader.Readable;
+                fds[count++] = pollfd{reader.Pipe.Read.Get(), POLLIN, 0};
+            }
+        if (count == 0)
+            break;
+        if (!anyReadable) {
+            if (Terminated())
+                break;
+            if (::poll(fds, count, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+            for (nfds_t i = 0; i < count; ++i)
+                for (auto& reader : readers)
+                    if (reader.Open && reader.Pipe.Read.Get() == fds[i].fd)
+                        reader.Readable = fds[i].revents != 0;
+            waited = true;
+        }
+        for (auto& reader : readers) {
+            if (!reader.Readable)
+                continue;
+            if (!waited && Terminated())
+                return;
+            const ssize_t got = ::read(reader.Pipe.Read.Get(), reader.Buffer, 1024);
+            if (got > 0) {
+                PassOn(reader.Message, reader.Buffer);
+                std::memset(reader.Buffer, 0, static_cast<std::size_t>(got) + 1);
+            } else if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+                reader.Readable = false;
+            } else {
+                reader.Open = false;
+                reader.Readable = false;
+                reader.Pipe.Read.Close();
+            }
+        }
+        waited = false;
+    }
+}
+
+} // namespace kal

@@ -1,0 +1,271 @@
+// Windows half of the runner: a hidden child started with CreateProcessA whose
+// standard output and error are pipes; the worker reads both at once with
+// overlapped reads and sends each chunk to the output window with SendMessageA.
+#include "UProcess.h"
+
+#include <windows.h>
+#include <process.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+namespace kal {
+
+namespace {
+
+class THandle {
+public:
+    THandle() = default;
+    explicit THandle(HANDLE handle) { Reset(handle); }
+    THandle(const THandle&) = delete;
+    THandle& operator=(const THandle&) = delete;
+    ~THandle() { Close(); }
+    HANDLE Get() const { return FHandle; }
+    explicit operator bool() const { return FHandle != nullptr; }
+    void Reset(HANDLE handle) {
+        Close();
+        FHandle = handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+    }
+    void Close() {
+        if (FHandle)
+            CloseHandle(FHandle);
+        FHandle = nullptr;
+    }
+
+private:
+    HANDLE FHandle = nullptr;
+};
+
+void NameThisThread() {
+    using TSetThreadDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    static const auto setDescription =
+        reinterpret_cast<TSetThreadDescription>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription")));
+    if (setDescription)
+        setDescription(GetCurrentThread(), L"Kalvaren process runner");
+}
+
+// Waits for `handle`; a thread with windows keeps handling the messages sent to them,
+// or a worker that sends to one of its windows and this wait would block each other.
+void WaitHandlingSentMessages(HANDLE handle) {
+    for (;;) {
+        const DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (result == WAIT_OBJECT_0 + 1) {
+            MSG message;
+            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            continue;
+        }
+        if (result == WAIT_FAILED)
+            WaitForSingleObject(handle, INFINITE);
+        return;
+    }
+}
+
+} // namespace
+
+// --- Worker thread ----------------------------------------------------------------
+
+struct TProcessThread::TImpl {
+    THandle Thread;
+    unsigned Id = 0;
+};
+
+TProcessThread::TProcessThread(TBaseProcess& process)
+    : Process(process), FImpl(std::make_unique<TImpl>()) {
+    // The C runtime's own thread start, so the runtime's per-thread data is set up.
+    auto entry = [](void* parameter) -> unsigned {
+        NameThisThread();
+        static_cast<TProcessThread*>(parameter)->Body();
+        return 0;
+    };
+    const auto handle = _beginthreadex(nullptr, 0, entry, this, CREATE_SUSPENDED, &FImpl->Id);
+    if (handle == 0)
+        throw std::system_error(errno, std::generic_category(), "Cannot start a worker thread");
+    FImpl->Thread.Reset(reinterpret_cast<HANDLE>(handle));
+    ResumeThread(FImpl->Thread.Get());
+}
+
+TProcessThread::~TProcessThread() {
+    if (!IsCurrentThread())
+        WaitForSingleObject(FImpl->Thread.Get(), INFINITE);
+}
+
+bool TProcessThread::IsCurrentThread() const {
+    return FImpl->Id == GetCurrentThreadId();
+}
+
+void TProcessThread::WaitUntilFinished() {
+    if (!IsCurrentThread())
+        WaitHandlingSentMessages(FImpl->Thread.Get());
+}
+
+// --- Output window ----------------------------------------------------------------
+
+std::intptr_t TBaseProcess::SendToWindow(unsigned message, std::uintptr_t wParam,
+                                         std::intptr_t lParam) {
+    if (!FOutputHandle)
+        return 0;
+    return SendMessageA(static_cast<HWND>(FOutputHandle), message, wParam, lParam);
+}
+
+// --- Child process ----------------------------------------------------------------
+
+namespace {
+
+// One of the child's two output streams. Anonymous pipes cannot be read with
+// overlapped I/O, so this is a one-instance named pipe: our end is overlapped and
+// kept out of the child, the child's end is inheritable and synchronous, as
+// CreatePipe would make it.
+struct TReader {
+    THandle Read, Write;
+    THandle Event;
+    OVERLAPPED Overlapped{};
+    unsigned Message = 0;
+    bool Open = false;
+    bool Pending = false;
+    char Buffer[1025] = {};
+
+    void Create(SECURITY_ATTRIBUTES& inheritable) {
+        static std::atomic<unsigned> serial{0};
+        const std::string name = "\\\\.\\pipe\\Kalvaren.Process." +
+                                 std::to_string(GetCurrentProcessId()) + "." +
+                                 std::to_string(++serial);
+        Read.Reset(CreateNamedPipeA(
+            name.c_str(),
+            PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 0,
+            0, nullptr));
+        if (!Read)
+            return;
+        Write.Reset(CreateFileA(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, &inheritable,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        Event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!Write || !Event) {
+            Read.Close();
+            Write.Close();
+        }
+    }
+
+    // Starts the next read; false when the stream has ended.
+    bool BeginRead() {
+        Overlapped = OVERLAPPED{};
+        Overlapped.hEvent = Event.Get();
+        if (ReadFile(Read.Get(), Buffer, 1024, nullptr, &Overlapped) ||
+            GetLastError() == ERROR_IO_PENDING) {
+            Pending = true;
+            return true;
+        }
+        return false;
+    }
+
+    // Collects a finished read: the byte count, or -1 when the stream has ended
+    // (the broken pipe once the child has closed its end).
+    long EndRead() {
+        Pending = false;
+        DWORD got = 0;
+        if (!GetOverlappedResult(Read.Get(), &Overlapped, &got, FALSE))
+            return -1;
+        return static_cast<long>(got);
+    }
+
+    // A pending read must be finished before its buffer and handles go.
+    void Cancel() {
+        if (!Pending)
+            return;
+        CancelIoEx(Read.Get(), &Overlapped);
+        DWORD ignored = 0;
+        GetOverlappedResult(Read.Get(), &Overlapped, &ignored, TRUE);
+        Pending = false;
+    }
+
+    ~TReader() { Cancel(); }
+};
+
+} // namespace
+
+void TBaseProcess::RunChild() {
+    SECURITY_ATTRIBUTES inheritable{};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.bInheritHandle = TRUE;
+
+    const bool capture = FOutputHandle != nullptr;
+    TReader readers[2];
+    readers[0].Message = WM_CONSOLE_OUTPUT;
+    readers[1].Message = WM_CONSOLE_ERROR;
+    if (capture)
+        for (auto& reader : readers)
+            reader.Create(inheritable);
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.wShowWindow = SW_HIDE;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    if (capture) {
+        startup.dwFlags |= STARTF_USESTDHANDLES;
+        startup.hStdOutput = readers[0].Write.Get();
+        startup.hStdError = readers[1].Write.Get();
+    }
+
+    // CreateProcessA may write into the command line.
+    std::string commandLine = FCommandLine;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, commandLine.data(), &inheritable, &inheritable, TRUE,
+                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info))
+        return;
+    const THandle process(info.hProcess), thread(info.hThread);
+
+    if (!capture) {
+        // Nothing is read and the stop request is not looked at: the child runs to its end.
+        while (WaitForSingleObject(process.Get(), 100) == WAIT_TIMEOUT) {
+        }
+        return;
+    }
+
+    HANDLE events[2];
+    for (auto& reader : readers) {
+        // End of file comes once the child, and whatever inherited its handles, closed theirs.
+        reader.Write.Close();
+        reader.Open = static_cast<bool>(reader.Read);
+    }
+
+    // A stop request is looked at before every read; a read already waiting for the
+    // child is not interrupted, and what it brings is still passed on.
+    for (;;) {
+        DWORD count = 0;
+        TReader* waiting[2];
+        for (auto& reader : readers) {
+            if (reader.Open && !reader.Pending) {
+                if (Terminated())
+                    return;
+                reader.Open = reader.BeginRead();
+            }
+            if (reader.Pending) {
+                waiting[count] = &reader;
+                events[count++] = reader.Event.Get();
+            }
+        }
+        if (count == 0)
+            return;
+        const DWORD result = WaitForMultipleObjects(count, events, FALSE, INFINITE);
+        if (result >= WAIT_OBJECT_0 + count)
+            return;
+        for (DWORD i = 0; i < count; ++i) {
+            TReader& reader = *waiting[i];
+            if (!HasOverlappedIoCompleted(&reader.Overlapped))
+                continue;
+            const long got = reader.EndRead();
+            if (got < 0) {
+                reader.Open = false;
+                continue;
+            }
+            // A read of nothing is not the end of the stream: the child wrote zero bytes.
+            OemToCharA(reader.Buffer, reader.Buffer);
+            PassOn(reader.Message, reader.Buffer);
+            std::memset(reader.Buffer, 0, static_cast<std::size_t>(got) + 1);
+        }
+    }
+}
+
+} // namespace kal

@@ -1,0 +1,182 @@
+#include "OutputRecorder.h"
+
+#include <cstring>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace kal::test {
+
+std::intptr_t TOutputRecorder::Record(unsigned message, std::uintptr_t wParam,
+                                      std::intptr_t lParam) {
+    TRecordedMessage record;
+    record.Message = message;
+    record.LParam = lParam;
+    record.At = std::chrono::steady_clock::now();
+    if (message == WM_CONSOLE_OUTPUT || message == WM_CONSOLE_ERROR) {
+        auto* text = reinterpret_cast<char*>(wParam);
+        record.TextSize = std::strlen(text);
+        if (!FCountOnly) {
+            record.Text.assign(text, record.TextSize);
+            // The text is ours to change: scribble over it as the terminal does, so a
+            // runner that reused it unprepared would show garbage in the next message.
+            std::memset(text, '#', record.TextSize);
+        }
+    }
+    std::lock_guard lock(FLock);
+    FBytes += record.TextSize;
+    if (!FCountOnly)
+        FMessages.push_back(std::move(record));
+    return 0;
+}
+
+std::vector<TRecordedMessage> TOutputRecorder::Messages() const {
+    std::lock_guard lock(FLock);
+    return FMessages;
+}
+
+std::string TOutputRecorder::Joined(unsigned message) const {
+    std::lock_guard lock(FLock);
+    std::string joined;
+    for (const auto& record : FMessages)
+        if (record.Message == message)
+            joined += record.Text;
+    return joined;
+}
+
+std::size_t TOutputRecorder::Count(unsigned message) const {
+    std::lock_guard lock(FLock);
+    std::size_t count = 0;
+    for (const auto& record : FMessages)
+        count += record.Message == message ? 1 : 0;
+    return count;
+}
+
+std::size_t TOutputRecorder::BytesReceived() const {
+    std::lock_guard lock(FLock);
+    return FBytes;
+}
+
+std::string ChildCommand(const std::vector<std::string>& arguments) {
+    std::string line = "\"" + TestChildPath() + "\"";
+    for (const auto& argument : arguments) {
+        line += " \"";
+        for (char c : argument)
+            line += c == '"' ? std::string("\\\"") : std::string(1, c);
+        line += "\"";
+    }
+    return line;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* recorder = reinterpret_cast<TOutputRecorder*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (recorder && (message == WM_CONSOLE_OUTPUT || message == WM_CONSOLE_ERROR ||
+                     message == WM_CONSOLE_CLEAR || message == WM_CLOSE))
+        return recorder->Record(message, wParam, lParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+} // namespace
+
+struct TOutputRecorder::TImpl {
+    HWND Window = nullptr;
+};
+
+TOutputRecorder::TOutputRecorder() : FImpl(std::make_unique<TImpl>()) {
+    static const ATOM windowClass = [] {
+        WNDCLASSA info{};
+        info.lpfnWndProc = RecorderProc;
+        info.hInstance = GetModuleHandleA(nullptr);
+        info.lpszClassName = "KalvarenTestOutputRecorder";
+        return RegisterClassA(&info);
+    }();
+    FImpl->Window = CreateWindowExA(0, MAKEINTATOM(windowClass), "Recorder", WS_OVERLAPPEDWINDOW, 0,
+                                    0, 200, 100, nullptr, nullptr, GetModuleHandleA(nullptr), this);
+}
+
+TOutputRecorder::~TOutputRecorder() {
+    if (FImpl->Window) {
+        SetWindowLongPtrA(FImpl->Window, GWLP_USERDATA, 0);
+        DestroyWindow(FImpl->Window);
+    }
+}
+
+TOutputHandle TOutputRecorder::Handle() const {
+    return FImpl->Window;
+}
+
+bool TOutputRecorder::WaitUntil(const std::function<bool()>& done,
+                                std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return true;
+}
+
+std::string TestChildPath() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    folder.resize(folder.find_last_of("\\/") + 1);
+    return folder + KAL_TESTCHILD_NAME;
+}
+
+#else
+
+struct TOutputRecorder::TImpl : IOutputWindow {
+    explicit TImpl(TOutputRecorder& owner) : Owner(owner) {}
+    std::intptr_t Perform(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override {
+        return Owner.Record(message, wParam, lParam);
+    }
+    TOutputRecorder& Owner;
+};
+
+TOutputRecorder::TOutputRecorder() : FImpl(std::make_unique<TImpl>(*this)) {}
+
+TOutputRecorder::~TOutputRecorder() = default;
+
+TOutputHandle TOutputRecorder::Handle() const {
+    return static_cast<IOutputWindow*>(FImpl.get());
+}
+
+bool TOutputRecorder::WaitUntil(const std::function<bool()>& done,
+                                std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+std::string TestChildPath() {
+    return KAL_TESTCHILD_PATH;
+}
+
+#endif
+
+void TOutputRecorder::Pump(std::chrono::milliseconds duration) {
+    WaitUntil([] { return false; }, duration);
+}
+
+} // namespace kal::test
