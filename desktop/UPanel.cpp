@@ -1,0 +1,67 @@
+#include "UPanel.h"
+
+namespace kal {
+
+TPanel::TPanel(const TSpec& spec) : FTarget(spec.Target), FBevel(spec.Bevel) {
+    // Controls on a panel take the font of the window it sits on.
+    if (spec.Parent)
+        FParentFont = reinterpret_cast<HFONT>(SendMessageA(spec.Parent, WM_GETFONT, 0, 0));
+    TWindowSpec w;
+    w.ClassName = "KalvarenPanel";
+    w.Style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+    w.ExStyle = WS_EX_CONTROLPARENT;
+    w.Centred = false;
+    w.Left = spec.Left;
+    w.Top = spec.Top;
+    w.ClientWidth = spec.Width;
+    w.ClientHeight = spec.Height;
+    w.Parent = spec.Parent;
+    w.Menu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id));
+    w.Background = spec.Background;
+    w.FontFace = nullptr;
+    Create(w);
+}
+
+LRESULT TPanel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_GETFONT:
+        return reinterpret_cast<LRESULT>(FParentFont);
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_DRAWITEM:
+    case WM_MEASUREITEM:
+    case WM_CONTEXTMENU:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORLISTBOX: {
+        HWND target = FTarget ? FTarget : GetAncestor(Handle(), GA_ROOT);
+        if (target && target != Handle())
+            return SendMessageA(target, message, wParam, lParam);
+        break;
+    }
+    case WM_SIZE: {
+        const LRESULT result = TWindow::HandleMessage(message, wParam, lParam);
+        if (OnResize)
+            OnResize();
+        return result;
+    }
+    case WM_PAINT:
+        if (FBevel != TBevel::bvNone) {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(Handle(), &ps);
+            RECT r;
+            GetClientRect(Handle(), &r);
+            DrawEdge(dc, &r, FBevel == TBevel::bvRaised ? BDR_RAISEDINNER : BDR_SUNKENOUTER,
+                     BF_RECT);
+            EndPaint(Handle(), &ps);
+            return 0;
+        }
+        break;
+    default:
+        break;
+    }
+    return TWindow::HandleMessage(message, wParam, lParam);
+}
+
+} // namespace kal
