@@ -28,6 +28,10 @@ std::string LocalRSyncPath(std::string_view path) {
     return "/cygdrive/" + converted;
 }
 
+std::string WithTrailingSlash(const std::string& path) {
+    return !path.empty() && path.back() == '/' ? path : path + "/";
+}
+
 std::string Quoted(std::string_view text) {
     return Q + std::string(text) + Q;
 }
@@ -175,7 +179,10 @@ std::vector<std::string> BackupItems(const TRSyncProfile& profile) {
     }
     std::vector<std::string> items{sources + " " + Quoted(target)};
     ForEachCommonSource(profile, [&](TCommonSource source, const std::string& path) {
-        items.push_back(Quoted(path) + " " +
+        // The folder's contents go into its own folder on the destination, where
+        // Restore fetches them from; without the slash rsync would nest the folder
+        // one level deeper and a restore would bring it back in the wrong place.
+        items.push_back(Quoted(WithTrailingSlash(path)) + " " +
                         Quoted(target + TRSyncProfile::GetCommonSourceName(source)));
     });
     return items;
@@ -211,11 +218,13 @@ std::vector<std::string> RestoreItems(const TRSyncProfile& profile) {
 }
 
 std::string RemoveBackupItem(const TRSync& sync) {
-    // An empty folder mirrored with --delete empties the account.
+    // The contents of an empty folder mirrored with --delete empty the account. The
+    // slash matters: the folder itself would only be added beside what is there.
     const std::string temp = ExecutableFolder() + "\\Temp";
     if (!DirectoryExists(temp))
         CreateSingleDirectory(temp);
-    return Quoted("/cygdrive/" + ToCygwinPath(temp, true)) + " " + Quoted(AccountAddress(sync));
+    return Quoted("/cygdrive/" + ToCygwinPath(temp, true) + "/") + " " +
+           Quoted(AccountAddress(sync));
 }
 
 std::string EmergancyRecoveryItem(const TRSync& sync, const std::string& folder) {

@@ -1,0 +1,154 @@
+// Profiles fired by the schedule thread: batches, one-shot profiles, profiles with
+// nothing to do, and a backup that fails on the schedule thread.
+#include "URSyncProcess.h"
+#include "transfer_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+
+namespace kal {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TOutputRecorder;
+
+constexpr TDateTime OneHour = 1.0 / 24;
+
+class ScheduledRuns : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto host = std::make_unique<TRemoteHost>();
+        host->SetHost("store");
+        Sync.SetServer(std::move(host));
+        Sync.SetModule("Master");
+        Sync.SetOutputHandle(&Window);
+        // Each run takes a moment, so an overlap would show.
+        Sync.SetRSyncLocation("/bin/sh -c \"sleep 0.2\"");
+    }
+
+    TRSyncProfile* AddProfile(const std::string& name, bool withPath = true) {
+        auto* profile = new TRSyncProfile(&Sync, name);
+        if (withPath)
+            profile->AddPath("D:\\" + name);
+        profile->OnScheduledEvent = [this](TRSyncProfile& sender) {
+            std::lock_guard lock(FMutex);
+            Fired.push_back(sender.Name());
+            AutoCloseSeen.push_back(Sync.OutputAutoCloseDelay());
+            FChanged.notify_all();
+        };
+        return profile;
+    }
+
+    bool WaitForFirings(std::size_t count, std::chrono::milliseconds timeout = 5s) {
+        std::unique_lock lock(FMutex);
+        return FChanged.wait_for(lock, timeout, [&] { return Fired.size() >= count; });
+    }
+    std::size_t FiredCount() {
+        std::lock_guard lock(FMutex);
+        return Fired.size();
+    }
+
+    TOutputRecorder Window;
+    TRSync Sync;
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::vector<std::string> Fired;
+    std::vector<int> AutoCloseSeen;
+};
+
+TEST_F(ScheduledRuns, ProfilesDueTogetherRunInTurnAndOnlyTheLastClosesTheTerminal) {
+    Sync.SetOutputAutoCloseDelay(0);
+    auto* first = AddProfile("Alpha");
+    auto* second = AddProfile("Beta");
+    {
+        // Both become due in the same instant, so one scan finds both.
+        std::lock_guard lock(Sync.Mutex());
+        const TDateTime due = Now() - OneHour;
+        for (auto* profile : {first, second}) {
+            profile->SetProfileEvent(reDaily);
+            profile->SetDateTime(due);
+        }
+    }
+    ASSERT_TRUE(WaitForFirings(2));
+    ASSERT_TRUE(Window.WaitFor(
+        [](const auto& messages) {
+            return std::any_of(messages.begin(), messages.end(),
+                               [](const auto& m) { return m.Message == WM_CLOSE; });
+        },
+        5s));
+    Sync.WaitForProcess();
+
+    // One terminal, two runs one after the other, one close at the very end.
+    std::vector<std::string> sequence;
+    for (const auto& m : Window.Messages()) {
+        if (m.Message == WM_CLOSE)
+            sequence.push_back("close");
+        else if (m.Text.starts_with("Transfering: "))
+            sequence.push_back(m.Text.substr(13, m.Text.rfind(" (") - 13));
+        else if (m.Text == "Transfer Complete.")
+            sequence.push_back("complete");
+    }
+    EXPECT_EQ(sequence, (std::vector<std::string>{
+                            R"(/cygdrive/D/Alpha "store::Master/")", "complete",
+                            R"(/cygdrive/D/Beta "store::Master/")", "complete", "close"}));
+    std::lock_guard lock(FMutex);
+    EXPECT_EQ(Fired, (std::vector<std::string>{"Alpha", "Beta"}));
+    EXPECT_EQ(AutoCloseSeen, (std::vector<int>{0, 0})) << "the setting itself is never changed";
+    EXPECT_GT(first->DateTime(), Now());
+    EXPECT_GT(second->DateTime(), Now());
+}
+
+TEST_F(ScheduledRuns, AOnceOnlyProfileRunsOnceAndBecomesInactive) {
+    auto* profile = AddProfile("Once");
+    profile->SetProfileEvent(reOnce);
+    const TDateTime due = Now() - OneHour;
+    profile->SetDateTime(due);
+    ASSERT_TRUE(WaitForFirings(1));
+    Sync.WaitForProcess();
+    EXPECT_EQ(profile->ProfileEvent(), reInactive);
+    EXPECT_FALSE(profile->Event()->Active());
+    EXPECT_EQ(profile->DateTime(), due);
+    ASSERT_NE(Sync.ProcessRef(), nullptr);
+    EXPECT_EQ(Sync.ProcessRef()->Items().size(), 1u);
+
+    // Two more turns of the schedule thread: nothing fires again.
+    EXPECT_FALSE(WaitForFirings(2, 1200ms));
+}
+
+TEST_F(ScheduledRuns, NothingToBackUpStillAdvancesAndNotifies) {
+    auto* profile = AddProfile("Empty", false);
+    profile->SetProfileEvent(reDaily);
+    profile->SetDateTime(Now() - 3 * 24 * OneHour);
+    ASSERT_TRUE(WaitForFirings(1));
+    EXPECT_EQ(Sync.ProcessRef(), nullptr) << "no transfer started";
+    EXPECT_GT(profile->DateTime(), Now());
+    EXPECT_LT(profile->DateTime(), Now() + 24 * OneHour);
+    EXPECT_EQ(profile->ProfileEvent(), reDaily);
+}
+
+TEST_F(ScheduledRuns, ABackupThatFailsStillAdvancesNotifiesAndIsReported) {
+    test::TTestShellFolders shell;
+    shell.Fail = true;
+    test::TShellFoldersScope scope(shell);
+    std::atomic<int> reported{0};
+    std::string reportedText;
+    Sync.Schedule().OnError = [&](TSchedule&, TEvent*, const std::string& text) {
+        reportedText = text;
+        ++reported;
+    };
+    auto* profile = AddProfile("Broken", false);
+    profile->SetCommonSources({csMyDocuments});
+    profile->SetProfileEvent(reDaily);
+    profile->SetDateTime(Now() - OneHour);
+    ASSERT_TRUE(WaitForFirings(1));
+    EXPECT_EQ(reported.load(), 1);
+    EXPECT_EQ(reportedText, "shell folders unavailable");
+    EXPECT_GT(profile->DateTime(), Now());
+    EXPECT_EQ(Sync.ProcessRef(), nullptr);
+}
+
+} // namespace
+} // namespace kal

@@ -1,0 +1,240 @@
+// The rsync command lines each operation produces, character for character.
+#include "URSyncProcess.h"
+#include "URSyncTransfer.h"
+#include "transfer_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace kal {
+namespace {
+
+using test::CSIDL_LOCAL_APPDATA;
+using test::CSIDL_PERSONAL;
+
+// The configuration of the worked examples: remote "store", module Master, a
+// profile of two paths and the documents folder.
+class CommandLines : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Shell.Folders[CSIDL_PERSONAL] = "E:\\Users\\jo\\My Documents";
+        SetShellFolders(&Shell);
+        SetExecutableFolder("D:\\Apps\\Backup");
+        auto host = std::make_unique<TRemoteHost>();
+        Host = host.get();
+        Host->SetHost("store");
+        Sync.SetServer(std::move(host));
+        Sync.SetModule("Master");
+        Profile = new TRSyncProfile(&Sync, "Work");
+        Profile->AddPath("D:\\Work\\Reports");
+        Profile->AddPath("D:\\Photos 2008");
+        Profile->SetCommonSources({csMyDocuments});
+    }
+    void TearDown() override {
+        SetShellFolders(nullptr);
+        SetExecutableFolder("");
+    }
+
+    // Starts the operation and returns the command lines its run was given.
+    template <typename F> std::vector<std::string> Run(F&& operation) {
+        operation();
+        Sync.WaitForProcess();
+        std::vector<std::string> lines;
+        if (const auto process = Sync.ProcessRef())
+            for (int i = 0; i < static_cast<int>(process->Items().size()); ++i)
+                lines.push_back(process->CommandLineOf(i));
+        return lines;
+    }
+
+    test::TTestShellFolders Shell;
+    TRSync Sync;
+    TRemoteHost* Host = nullptr;
+    TRSyncProfile* Profile = nullptr;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(CommandLines, WorkedExamplesOfEveryOperation) {
+    EXPECT_EQ(
+        Run([&] { Profile->Backup(); }),
+        (Lines{
+            R"(Bin\RSync.exe -v -h -a /cygdrive/D/Work/Reports "/cygdrive/D/Photos 2008" "store::Master/")",
+            R"(Bin\RSync.exe -v -h -a "/cygdrive/E/Users/jo/My Documents/" "store::Master/My Documents/")"}));
+    EXPECT_EQ(
+        Run([&] { Profile->Restore(); }),
+        (Lines{
+            R"(Bin\RSync.exe -v -h -a "store::Master//Reports/" "/cygdrive/D/Work/Reports/")",
+            R"(Bin\RSync.exe -v -h -a "store::Master//Photos 2008/" "/cygdrive/D/Photos 2008/")",
+            R"(Bin\RSync.exe -v -h -a "store::Master/My Documents/" "/cygdrive/E/Users/jo/My Documents")"}));
+    EXPECT_EQ(
+        Run([&] { Profile->RemoveBackup(); }),
+        (Lines{
+            R"(Bin\RSync.exe -v -h -a --delete "/cygdrive/D/Apps/Backup/Temp/" "store::Master/")"}));
+    EXPECT_EQ(Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
+              (Lines{R"(Bin\RSync.exe -v -h -a "store::Master/" "/cygdrive/E/Restored/")"}));
+    EXPECT_EQ(Sync.Flags(), TRSync::DefaultFlags) << "forced bits must not stick";
+}
+
+TEST_F(CommandLines, UserNameGoesInFrontOfEveryAddress) {
+    Host->SetUser("jo");
+    EXPECT_EQ(
+        Run([&] { Profile->Backup(); }),
+        (Lines{
+            R"(Bin\RSync.exe -v -h -a /cygdrive/D/Work/Reports "/cygdrive/D/Photos 2008" "jo@store::Master/")",
+            R"(Bin\RSync.exe -v -h -a "/cygdrive/E/Users/jo/My Documents/" "jo@store::Master/My Documents/")"}));
+    EXPECT_EQ(Run([&] { Profile->Restore(); }).front(),
+              R"(Bin\RSync.exe -v -h -a "jo@store::Master//Reports/" "/cygdrive/D/Work/Reports/")");
+    EXPECT_EQ(
+        Run([&] { Profile->RemoveBackup(); }),
+        (Lines{
+            R"(Bin\RSync.exe -v -h -a --delete "/cygdrive/D/Apps/Backup/Temp/" "jo@store::Master/")"}));
+    EXPECT_EQ(Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
+              (Lines{R"(Bin\RSync.exe -v -h -a "jo@store::Master/" "/cygdrive/E/Restored/")"}));
+}
+
+TEST_F(CommandLines, DefaultLocalDestination) {
+    TRSync local; // the constructor's own destination
+    local.SetModule("Demo");
+    auto* profile = new TRSyncProfile(&local, "Local");
+    profile->AddPath("D:\\Work\\Reports");
+    const auto items = BackupItems(*profile);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0], R"(/cygdrive/D/Work/Reports "/cygdrive/C/Kalvaren Backup/Demo/")");
+}
+
+TEST_F(CommandLines, OptionsFollowFlagsAndSettings) {
+    EXPECT_EQ(Sync.BuildOptions(Sync.Flags()), "-v -h -a ");
+    EXPECT_EQ(Sync.BuildOptions(TRSync::DefaultFlags & ~1u), "-q -h -a ");
+    EXPECT_EQ(Sync.BuildOptions(TRSync::DefaultFlags & ~(1u << 3)),
+              "-v -h -r -l -t -g -o --devices --specials ");
+    EXPECT_EQ(Sync.BuildOptions(TRSync::DefaultFlags & ~((1u << 7) | (1u << 11))),
+              "-v -r -l -p -t -g -o --specials ");
+    EXPECT_EQ(Sync.BuildOptions(0), "-q ");
+
+    Sync.SetPort(872);
+    EXPECT_EQ(Sync.BuildOptions(Sync.Flags()), "-v -h -a --port=872 ");
+    Sync.SetPort(873);
+    Sync.SetLogFormat("%t %f");
+    EXPECT_EQ(Sync.BuildOptions(Sync.Flags()), "-v -h -a ") << "a log format needs a log file";
+    Sync.SetPasswordFile("D:\\Keys\\missing.txt");
+    EXPECT_EQ(Sync.BuildOptions(Sync.Flags()), "-v -h -a ") << "a missing password file";
+}
+
+TEST_F(CommandLines, EveryOptionInUse) {
+    // The password file is passed only when it exists.
+    const auto folder = std::filesystem::temp_directory_path() / "kal-xfer-options";
+    std::filesystem::create_directories(folder);
+#ifdef _WIN32
+    const std::string passwordFile = (folder / "pw.txt").string();
+    std::ofstream(passwordFile) << "secret\n";
+#else
+    // Natively a Windows path is relative, its backslashes separators: the file of
+    // the example can be made real under the current folder.
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    std::filesystem::create_directories("D:/Keys");
+    std::ofstream("D:/Keys/pw.txt") << "secret\n";
+    const std::string passwordFile = "D:\\Keys\\pw.txt";
+#endif
+    Sync.SetFlags(TRSync::DefaultFlags | (1u << 9) | (1u << 10) | (1u << 31));
+    Sync.SetBandwidth(64);
+    Sync.SetPasswordFile(passwordFile);
+    Sync.SetPort(8730);
+    Sync.SetOutputFormat("%n");
+    Sync.SetLogFile("D:\\Logs\\rsync.log");
+    Sync.SetLogFormat("%t %f");
+    const std::string options = Sync.BuildOptions(Sync.Flags());
+#ifndef _WIN32
+    std::filesystem::current_path(previous);
+#endif
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(options, "-v -h -a --delete --progress --bwlimit=64 --password-file=\"" +
+                           ToCygwinPath(passwordFile, false) +
+                           "\" --port=8730 --out-format=\"%n\" --log-file=\"D:\\Logs\\rsync.log\""
+                           " --log-file-format=\"%t %f\" --compress ");
+#ifndef _WIN32
+    EXPECT_EQ(options,
+              "-v -h -a --delete --progress --bwlimit=64 --password-file=\"D:/Keys/pw.txt\" "
+              "--port=8730 --out-format=\"%n\" --log-file=\"D:\\Logs\\rsync.log\" "
+              "--log-file-format=\"%t %f\" --compress ");
+#endif
+}
+
+TEST_F(CommandLines, ForcedBits) {
+    Sync.SetFlags(TRSync::DefaultFlags | (1u << 9));
+    EXPECT_EQ(Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
+              (Lines{R"(Bin\RSync.exe -v -h -a "store::Master/" "/cygdrive/E/Restored/")"}));
+    EXPECT_EQ(Run([&] { Profile->Backup(); }).front().substr(0, 31),
+              "Bin\\RSync.exe -v -h -a --delete");
+
+    // Removal is the same whichever profile asks for it.
+    Sync.SetFlags(TRSync::DefaultFlags);
+    auto* other = new TRSyncProfile(&Sync, "Other");
+    other->AddPath("C:\\Elsewhere");
+    EXPECT_EQ(Run([&] { other->RemoveBackup(); }), Run([&] { Profile->RemoveBackup(); }));
+}
+
+TEST(CygwinPaths, Conversion) {
+    EXPECT_EQ(ToCygwinPath("D:\\Data", true), "D/Data");
+    EXPECT_EQ(ToCygwinPath("D:\\Keys\\pw.txt", false), "D:/Keys/pw.txt");
+    EXPECT_EQ(ToCygwinPath("d:\\My Data\\", true), "d/My Data/") << "case and trailing kept";
+    EXPECT_EQ(ToCygwinPath("D:\\a:\\b", true), "D/a:/b") << "only the first drive mark";
+    EXPECT_EQ(ToCygwinPath("\\\\nas\\share\\x", true), "//nas/share/x");
+    EXPECT_EQ(ToCygwinPath("", true), "");
+}
+
+TEST_F(CommandLines, ItemShapes) {
+    // Network paths are rsync paths already.
+    Profile->ClearPaths();
+    Profile->AddPath("\\\\nas\\share\\x");
+    Profile->AddPath("C");
+    EXPECT_EQ(BackupItems(*Profile).front(), R"(//nas/share/x /cygdrive/C "store::Master/")");
+    EXPECT_EQ(RestoreItems(*Profile).front(), R"("store::Master//x/" "//nas/share/x/")");
+
+    // Well-known folders only: the first item names nothing but the destination.
+    Profile->ClearPaths();
+    EXPECT_EQ(BackupItems(*Profile),
+              (Lines{R"( "store::Master/")",
+                     R"("/cygdrive/E/Users/jo/My Documents/" "store::Master/My Documents/")"}));
+
+    // A well-known folder that is not there yields no item.
+    Profile->SetCommonSources({csMyDocuments, csOutlook});
+    EXPECT_EQ(BackupItems(*Profile).size(), 2u);
+    Shell.Folders[CSIDL_LOCAL_APPDATA] = "E:\\Users\\jo\\AppData\\Local";
+    EXPECT_EQ(
+        BackupItems(*Profile).back(),
+        R"("/cygdrive/E/Users/jo/AppData/Local/Microsoft/Outlook/" "store::Master/Outlook/")");
+}
+
+TEST_F(CommandLines, NothingToDoStartsNoRun) {
+    Profile->ClearPaths();
+    Profile->SetCommonSources({});
+    Profile->Backup();
+    Profile->Restore();
+    EXPECT_EQ(Sync.ProcessRef(), nullptr);
+    EXPECT_TRUE(BackupItems(*Profile).empty());
+}
+
+TEST_F(CommandLines, AnExistingFileIsRestoredIntoItsFolder) {
+    const auto folder = std::filesystem::temp_directory_path() / "kal-xfer-file" / "Work";
+    std::filesystem::create_directories(folder);
+    const std::string base = folder.parent_path().string();
+    std::ofstream(folder / "notes.txt") << "x";
+    Profile->ClearPaths();
+    Profile->SetCommonSources({});
+    Profile->AddPath(base + "\\Work\\notes.txt");
+    Profile->AddPath(base + "\\Work");
+    const auto items = RestoreItems(*Profile);
+    std::filesystem::remove_all(folder.parent_path());
+    ASSERT_EQ(items.size(), 2u);
+    const std::string local = "/" + ToCygwinPath(base, true) + "/Work/\"";
+    EXPECT_EQ(items[0].substr(0, 28), R"("store::Master//notes.txt" ")");
+    EXPECT_TRUE(items[0].ends_with(local)) << items[0];
+    EXPECT_EQ(items[1].substr(0, 24), R"("store::Master//Work/" ")");
+    EXPECT_TRUE(items[1].ends_with(local)) << items[1];
+}
+
+} // namespace
+} // namespace kal

@@ -1,0 +1,190 @@
+// Transfer runs: the runner's own lines, refusal while a run is going, and what
+// happens to the report when the mail server fails.
+#include "URSyncProcess.h"
+#include "transfer_support.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+
+namespace kal {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TOutputRecorder;
+
+// A configuration whose "rsync" is a shell command, so runs take no network.
+class Runs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto host = std::make_unique<TRemoteHost>();
+        host->SetHost("store");
+        Sync.SetServer(std::move(host));
+        Sync.SetModule("Master");
+        Sync.SetOutputHandle(&Window);
+        UseChild("true");
+    }
+    void TearDown() override { TRSyncProcess::ReportTimeoutMs = 30000; }
+
+    // The options and item end up as the script's $0.. and are ignored.
+    void UseChild(const std::string& script) {
+        Sync.SetRSyncLocation("/bin/sh -c \"" + script + "\"");
+    }
+    std::shared_ptr<TRSyncProcess> RunAndWait(const std::vector<std::string>& items) {
+        Sync.RunTransfer(items, 0, 0);
+        Sync.WaitForProcess();
+        return Sync.ProcessRef();
+    }
+
+    TOutputRecorder Window;
+    TRSync Sync;
+};
+
+TEST_F(Runs, ProgressLinesAroundEveryItem) {
+    const std::string before = FormatDDMMYYhhmm(Now());
+    const auto process = RunAndWait({"first", "\"second item\""});
+    const std::string after = FormatDDMMYYhhmm(Now());
+    const auto texts = Window.Texts(WM_CONSOLE_OUTPUT);
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[0], "Transfer Intialising. Press Ctrl+Break to Terminate transfer.");
+    EXPECT_TRUE(texts[1] == "Transfering: first (" + before + ")" ||
+                texts[1] == "Transfering: first (" + after + ")")
+        << texts[1];
+    EXPECT_TRUE(std::regex_match(texts[1],
+                                 std::regex(R"(Transfering: first \(\d\d.\d\d.\d\d \d\d.\d\d\))")));
+    EXPECT_EQ(texts[2], "\n");
+    EXPECT_TRUE(std::regex_match(
+        texts[3], std::regex(R"(Transfering: "second item" \(\d\d.\d\d.\d\d \d\d.\d\d\))")))
+        << texts[3];
+    EXPECT_EQ(texts[4], "\n");
+    EXPECT_EQ(texts[5], "Transfer Complete.");
+    EXPECT_EQ(Window.Count(WM_CLOSE), 0) << "the default delay leaves the terminal open";
+    EXPECT_EQ(process->CommandLineOf(1), "/bin/sh -c \"true\" -v -h -a \"second item\"");
+    EXPECT_FALSE(process->ErrorSeen());
+}
+
+TEST_F(Runs, RunTakesTheDelayCurrentAtItsStart) {
+    Sync.SetOutputAutoCloseDelay(0);
+    const auto process = RunAndWait({"x"});
+    Sync.SetOutputAutoCloseDelay(-1);
+    EXPECT_EQ(process->AutoCloseDelay(), 0);
+    EXPECT_EQ(Window.Count(WM_CLOSE), 1);
+}
+
+TEST_F(Runs, ARunningTransferRefusesAnotherAndLaterOnesStart) {
+    UseChild("sleep 0.4");
+    Sync.RunTransfer({"first"}, 0, 0);
+    const auto first = Sync.ProcessRef();
+    Sync.RunTransfer({"second"}, 0, 0);
+    EXPECT_EQ(Sync.ProcessRef(), first);
+    EXPECT_EQ(first->Items(), std::vector<std::string>{"first"});
+    Sync.WaitForProcess();
+    EXPECT_FALSE(first->Running());
+
+    UseChild("true");
+    Sync.RunTransfer({"third"}, 0, 0);
+    Sync.WaitForProcess();
+    ASSERT_NE(Sync.ProcessRef(), first);
+    EXPECT_EQ(Sync.ProcessRef()->Items(), std::vector<std::string>{"third"});
+}
+
+TEST_F(Runs, ADestinationThatCannotBePreparedStartsNothing) {
+    Sync.SetServer(std::make_unique<TLocalHost>("/nonexistent-kal/parent/child"));
+    Sync.RunTransfer({"x"}, 0, 0);
+    EXPECT_EQ(Sync.ProcessRef(), nullptr);
+    EXPECT_TRUE(Window.Messages().empty());
+}
+
+TEST_F(Runs, ReportSubjectAndBody) {
+    auto process = RunAndWait({"\"/cygdrive/D/a b\" \"store::Master/\"", "x y"});
+    EXPECT_EQ(process->ReportSubject(), "Kalvaren - Success (" + FormatShortDate(Now()) + ")");
+    EXPECT_EQ(process->ReportBody(), "<B>Params:</B> -v -h -a <BR>\r\n"
+                                     "<B>Files/Folders:</B><BR>\r\n"
+                                     "\"/cygdrive/D/a b\" \"store::Master/\"<BR>\r\n"
+                                     "x y<BR>\r\n"
+                                     "<BR>\r\n"
+                                     "This is an automated responce. Please do not reply to "
+                                     "this email.<BR>\r\n");
+
+    // Error text from any child decides; the exit code does not.
+    UseChild("echo warning >&2; exit 0");
+    process = RunAndWait({"x"});
+    EXPECT_TRUE(process->ErrorSeen());
+    EXPECT_EQ(process->ReportSubject(), "Kalvaren - Error (" + FormatShortDate(Now()) + ")");
+    UseChild("echo failed; exit 23");
+    EXPECT_EQ(RunAndWait({"x"})->ReportSubject().substr(0, 20), "Kalvaren - Success (");
+}
+
+// Accepts connections and never says a word.
+class TSilentServer {
+public:
+    TSilentServer() {
+        FSocket = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(FSocket, 8);
+        socklen_t length = sizeof address;
+        getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
+        FPort = ntohs(address.sin_port);
+    }
+    ~TSilentServer() { close(FSocket); }
+    unsigned short Port() const { return FPort; }
+
+private:
+    int FSocket = -1;
+    unsigned short FPort = 0;
+};
+
+TEST_F(Runs, ASilentMailServerDelaysTheEndByTheTimeoutOnly) {
+    TSilentServer server;
+    const std::string address = "127.0.0.1:" + std::to_string(server.Port());
+    Sync.SetEmailRecipient("jo@example.com");
+    Sync.SetEmailFrom("kal@example.com");
+    Sync.SetEmailServer(address);
+    TRSyncProcess::ReportTimeoutMs = 1000;
+
+    const auto start = std::chrono::steady_clock::now();
+    const auto process = RunAndWait({"x"});
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, 900ms);
+    EXPECT_LT(elapsed, 6s);
+    EXPECT_FALSE(process->Running());
+    const auto errors = Window.Texts(WM_CONSOLE_ERROR);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(address), std::string::npos) << errors[0];
+    EXPECT_EQ(errors[0].find('\n'), std::string::npos) << "one line";
+
+    // The run ended normally: the next one is accepted.
+    Sync.SetEmailServer("");
+    Sync.RunTransfer({"again"}, 0, 0);
+    Sync.WaitForProcess();
+    EXPECT_NE(Sync.ProcessRef(), process);
+}
+
+TEST_F(Runs, AnUnreachableMailServerIsOneErrorLine) {
+    unsigned short closedPort;
+    {
+        TSilentServer probe; // a port nobody listens on once it is closed
+        closedPort = probe.Port();
+    }
+    Sync.SetEmailRecipient("jo@example.com");
+    Sync.SetEmailFrom("kal@example.com");
+    Sync.SetEmailServer("127.0.0.1:" + std::to_string(closedPort));
+    const auto process = RunAndWait({"x"});
+    const auto errors = Window.Texts(WM_CONSOLE_ERROR);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("127.0.0.1:" + std::to_string(closedPort)), std::string::npos);
+    EXPECT_EQ(Window.Texts(WM_CONSOLE_OUTPUT).back(), "Transfer Complete.");
+    EXPECT_FALSE(process->Running());
+}
+
+} // namespace
+} // namespace kal

@@ -1,0 +1,102 @@
+// Test doubles shared by the transfer and scheduled-run tests.
+#pragma once
+
+#include "URSync.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kal::test {
+
+constexpr int CSIDL_PERSONAL = 0x05;
+constexpr int CSIDL_LOCAL_APPDATA = 0x1C;
+
+// Well-known folders of a machine the test describes; every folder it names exists.
+class TTestShellFolders : public IShellFolders {
+public:
+    std::map<int, std::string> Folders;
+    bool Fail = false; // the shell itself breaks down
+
+    bool GetSpecialFolderPath(int csidl, std::string& path) override {
+        if (Fail)
+            throw std::runtime_error("shell folders unavailable");
+        const auto it = Folders.find(csidl);
+        if (it == Folders.end())
+            return false;
+        path = it->second;
+        return true;
+    }
+    bool FolderExists(const std::string& path) override {
+        for (const auto& entry : Folders)
+            if (entry.second == path)
+                return true;
+        return false;
+    }
+};
+
+// Installs a provider for the life of the test.
+class TShellFoldersScope {
+public:
+    explicit TShellFoldersScope(IShellFolders& provider) { SetShellFolders(&provider); }
+    ~TShellFoldersScope() { SetShellFolders(nullptr); }
+    TShellFoldersScope(const TShellFoldersScope&) = delete;
+    TShellFoldersScope& operator=(const TShellFoldersScope&) = delete;
+};
+
+#ifndef _WIN32
+// The terminal as the runner sees it: every message, in the order received.
+class TOutputRecorder : public IOutputWindow {
+public:
+    struct TMessage {
+        unsigned Message;
+        std::string Text;
+    };
+
+    std::intptr_t Perform(unsigned message, std::uintptr_t wParam, std::intptr_t) override {
+        std::lock_guard lock(FMutex);
+        FMessages.push_back(
+            {message, wParam ? std::string(reinterpret_cast<const char*>(wParam)) : ""});
+        FChanged.notify_all();
+        return 0;
+    }
+
+    std::vector<TMessage> Messages() const {
+        std::lock_guard lock(FMutex);
+        return FMessages;
+    }
+    // Texts of one kind of message, in order.
+    std::vector<std::string> Texts(unsigned message) const {
+        std::vector<std::string> texts;
+        for (const auto& m : Messages())
+            if (m.Message == message)
+                texts.push_back(m.Text);
+        return texts;
+    }
+    std::string Output() const {
+        std::string all;
+        for (const auto& text : Texts(WM_CONSOLE_OUTPUT))
+            all += text;
+        return all;
+    }
+    int Count(unsigned message) const { return static_cast<int>(Texts(message).size()); }
+
+    bool WaitFor(const std::function<bool(const std::vector<TMessage>&)>& ready,
+                 std::chrono::milliseconds timeout) {
+        std::unique_lock lock(FMutex);
+        return FChanged.wait_for(lock, timeout, [&] { return ready(FMessages); });
+    }
+
+private:
+    mutable std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::vector<TMessage> FMessages;
+};
+#endif
+
+} // namespace kal::test

@@ -1,0 +1,12 @@
+# Transfer tests: command lines on both targets; runs, reports, daemon transfers
+# and scheduled runs natively, where the runner talks to an IOutputWindow.
+kal_add_gtest(engine_transfer_tests
+    SOURCES transfer_commandline_tests.cpp
+    LIBS kal_engine
+)
+if(NOT WIN32)
+    kal_add_gtest(engine_transfer_run_tests
+        SOURCES transfer_run_tests.cpp transfer_e2e_tests.cpp scheduled_tests.cpp
+        LIBS kal_engine kal_testsupport
+    )
+endif()
