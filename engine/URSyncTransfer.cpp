@@ -97,13 +97,17 @@ void ReportScheduleFailure(TEvent& event, const std::string& message) {
 } // namespace
 
 std::string ToCygwinPath(std::string_view path, bool driveForm) {
-    std::string result(path);
+    std::string result;
+    result.reserve(path.size());
     if (driveForm) {
-        const auto pos = result.find(":\\");
-        if (pos != std::string::npos)
-            result.replace(pos, 2, "/");
+        const auto pos = path.find(":\\");
+        if (pos != std::string_view::npos) {
+            result.append(path.substr(0, pos)).push_back('/');
+            path.remove_prefix(pos + 2);
+        }
     }
-    std::replace(result.begin(), result.end(), '\\', '/');
+    for (char c : path)
+        result.push_back(c == '\\' ? '/' : c);
     return result;
 }
 
