@@ -211,22 +211,23 @@ void TEvent::SkipNext(TDateTime now) {
     if (FEventRepeat == erNone || FEventRepeat > erYearly || !InCalendar(FDateTime)) {
         FActive = false;
     } else if (FEventRepeat <= erFortnightly) {
+        // Hour steps carry rounding error: an occurrence within half a millisecond
+        // of now (the clock's resolution) is now, not a period too early.
+        const TDateTime limit = now - 0.5 / MSecsPerDay;
         double t = FDateTime;
-        if (t < now) {
-            // Jump over long gaps at once; the last steps are taken one by one so the
-            // boundary is decided by the same arithmetic as a single step.
-            const double periods = std::floor((now - t) / PeriodDays(FEventRepeat));
-            if (periods > 1)
-                t = StepFixed(FEventRepeat, t, periods - 1);
-            while (t < now)
+        if (t < limit) {
+            // Years of missed hours are jumped at once; the loop settles the last step.
+            t = StepFixed(FEventRepeat, t, std::floor((now - t) / PeriodDays(FEventRepeat)));
+            while (t < limit)
                 t = StepFixed(FEventRepeat, t, 1);
         }
         FDateTime = t;
     } else {
         // Month by month: a day cut down to a short month's end stays cut.
         const int months = PeriodMonths(FEventRepeat);
+        const TDateTime limit = now - 0.5 / MSecsPerDay;
         double t = FDateTime;
-        while (t < now && InCalendar(t))
+        while (t < limit && InCalendar(t))
             t = IncMonth(t, months);
         if (InCalendar(t))
             FDateTime = t;
@@ -406,10 +407,12 @@ void TSchedule::DoEvents(const std::vector<TEvent*>& batch) {
 void TSchedule::TriggerEvent(TEvent& event) {
     {
         // Removed (and perhaps freed) by the window thread while an earlier
-        // event of the batch ran: pass it over.
+        // event of the batch ran: pass it over. Marked under the mutex, so an
+        // owner that removes the event and then sees Firing false is safe.
         std::lock_guard lock(FMutex);
         if (!Contains(&event))
             return;
+        FFiring = &event;
     }
     try {
         event.Trigger();
@@ -417,6 +420,7 @@ void TSchedule::TriggerEvent(TEvent& event) {
         ReportError(&event, DescribeCurrentException());
         AdvanceIfStillDue(&event);
     }
+    FFiring = nullptr;
 }
 
 void TSchedule::AdvanceIfStillDue(TEvent* event) {

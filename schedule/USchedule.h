@@ -10,9 +10,13 @@
 // held: they must hand window work to the window thread by posting, never by
 // waiting for it.
 //
-// An event that leaves the schedule after its batch was collected is passed over.
-// Its owner must still not free it while its own action runs (the schedule
-// cannot keep a half-destroyed object alive).
+// An event joins its schedule in TEvent's constructor and leaves it in TEvent's
+// destructor, that is before a subclass is built and after it is torn down. So:
+// create an event that may already be due with Mutex() held until the subclass is
+// complete (or create it without a schedule and AddEvent it afterwards); and to
+// free an event, RemoveEvent it first, then wait (without the mutex) until
+// Firing(event) is false. An event removed after its batch was collected is
+// passed over.
 //
 // An exception from an action never ends the schedule thread: it is reported
 // through OnError and the event is still advanced, so a failing action does not
@@ -173,6 +177,9 @@ public:
     void StopThread();
     // True while the thread is parked because the schedule holds no event.
     bool ThreadPaused() const { return FPaused.load(); }
+    // True while the schedule thread is triggering this event. Once the event has
+    // been removed, this can only turn from true to false.
+    bool Firing(const TEvent* event) const { return event && FFiring.load() == event; }
 
 protected:
     // Fires a batch in list order, on the schedule thread, without the mutex.
@@ -206,6 +213,7 @@ private:
     bool FRunning = false;
     bool FStop = false;
     std::atomic<bool> FPaused{true};
+    std::atomic<const TEvent*> FFiring{nullptr};
     std::thread FThread;
 };
 

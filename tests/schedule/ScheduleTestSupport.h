@@ -44,6 +44,19 @@ private:
     std::vector<TDateTime> FDueTimesSeen;
 };
 
+// Joins the polling thread before the events declared ahead of it are destroyed,
+// so no trigger is still finishing on an event that is going away.
+class TStopThreadFirst {
+public:
+    explicit TStopThreadFirst(TSchedule& schedule) : FSchedule(schedule) {}
+    ~TStopThreadFirst() { FSchedule.StopThread(); }
+    TStopThreadFirst(const TStopThreadFirst&) = delete;
+    TStopThreadFirst& operator=(const TStopThreadFirst&) = delete;
+
+private:
+    TSchedule& FSchedule;
+};
+
 // "YYYY-MM-DD hh:mm:ss.mmm", so a wrong date reads as one in the failure message.
 inline std::string Stamp(TDateTime value) {
     const TDateTimeParts p = DecodeDateTime(value);

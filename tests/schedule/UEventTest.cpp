@@ -195,6 +195,20 @@ TEST(EventRecurrence, DueNowOrLaterIsNotAdvanced) {
     EXPECT_EQ(Next({erHourly, now + 1, now}), Stamp(now + 1));
 }
 
+TEST(EventRecurrence, WholePeriodsBeforeNowLandExactlyOnNow) {
+    // Missed runs that add up to exactly "now" must not overshoot by a period.
+    for (int minute : {0, 1, 7, 30, 59}) {
+        const TDateTime now = EncodeDateTime(2026, 4, 1, 12, minute);
+        SCOPED_TRACE(Stamp(now));
+        EXPECT_EQ(Next({erHourly, EncodeDateTime(2026, 3, 31, 1, minute), now}), Stamp(now));
+        EXPECT_EQ(Next({erHourly, EncodeDateTime(2020, 1, 1, 0, minute), now}), Stamp(now));
+        EXPECT_EQ(Next({erDaily, EncodeDateTime(2026, 3, 2, 12, minute), now}), Stamp(now));
+        EXPECT_EQ(Next({erWeekly, EncodeDateTime(2026, 2, 18, 12, minute), now}), Stamp(now));
+        EXPECT_EQ(Next({erFortnightly, EncodeDateTime(2025, 4, 16, 12, minute), now}), Stamp(now));
+        EXPECT_EQ(Next({erMonthly, EncodeDateTime(2025, 1, 1, 12, minute), now}), Stamp(now));
+    }
+}
+
 TEST(EventRecurrence, OneShotGoesInactiveWithItsTimeUnchanged) {
     const TDateTime due = EncodeDateTime(2026, 4, 1, 12);
     TCountingEvent event(nullptr, due, "once");

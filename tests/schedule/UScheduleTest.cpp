@@ -205,6 +205,16 @@ TEST(ScheduleScan, PassesOverInactiveAndStopsAtTheFirstEventNotDue) {
     EXPECT_EQ(schedule.CollectDue(now), (std::vector<TEvent*>{&due1, &due2}));
     EXPECT_EQ(schedule.CollectDue(now - 2), std::vector<TEvent*>{});
     EXPECT_EQ(schedule.CollectDue(now + 1), (std::vector<TEvent*>{&due1, &due2, &later}));
+
+    // The scan trusts the order: an event made due by a record load (which does
+    // not re-sort) behind one not yet due waits until the list is sorted.
+    TMemoryStream record;
+    TCountingEvent(nullptr, now - 3, "muchLater").SaveToStream(record);
+    record.SetPosition(0);
+    muchLater.LoadFromStream(record);
+    EXPECT_EQ(schedule.CollectDue(now), (std::vector<TEvent*>{&due1, &due2}));
+    schedule.SortEvents();
+    EXPECT_EQ(schedule.CollectDue(now), (std::vector<TEvent*>{&muchLater, &due1, &due2}));
     for (TEvent* e : std::vector<TEvent*>{&off, &due1, &due2, &later, &muchLater})
         schedule.RemoveEvent(e);
 }

@@ -10,6 +10,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::TCountingEvent;
+using test::TStopThreadFirst;
 using test::WaitUntil;
 
 // Records each batch the thread hands over, then fires it as usual.
@@ -51,6 +52,7 @@ TEST(ScheduleThread, OverdueEventsFireOnceAndMoveOn) {
     TCountingEvent once(nullptr, twoHoursAgo, "once");
     TCountingEvent future(nullptr, Now() + 5, "future");
     future.SetEventRepeat(erHourly);
+    TStopThreadFirst stop(schedule);
 
     const TDateTime added = Now();
     schedule.AddEvent(&future);
@@ -77,6 +79,7 @@ TEST(ScheduleThread, EventsDueTogetherFireInOneBatchInListOrder) {
     TCountingEvent b(nullptr, due, "b");
     TCountingEvent a(nullptr, due, "A");
     TCountingEvent later(nullptr, Now() + 1, "later");
+    TStopThreadFirst stop(schedule);
     std::vector<std::string> order;
     std::mutex orderMutex;
     a.Action = [&] {
@@ -109,7 +112,11 @@ TEST(ScheduleThread, PausesWithoutEventsAndRunsAgainWhenOneArrives) {
     schedule.RemoveEvent(&distant);
     ASSERT_TRUE(WaitUntil([&] { return schedule.ThreadPaused(); }, 2s));
 
-    TCountingEvent overdue(&schedule, Now() - 0.5, "overdue");
+    // Built outside the schedule: joining it while due, the thread could fire it
+    // before its subclass part exists.
+    TCountingEvent overdue(nullptr, Now() - 0.5, "overdue");
+    TStopThreadFirst stop(schedule);
+    schedule.AddEvent(&overdue);
     EXPECT_TRUE(WaitUntil([&] { return overdue.Fired() == 1; }, 3s));
     EXPECT_FALSE(overdue.Active());
 }
@@ -119,6 +126,7 @@ TEST(ScheduleThread, ActionsRunWithoutTheScheduleLock) {
     schedule.SetOwnsEvents(false);
     std::atomic<int> lockFree{-1};
     TCountingEvent event(nullptr, Now() - 1, "probe");
+    TStopThreadFirst stop(schedule);
     event.Action = [&] {
         // Another thread (the window thread, say) must be able to get in now.
         std::thread other([&] {
@@ -141,6 +149,7 @@ TEST(ScheduleThread, EventRemovedByAnEarlierActionOfTheBatchIsPassedOver) {
     const TDateTime due = Now() - 1;
     TCountingEvent first(nullptr, due, "1 first");
     TCountingEvent second(nullptr, due, "2 second");
+    TStopThreadFirst stop(schedule);
     first.Action = [&] {
         schedule.RemoveEvent(&second);
     };
@@ -153,6 +162,30 @@ TEST(ScheduleThread, EventRemovedByAnEarlierActionOfTheBatchIsPassedOver) {
     std::this_thread::sleep_for(600ms);
     EXPECT_EQ(second.Fired(), 0);
     EXPECT_TRUE(second.Active());
+}
+
+TEST(ScheduleThread, OwnerCanRemoveAFiringEventAndWaitUntilItIsSafeToFree) {
+    TSchedule schedule;
+    schedule.SetOwnsEvents(false);
+    auto event = std::make_unique<TCountingEvent>(nullptr, Now() - 1, "slow");
+    event->SetEventRepeat(erDaily);
+    std::atomic<bool> release{false};
+    event->Action = [&] {
+        while (!release.load())
+            std::this_thread::sleep_for(5ms);
+    };
+    TStopThreadFirst stop(schedule);
+    schedule.AddEvent(event.get());
+    ASSERT_TRUE(WaitUntil([&] { return schedule.Firing(event.get()); }, 3s));
+
+    schedule.RemoveEvent(event.get()); // as the window thread deleting its profile would
+    EXPECT_EQ(event->Schedule(), nullptr);
+    EXPECT_TRUE(schedule.Firing(event.get()));
+    release = true;
+    ASSERT_TRUE(WaitUntil([&] { return !schedule.Firing(event.get()); }, 3s));
+    EXPECT_GT(event->DateTime(), Now() - 1e-3); // advanced, though no longer listed
+    event.reset();
+    EXPECT_EQ(schedule.EventCount(), 0);
 }
 
 TEST(ScheduleThread, ThrowingActionIsReportedAdvancedAndLaterFiringsGoOn) {
@@ -172,6 +205,7 @@ TEST(ScheduleThread, ThrowingActionIsReportedAdvancedAndLaterFiringsGoOn) {
     };
     TCountingEvent fine(nullptr, due, "b fine");
     fine.SetEventRepeat(erDaily);
+    TStopThreadFirst stop(schedule);
     {
         std::lock_guard lock(schedule.Mutex());
         schedule.AddEvent(&failing);
@@ -205,6 +239,7 @@ TEST(ScheduleThread, FailedBatchDoesNotRefireEveryTurn) {
     const TDateTime due = Now() - 1.0 / 24;
     TCountingEvent hourly(nullptr, due, "hourly");
     hourly.SetEventRepeat(erHourly);
+    TStopThreadFirst stop(schedule);
     schedule.AddEvent(&hourly);
     ASSERT_TRUE(WaitUntil([&] { return reports.load() == 1; }, 3s));
     std::this_thread::sleep_for(1200ms);
