@@ -7,11 +7,12 @@ add_subdirectory(${KAL_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_
 
 include(GoogleTest)
 
-# kal_add_gtest(<name> SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s])
+# kal_add_gtest(<name> SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s] [FIXTURES ...])
 # One executable per area; every TEST becomes one ctest entry. Discovery runs at
 # test time, because a build-time run under a cold Wine prefix times out.
+# FIXTURES: ctest fixtures (FIXTURES_REQUIRED) every test of the executable needs.
 function(kal_add_gtest name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
@@ -23,11 +24,16 @@ function(kal_add_gtest name)
     else()
         set(label native)
     endif()
+    set(extra_properties)
+    if(ARG_FIXTURES)
+        list(APPEND extra_properties FIXTURES_REQUIRED "${ARG_FIXTURES}")
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 120
         TEST_PREFIX "${label}."
         PROPERTIES LABELS "${label};${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
+                   ${extra_properties}
                    ENVIRONMENT "KAL_SOURCE_DIR=${PROJECT_SOURCE_DIR};KAL_BINARY_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
 

@@ -1,0 +1,78 @@
+// The platform layer under the report mail: a TCP client socket whose every wait
+// ends at a deadline, and the two facts of the machine a message needs (its host
+// name, LocalHostName in USmtp.h, and its time zone offset).
+#pragma once
+
+#include "UDateTime.h"
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kal {
+
+using TDeadline = std::chrono::steady_clock::time_point;
+
+class ESocketError : public std::runtime_error {
+public:
+    enum class TReason { Timeout, Closed, Failed };
+    ESocketError(TReason reason, const std::string& text) : runtime_error(text), FReason(reason) {}
+    TReason Reason() const noexcept { return FReason; }
+
+private:
+    TReason FReason;
+};
+
+class TSocket {
+public:
+    TSocket() = default;
+    ~TSocket();
+    TSocket(TSocket&& other) noexcept;
+    TSocket& operator=(TSocket&& other) noexcept;
+    TSocket(const TSocket&) = delete;
+    TSocket& operator=(const TSocket&) = delete;
+
+    // Tries every address of the host in turn until one accepts.
+    static TSocket Connect(const std::string& host, std::uint16_t port, TDeadline deadline);
+
+    void Send(std::string_view data, TDeadline deadline);
+    // At least one byte; 0 once the peer has closed its side.
+    std::size_t Receive(char* buffer, std::size_t size, TDeadline deadline);
+    // Numeric form of the local end ("192.0.2.1", "::1"); empty when unknown.
+    std::string LocalAddress() const;
+
+private:
+    static constexpr std::uintptr_t InvalidHandle = ~std::uintptr_t{0};
+    explicit TSocket(std::uintptr_t handle) : FHandle(handle) {}
+    void Close() noexcept;
+
+    std::uintptr_t FHandle = InvalidHandle; // SOCKET or file descriptor
+};
+
+// Minutes to add to UTC to get the local time at the given local moment.
+int LocalUtcOffsetMinutes(TDateTime local);
+
+namespace detail {
+
+struct TSocketAddress {
+    std::array<unsigned char, 128> Bytes{}; // a sockaddr_storage
+    int Length = 0;
+    int Family = 0;
+};
+
+// The platform's resolver; may block for as long as the system's DNS takes.
+std::vector<TSocketAddress> ResolveHost(const std::string& host, std::uint16_t port);
+// The same, given up on at the deadline (the lookup then finishes unobserved).
+std::vector<TSocketAddress> ResolveHostWithin(const std::string& host, std::uint16_t port,
+                                              TDeadline deadline);
+// Milliseconds left, rounded up, 0 when past.
+int RemainingMs(TDeadline deadline);
+
+} // namespace detail
+
+} // namespace kal

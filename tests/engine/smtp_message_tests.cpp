@@ -1,0 +1,238 @@
+// The message text and the server address, without any network.
+#include "USmtp.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+using kal::ESmtpError;
+using kal::FormatMailMessage;
+using kal::ParseSmtpAddress;
+using kal::TMailMessage;
+
+namespace {
+
+TMailMessage Report() {
+    TMailMessage message;
+    message.From = "backup@example.test";
+    message.To = "admin@example.test";
+    message.Subject = "Kalvaren - Success (08/12/2026)";
+    message.HtmlBody = "<B>Params:</B> -a <BR>\r\n<B>Files/Folders:</B><BR>";
+    return message;
+}
+
+const kal::TDateTime ReportDate = kal::EncodeDateTime(2026, 12, 8, 9, 5, 7);
+
+std::string Format(const TMailMessage& message) {
+    return FormatMailMessage(message, ReportDate, "pc.example.test");
+}
+
+std::string Headers(const std::string& text) {
+    return text.substr(0, text.find("\r\n\r\n") + 2);
+}
+std::string Body(const std::string& text) {
+    return text.substr(text.find("\r\n\r\n") + 4);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+// One header, unfolded; "" when absent.
+std::string Header(const std::string& text, const std::string& name) {
+    const std::string headers = "\r\n" + Headers(text);
+    const auto at = headers.find("\r\n" + name + ": ");
+    if (at == std::string::npos)
+        return {};
+    std::string value;
+    for (std::size_t i = at + name.size() + 4; i < headers.size(); ++i) {
+        if (headers.compare(i, 2, "\r\n") == 0) {
+            if (i + 2 < headers.size() && (headers[i + 2] == ' ' || headers[i + 2] == '\t')) {
+                ++i;
+                continue;
+            }
+            break;
+        }
+        value += headers[i];
+    }
+    return value;
+}
+
+void ExpectWellFormed(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << "bare LF at " << i;
+        }
+        if (text[i] == '\r') {
+            ASSERT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << "bare CR at " << i;
+        }
+    }
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    for (const std::string& line : Lines(Headers(text)))
+        EXPECT_LE(line.size(), 78u) << line;
+    for (const std::string& line : Lines(Body(text))) {
+        EXPECT_LE(line.size(), 76u) << line;
+        // Quoted-printable leaves no blank at a line's end.
+        if (!line.empty()) {
+            EXPECT_TRUE(line.back() != ' ' && line.back() != '\t') << line;
+        }
+    }
+}
+
+TEST(MailMessage, CarriesTheMimeHeadersOfAnHtmlReport) {
+    const std::string text = Format(Report());
+    ExpectWellFormed(text);
+    EXPECT_EQ(Header(text, "From"), "backup@example.test");
+    EXPECT_EQ(Header(text, "To"), "admin@example.test");
+    EXPECT_EQ(Header(text, "Subject"), "Kalvaren - Success (08/12/2026)");
+    EXPECT_EQ(Header(text, "MIME-Version"), "1.0");
+    EXPECT_EQ(Header(text, "Content-Type"), "text/html; charset=iso-8859-1");
+    EXPECT_EQ(Header(text, "Content-Transfer-Encoding"), "quoted-printable");
+    EXPECT_TRUE(std::regex_match(Header(text, "Message-ID"),
+                                 std::regex("<[0-9]{14}\\.[0-9a-f]{16}@pc\\.example\\.test>")))
+        << Header(text, "Message-ID");
+    // 8 December 2026 was a Tuesday; the zone is the machine's.
+    EXPECT_TRUE(std::regex_match(Header(text, "Date"),
+                                 std::regex("Tue, 08 Dec 2026 09:05:07 [+-][0-9]{4}")))
+        << Header(text, "Date");
+    EXPECT_EQ(Body(text), "<B>Params:</B> -a <BR>\r\n<B>Files/Folders:</B><BR>\r\n");
+}
+
+TEST(MailMessage, DatesNameTheRightWeekdayAcrossTheCalendar) {
+    const struct {
+        int Year, Month, Day;
+        const char* Prefix;
+    } cases[] = {
+        {1899, 12, 30, "Sat, 30 Dec 1899"}, {2000, 2, 29, "Tue, 29 Feb 2000"},
+        {2024, 1, 1, "Mon, 01 Jan 2024"},   {2026, 6, 14, "Sun, 14 Jun 2026"},
+        {1970, 1, 1, "Thu, 01 Jan 1970"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = FormatMailMessage(
+            Report(), kal::EncodeDateTime(c.Year, c.Month, c.Day, 23, 59, 59), "pc.example.test");
+        EXPECT_EQ(Header(text, "Date").rfind(std::string(c.Prefix) + " 23:59:59 ", 0), 0u)
+            << Header(text, "Date");
+    }
+}
+
+TEST(MailMessage, MessageIdsDifferAndSurviveAnOddHostName) {
+    const std::string first = FormatMailMessage(Report(), ReportDate, "");
+    const std::string second = FormatMailMessage(Report(), ReportDate, " My PC_<1>. ");
+    EXPECT_NE(Header(first, "Message-ID"), Header(second, "Message-ID"));
+    EXPECT_NE(Header(first, "Message-ID").find("@localhost>"), std::string::npos);
+    EXPECT_NE(Header(second, "Message-ID").find("@MyPC1>"), std::string::npos);
+}
+
+TEST(MailMessage, RecipientsAreTrimmedAndEmptyEntriesDropped) {
+    TMailMessage message = Report();
+    message.To = " a@example.test ,, \"Doe, Jane\" <jane@example.test>,b@example.test , ";
+    EXPECT_EQ(Header(Format(message), "To"),
+              "a@example.test, \"Doe, Jane\" <jane@example.test>, b@example.test");
+}
+
+TEST(MailMessage, LongRecipientListsAndSubjectsAreFoldedWithoutLoss) {
+    TMailMessage message = Report();
+    std::string to, expectedTo;
+    for (int i = 0; i < 30; ++i) {
+        const std::string address = "recipient" + std::to_string(i) + "@example.test";
+        to += address + ",";
+        expectedTo += (i ? ", " : "") + address;
+    }
+    message.To = to;
+    message.Subject = std::string(60, 'S') + " with  double  blanks " + std::string(50, 'x');
+    std::string text = Format(message);
+    ExpectWellFormed(text);
+    EXPECT_EQ(Header(text, "To"), expectedTo);
+    EXPECT_EQ(Header(text, "Subject"), message.Subject);
+    // A word longer than a line cannot be folded; it is encoded instead.
+    message.Subject = std::string(120, 'S');
+    text = Format(message);
+    ExpectWellFormed(text);
+    EXPECT_EQ(Header(text, "Subject").rfind("=?iso-8859-1?Q?SSS", 0), 0u);
+}
+
+TEST(MailMessage, NonAsciiSubjectsBecomeEncodedWords) {
+    TMailMessage message = Report();
+    message.Subject = "Kalvaren - Erfolg (08.12.2026) \xE4\xF6\xFC \xDF = ? _ end";
+    const std::string text = Format(message);
+    ExpectWellFormed(text);
+    const std::string subject = Header(text, "Subject");
+    EXPECT_TRUE(std::regex_match(subject, std::regex("(=\\?iso-8859-1\\?Q\\?[^ ?]*\\?= ?)+")))
+        << subject;
+    for (const char* escape : {"=E4", "=F6", "=FC", "=DF", "_=3D_", "_=3F_", "_=5F_"})
+        EXPECT_NE(subject.find(escape), std::string::npos) << escape;
+    // Long ones are cut into several words, each within its line.
+    message.Subject = std::string(200, '\xE9');
+    ExpectWellFormed(Format(message));
+}
+
+TEST(MailMessage, LineBreaksInTheSubjectCannotStartNewHeaders) {
+    TMailMessage message = Report();
+    message.Subject = "Report\r\nBcc: everyone@example.test";
+    const std::string text = Format(message);
+    ExpectWellFormed(text);
+    EXPECT_EQ(Header(text, "Bcc"), "");
+    EXPECT_EQ(Header(text, "Subject"), "Report  Bcc: everyone@example.test");
+}
+
+TEST(MailMessage, BodyIsQuotedPrintableWithinLineLimits) {
+    TMailMessage message = Report();
+    message.HtmlBody = std::string(200, 'a') + "\n" + // long line, LF end
+                       "trailing blank \r" +          // lone CR end
+                       "tab\t\r\n" + "x=1 caf\xE9\r\n" + std::string(100, '\xFF');
+    const std::string text = Format(message);
+    ExpectWellFormed(text);
+    const std::string body = Body(text);
+    EXPECT_EQ(body.substr(0, 78), std::string(75, 'a') + "=\r\n");
+    EXPECT_NE(body.find("\r\ntrailing blank=20\r\ntab=09\r\nx=3D1 caf=E9\r\n"), std::string::npos);
+    // Soft breaks fall between whole escapes: 100 bytes make 4 lines of 25.
+    std::string escapes;
+    for (int i = 0; i < 25; ++i)
+        escapes += "=FF";
+    const auto lines = Lines(body);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[lines.size() - 2], escapes + "=");
+    EXPECT_EQ(lines.back(), escapes);
+}
+
+TEST(MailMessage, AddressesWithLineBreaksAreRefused) {
+    TMailMessage message = Report();
+    message.From = "a@example.test\r\nBcc: x@example.test";
+    EXPECT_THROW(Format(message), ESmtpError);
+    message = Report();
+    message.To = "";
+    EXPECT_THROW(Format(message), ESmtpError);
+}
+
+TEST(SmtpAddress, SplitsHostAndPortInEveryForm) {
+    const struct {
+        const char* Text;
+        const char* Host;
+        int Port;
+    } cases[] = {
+        {"mail.example.test", "mail.example.test", 25},
+        {" mail.example.test:2525 ", "mail.example.test", 2525},
+        {"127.0.0.1:587", "127.0.0.1", 587},
+        {"[::1]:2525", "::1", 2525},
+        {"[::1]", "::1", 25},
+        {"::1", "::1", 25},
+        {"fe80::1:2", "fe80::1:2", 25},
+        {"host:65535", "host", 65535},
+    };
+    for (const auto& c : cases) {
+        const kal::TSmtpServer server = ParseSmtpAddress(c.Text);
+        EXPECT_EQ(server.Host, c.Host) << c.Text;
+        EXPECT_EQ(server.Port, c.Port) << c.Text;
+    }
+    for (const char* bad : {"", "  ", ":25", "host:", "host:0", "host:65536", "host:99999999999",
+                            "host:2x", "[::1", "[::1]x", "my host:25", "host\r\n:25"}) {
+        EXPECT_THROW(ParseSmtpAddress(bad), ESmtpError) << bad;
+    }
+}
+
+} // namespace

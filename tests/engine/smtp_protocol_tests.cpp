@@ -1,0 +1,264 @@
+// The SMTP exchange against a scripted loopback server: order of commands,
+// multi-line replies, fall-backs, refusals, silence and a dropped connection.
+#include "USmtp.h"
+#include "smtp_fake_server.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+
+using kal::ESmtpError;
+using kal::SendMail;
+using kal::TMailMessage;
+using kal::TSmtpServer;
+using kal::test::TFakeSmtpServer;
+using Script = TFakeSmtpServer::TScript;
+
+namespace {
+
+TMailMessage Report() {
+    TMailMessage message;
+    message.From = "backup@example.test";
+    message.To = "first@example.test, second@example.test";
+    message.Subject = "Kalvaren - Success (08/12/2026)";
+    message.HtmlBody = "<B>Params:</B> -a <BR>\r\nThis is an automated responce.<BR>";
+    return message;
+}
+
+TSmtpServer At(const TFakeSmtpServer& fake, int timeoutMs = 5000) {
+    TSmtpServer server;
+    server.Host = "127.0.0.1";
+    server.Port = fake.Port();
+    server.User = "backup@example.test";
+    server.Password = "s3cret";
+    server.HeloName = "client.example.test";
+    server.TimeoutMs = timeoutMs;
+    return server;
+}
+
+// The error text, or "" when the mail went through.
+std::string Failure(const TSmtpServer& server, const TMailMessage& message) {
+    try {
+        SendMail(server, message);
+        return {};
+    } catch (const ESmtpError& e) {
+        return e.what();
+    }
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST(SmtpExchange, FollowsTheDialogueInOrderAndLogsIn) {
+    TFakeSmtpServer fake(Script{});
+    ASSERT_TRUE(fake.Listening());
+    EXPECT_EQ(Failure(At(fake), Report()), "");
+    const auto record = fake.Finish();
+    const std::vector<std::string> expected = {
+        "EHLO client.example.test",
+        "AUTH LOGIN",
+        "YmFja3VwQGV4YW1wbGUudGVzdA==", // backup@example.test
+        "czNjcmV0",                     // s3cret
+        "MAIL FROM:<backup@example.test>",
+        "RCPT TO:<first@example.test>",
+        "RCPT TO:<second@example.test>",
+        "DATA",
+        "QUIT",
+    };
+    EXPECT_EQ(record.Lines, expected);
+    ASSERT_GE(record.Data.size(), 5u);
+    EXPECT_EQ(record.Data.substr(record.Data.size() - 5), "\r\n.\r\n");
+    EXPECT_NE(record.Data.find("Subject: Kalvaren - Success (08/12/2026)\r\n"), std::string::npos);
+}
+
+TEST(SmtpExchange, ReadsMultiLineRepliesAndFindsLoginAmongMechanisms) {
+    TFakeSmtpServer fake(Script{{"GREETING", "220-fake.test ESMTP\r\n220-no spam\r\n220 welcome"},
+                                {"EHLO", "250-fake.test\r\n250-SIZE 1000\r\n250-AUTH=PLAIN\r\n"
+                                         "250-auth plain login cram-md5\r\n250 8BITMIME"}});
+    EXPECT_EQ(Failure(At(fake), Report()), "");
+    const auto lines = fake.Finish().Lines;
+    EXPECT_TRUE(Contains(lines, "AUTH LOGIN"));
+    EXPECT_EQ(lines.back(), "QUIT");
+}
+
+TEST(SmtpExchange, LogsInOnlyWhenLoginIsOfferedAndAUserIsGiven) {
+    {
+        TFakeSmtpServer fake(Script{{"EHLO", "250-fake.test\r\n250 AUTH PLAIN CRAM-MD5"}});
+        EXPECT_EQ(Failure(At(fake), Report()), "");
+        const auto lines = fake.Finish().Lines;
+        EXPECT_EQ(lines[1], "MAIL FROM:<backup@example.test>");
+    }
+    {
+        TFakeSmtpServer fake(Script{});
+        TSmtpServer server = At(fake);
+        server.User.clear();
+        EXPECT_EQ(Failure(server, Report()), "");
+        EXPECT_FALSE(Contains(fake.Finish().Lines, "AUTH LOGIN"));
+    }
+    {
+        // An empty password is still sent: an empty base64 line.
+        TFakeSmtpServer fake(Script{});
+        TSmtpServer server = At(fake);
+        server.Password.clear();
+        EXPECT_EQ(Failure(server, Report()), "");
+        const auto lines = fake.Finish().Lines;
+        ASSERT_GE(lines.size(), 4u);
+        EXPECT_EQ(lines[1], "AUTH LOGIN");
+        EXPECT_EQ(lines[3], "");
+    }
+}
+
+TEST(SmtpExchange, FallsBackToHeloWhenEhloIsRefused) {
+    TFakeSmtpServer fake(Script{{"EHLO", "502 5.5.1 EHLO not implemented"}});
+    EXPECT_EQ(Failure(At(fake), Report()), "");
+    const auto lines = fake.Finish().Lines;
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "EHLO client.example.test");
+    EXPECT_EQ(lines[1], "HELO client.example.test");
+    // HELO tells nothing of AUTH, so no login is tried.
+    EXPECT_EQ(lines[2], "MAIL FROM:<backup@example.test>");
+}
+
+TEST(SmtpExchange, EveryRefusalFailsWithTheReplyAndStillQuits) {
+    struct TCase {
+        std::string Key, Reply, Reason, LastBeforeQuit;
+    };
+    const TCase cases[] = {
+        {"GREETING", "554 5.3.2 busy", "server not ready: 554 5.3.2 busy", ""},
+        {"HELO", "501 5.5.4 bad name", "HELO refused: 501 5.5.4 bad name",
+         "HELO client.example.test"},
+        {"AUTH", "504 5.5.4 unrecognized", "login refused: 504", "AUTH LOGIN"},
+        {"AUTH-USER", "535 5.7.8 bad", "login refused: 535 5.7.8 bad",
+         "YmFja3VwQGV4YW1wbGUudGVzdA=="},
+        {"AUTH-PASSWORD", "535 5.7.8 Authentication credentials invalid",
+         "login refused: 535 5.7.8 Authentication credentials invalid", "czNjcmV0"},
+        {"MAIL", "550 5.7.1 sender rejected",
+         "sender <backup@example.test> refused: 550 5.7.1 sender rejected",
+         "MAIL FROM:<backup@example.test>"},
+        {"RCPT", "550 5.1.1 no such user",
+         "recipient <first@example.test> refused: 550 5.1.1 no such user",
+         "RCPT TO:<first@example.test>"},
+        {"DATA", "554 5.5.1 no valid recipients", "DATA refused: 554 5.5.1 no valid recipients",
+         "DATA"},
+        {".", "552 5.3.4 message too big", "message refused: 552 5.3.4 message too big", "DATA"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Key);
+        TFakeSmtpServer::TScript script = {{c.Key, c.Reply}};
+        if (c.Key == "HELO")
+            script["EHLO"] = "500 5.5.2 what?";
+        TFakeSmtpServer fake(script);
+        const std::string error = Failure(At(fake), Report());
+        const std::string prefix = "Mail to 127.0.0.1:" + std::to_string(fake.Port()) + " failed: ";
+        EXPECT_EQ(error.rfind(prefix + c.Reason, 0), 0u) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+        const auto lines = fake.Finish().Lines;
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), "QUIT");
+        if (!c.LastBeforeQuit.empty()) {
+            ASSERT_GE(lines.size(), 2u);
+            EXPECT_EQ(lines[lines.size() - 2], c.LastBeforeQuit);
+        }
+    }
+}
+
+TEST(SmtpExchange, ASilentServerEndsAtTheDeadlineAndIsStillSentQuit) {
+    TFakeSmtpServer fake(Script{{".", TFakeSmtpServer::Silent}});
+    const auto start = std::chrono::steady_clock::now();
+    const std::string error = Failure(At(fake, 1500), Report());
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(error, "Mail to 127.0.0.1:" + std::to_string(fake.Port()) +
+                         " failed: no reply within 1.5 s");
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1400));
+    EXPECT_LT(elapsed, std::chrono::seconds(10)); // bounded, not merely "eventually"
+    EXPECT_EQ(fake.Finish().Lines.back(), "QUIT");
+}
+
+TEST(SmtpExchange, BrokenRepliesAndDroppedConnectionsFailClearly) {
+    {
+        TFakeSmtpServer fake(Script{{"MAIL", TFakeSmtpServer::Hangup}});
+        EXPECT_NE(Failure(At(fake), Report()).find("failed: connection closed by the server"),
+                  std::string::npos);
+    }
+    {
+        TFakeSmtpServer fake(Script{{"EHLO", "hello there"}});
+        const std::string error = Failure(At(fake), Report());
+        EXPECT_NE(error.find("unexpected reply \"hello there\""), std::string::npos) << error;
+        EXPECT_EQ(fake.Finish().Lines.back(), "QUIT");
+    }
+    {
+        // A continuation line with another code is no reply at all.
+        TFakeSmtpServer fake(Script{{"EHLO", "250-fake.test\r\n550 AUTH LOGIN"}});
+        EXPECT_NE(Failure(At(fake), Report()).find("unexpected reply"), std::string::npos);
+    }
+    {
+        // An endless line must not make the client buffer it all.
+        TFakeSmtpServer fake(Script{{"EHLO", "250 " + std::string(20000, 'x')}});
+        EXPECT_NE(Failure(At(fake), Report()).find("reply line longer than"), std::string::npos);
+    }
+}
+
+TEST(SmtpExchange, DotStuffsLinesThatStartWithADot) {
+    TMailMessage message = Report();
+    message.HtmlBody = ".hidden<BR>\r\n.\r\nplain\r\n..two";
+    TFakeSmtpServer fake(Script{});
+    EXPECT_EQ(Failure(At(fake), message), "");
+    const std::string data = fake.Finish().Data;
+    EXPECT_NE(data.find("\r\n..hidden<BR>\r\n"), std::string::npos);
+    EXPECT_NE(data.find("\r\n..\r\n"), std::string::npos);
+    EXPECT_NE(data.find("\r\n...two\r\n"), std::string::npos);
+    // Only the final line ends the data.
+    EXPECT_EQ(data.find("\r\n.\r\n"), data.size() - 5);
+}
+
+TEST(SmtpExchange, RefusesAddressesThatWouldInjectCommandsBeforeConnecting) {
+    TSmtpServer server;
+    server.Host = "127.0.0.1";
+    server.Port = kal::test::UnusedLoopbackPort();
+    TMailMessage message = Report();
+    message.From = "backup@example.test>\r\nRCPT TO:<victim@example.test";
+    EXPECT_NE(Failure(server, message).find("sender address holds a line break"),
+              std::string::npos);
+    message = Report();
+    message.To = "a@example.test\nDATA";
+    EXPECT_NE(Failure(server, message).find("recipient list holds a line break"),
+              std::string::npos);
+    message = Report();
+    message.To = " , ,";
+    EXPECT_NE(Failure(server, message).find("no recipient address"), std::string::npos);
+}
+
+TEST(SmtpExchange, GreetsWithAnAddressLiteralWhenTheNameIsNoDomain) {
+    TFakeSmtpServer fake(Script{});
+    TSmtpServer server = At(fake);
+    server.HeloName = "MY_PC";
+    EXPECT_EQ(Failure(server, Report()), "");
+    EXPECT_EQ(fake.Finish().Lines.front(), "EHLO [127.0.0.1]");
+}
+
+TEST(SmtpExchange, ReachesAnIpv6LoopbackServerByBracketedAddress) {
+    TFakeSmtpServer fake(Script{}, true);
+    if (!fake.Listening())
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    TSmtpServer server = kal::ParseSmtpAddress("[::1]:" + std::to_string(fake.Port()));
+    server.TimeoutMs = 5000;
+    server.HeloName = "client.example.test";
+    EXPECT_EQ(Failure(server, Report()), "");
+    EXPECT_EQ(fake.Finish().Lines.back(), "QUIT");
+}
+
+TEST(SmtpExchange, AClosedPortFailsFastWithTheReason) {
+    TSmtpServer server;
+    server.Host = "127.0.0.1";
+    server.Port = kal::test::UnusedLoopbackPort();
+    server.TimeoutMs = 20000;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string error = Failure(server, Report());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(error,
+              "Mail to 127.0.0.1:" + std::to_string(server.Port) + " failed: connection refused");
+}
+
+} // namespace

@@ -1,0 +1,194 @@
+// Delivery to real SMTP servers on the loopback interface (aiosmtpd, started by
+// the ctest fixture in tests/fixtures), which record what they received and
+// decode it with Python's own MIME parser.
+#include "USmtp.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+using kal::ESmtpError;
+using kal::SendMail;
+using kal::TMailMessage;
+using kal::TSmtpServer;
+
+namespace {
+
+std::string FixtureFolder() {
+    const char* binary = std::getenv("KAL_BINARY_DIR");
+    std::string folder = std::string(binary ? binary : ".") + "/smtp_fixture";
+#ifdef _WIN32
+    if (!folder.empty() && folder.front() == '/')
+        folder = "Z:" + folder; // Wine shows the Linux root as drive Z:
+#endif
+    return folder;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The server of a fixture mode: "auth", "noauth" or "silent".
+TSmtpServer Server(const std::string& mode) {
+    const std::string port = ReadFile(FixtureFolder() + "/" + mode + "/port");
+    TSmtpServer server;
+    server.Host = "127.0.0.1";
+    server.Port = static_cast<std::uint16_t>(std::atoi(port.c_str()));
+    server.TimeoutMs = 10000;
+    return server;
+}
+
+struct TDelivery {
+    std::multimap<std::string, std::string> Envelope;
+    std::string Raw;  // as the server received it, dot-stuffing undone
+    std::string Body; // transfer encoding undone by Python
+
+    std::string Value(const std::string& key) const {
+        const auto found = Envelope.find(key);
+        return found == Envelope.end() ? "<none>" : found->second;
+    }
+};
+
+// The one message the server recorded with this subject.
+std::vector<TDelivery> Deliveries(const std::string& mode, const std::string& subject) {
+    std::vector<TDelivery> found;
+    const std::filesystem::path folder = FixtureFolder() + "/" + mode + "/mail";
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".env")
+            continue;
+        TDelivery delivery;
+        std::istringstream lines(ReadFile(entry.path()));
+        for (std::string line; std::getline(lines, line);) {
+            const auto equals = line.find('=');
+            if (equals != std::string::npos)
+                delivery.Envelope.emplace(line.substr(0, equals), line.substr(equals + 1));
+        }
+        if (delivery.Value("subject") != subject)
+            continue;
+        std::filesystem::path base = entry.path();
+        delivery.Raw = ReadFile(base.replace_extension(".eml"));
+        delivery.Body = ReadFile(base.replace_extension(".body"));
+        found.push_back(std::move(delivery));
+    }
+    return found;
+}
+
+// Subjects tell this run's messages from those of any other test.
+std::string UniqueSubject(const std::string& stem) {
+    std::random_device random;
+    return stem + " #" + std::to_string(random());
+}
+
+TMailMessage Report(const std::string& subject) {
+    TMailMessage message;
+    message.From = "backup@example.test";
+    message.To = "admin@example.test";
+    message.Subject = subject;
+    message.HtmlBody = "<B>Params:</B> -a <BR>\r\nThis is an automated responce.<BR>";
+    return message;
+}
+
+TEST(SmtpDelivery, ArrivesWithEnvelopeCredentialsHeadersAndBodyIntact) {
+    TSmtpServer server = Server("auth");
+    server.User = "backup@example.test";
+    server.Password = "p\xE4ss w=rd";
+    TMailMessage message = Report(UniqueSubject("Kalvaren - Success (08/12/2026) \xE9t\xE9"));
+    message.To = "  first@example.test , ,Second <second@example.test>,";
+    // Every byte but the line ends, a line far past any limit, lines that start
+    // with dots, blanks at line ends, and all three kinds of line end.
+    std::string bytes;
+    for (int c = 1; c < 256; ++c)
+        if (c != '\r' && c != '\n')
+            bytes += static_cast<char>(c);
+    message.HtmlBody = "<B>Params:</B> -a <BR>\r\n" + bytes + "\n." + "\r\n.dot first \r" +
+                       std::string(3000, 'L') + "\r\n\r\nlast\t";
+    const std::string expectedBody = "<B>Params:</B> -a <BR>\r\n" + bytes +
+                                     "\r\n.\r\n.dot first \r\n" + std::string(3000, 'L') +
+                                     "\r\n\r\nlast\t\r\n";
+
+    ASSERT_NO_THROW(SendMail(server, message));
+
+    const auto found = Deliveries("auth", message.Subject);
+    ASSERT_EQ(found.size(), 1u);
+    const TDelivery& mail = found.front();
+    EXPECT_EQ(mail.Value("mail_from"), "backup@example.test");
+    const auto recipients = mail.Envelope.equal_range("rcpt");
+    std::vector<std::string> rcpt;
+    for (auto it = recipients.first; it != recipients.second; ++it)
+        rcpt.push_back(it->second);
+    EXPECT_EQ(rcpt, (std::vector<std::string>{"first@example.test", "second@example.test"}));
+    EXPECT_EQ(mail.Value("login"), "backup@example.test");
+    EXPECT_EQ(mail.Value("password"), "p\xE4ss w=rd");
+    EXPECT_EQ(mail.Value("defects"), "0");
+    EXPECT_NE(mail.Raw.find("\r\nTo: first@example.test, Second <second@example.test>\r\n"),
+              std::string::npos);
+    EXPECT_NE(mail.Raw.find("\r\nContent-Type: text/html; charset=iso-8859-1\r\n"),
+              std::string::npos);
+    EXPECT_EQ(mail.Body, expectedBody);
+}
+
+TEST(SmtpDelivery, AnEmptyPasswordIsStillSent) {
+    TSmtpServer server = Server("auth");
+    server.User = "backup@example.test";
+    const TMailMessage message = Report(UniqueSubject("Kalvaren - Success"));
+    ASSERT_NO_THROW(SendMail(server, message));
+    const auto found = Deliveries("auth", message.Subject);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found.front().Value("login"), "backup@example.test");
+    EXPECT_EQ(found.front().Value("password"), "");
+}
+
+TEST(SmtpDelivery, ARefusedLoginDeliversNothingAndSaysWhy) {
+    TSmtpServer server = Server("auth");
+    server.User = "backup@example.test";
+    server.Password = "wrong password"; // the fixture refuses this one
+    const TMailMessage message = Report(UniqueSubject("Kalvaren - Error"));
+    try {
+        SendMail(server, message);
+        FAIL() << "a refused login was reported as sent";
+    } catch (const ESmtpError& e) {
+        const std::string expected =
+            "Mail to 127.0.0.1:" + std::to_string(server.Port) + " failed: login refused: 535";
+        EXPECT_EQ(std::string(e.what()).rfind(expected, 0), 0u) << e.what();
+    }
+    EXPECT_TRUE(Deliveries("auth", message.Subject).empty());
+}
+
+TEST(SmtpDelivery, AServerWithoutAuthGetsNoLoginAttempt) {
+    // This server answers any AUTH with an error, so a login attempt would fail the send.
+    TSmtpServer server = Server("noauth");
+    server.User = "backup@example.test";
+    server.Password = "secret";
+    const TMailMessage message = Report(UniqueSubject("Kalvaren - Success"));
+    ASSERT_NO_THROW(SendMail(server, message));
+    const auto found = Deliveries("noauth", message.Subject);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found.front().Value("login"), "<none>");
+}
+
+TEST(SmtpDelivery, ASilentServerFailsWithinTheTimeout) {
+    TSmtpServer server = Server("silent");
+    server.TimeoutMs = 1500;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        SendMail(server, Report("never"));
+        FAIL() << "a silent server was reported as having taken the mail";
+    } catch (const ESmtpError& e) {
+        EXPECT_EQ(std::string(e.what()), "Mail to 127.0.0.1:" + std::to_string(server.Port) +
+                                             " failed: no reply within 1.5 s");
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1400));
+    EXPECT_LT(elapsed, std::chrono::seconds(10));
+}
+
+} // namespace
