@@ -13,16 +13,23 @@ namespace {
 constexpr std::size_t BufferSize = 64 * 1024;
 }
 
+// Both adaptors buffer on the record's side: the record arrives and is read in
+// pieces of a few bytes, and a zlib call per piece would cost far more than the
+// data itself.
 struct TCompressionStream::TImpl {
     TStream& Destination;
     z_stream Z{};
+    unsigned char In[BufferSize];
+    std::size_t Pending = 0;
     unsigned char Out[BufferSize];
     bool Finished = false;
 
     explicit TImpl(TStream& destination) : Destination(destination) {}
 
-    // Runs deflate until it has taken all input (or finished) and empties the buffer.
-    void Pump(int flush) {
+    // Hands `count` bytes to deflate and writes out everything it produces.
+    void Deflate(const unsigned char* data, std::size_t count, int flush) {
+        Z.next_in = const_cast<unsigned char*>(data);
+        Z.avail_in = static_cast<uInt>(count);
         int status;
         do {
             Z.next_out = Out;
@@ -50,38 +57,69 @@ std::size_t TCompressionStream::Read(void*, std::size_t) {
 }
 
 std::size_t TCompressionStream::Write(const void* buffer, std::size_t count) {
-    if (FImpl->Finished)
+    TImpl& c = *FImpl;
+    if (c.Finished)
         throw ECompressionError("Invalid stream operation");
-    // zlib counts in 32 bits; larger writes go in slices.
     const auto* in = static_cast<const unsigned char*>(buffer);
     std::size_t left = count;
     while (left > 0) {
-        const auto slice = static_cast<uInt>(std::min<std::size_t>(left, 1u << 30));
-        FImpl->Z.next_in = const_cast<unsigned char*>(in);
-        FImpl->Z.avail_in = slice;
-        FImpl->Pump(Z_NO_FLUSH);
-        in += slice;
-        left -= slice;
+        const std::size_t n = std::min(left, BufferSize - c.Pending);
+        std::copy(in, in + n, c.In + c.Pending);
+        c.Pending += n;
+        in += n;
+        left -= n;
+        if (c.Pending == BufferSize) {
+            c.Deflate(c.In, c.Pending, Z_NO_FLUSH);
+            c.Pending = 0;
+        }
     }
     return count;
 }
 
 void TCompressionStream::Finish() {
-    if (FImpl->Finished)
+    TImpl& c = *FImpl;
+    if (c.Finished)
         return;
-    FImpl->Z.next_in = nullptr;
-    FImpl->Z.avail_in = 0;
-    FImpl->Pump(Z_FINISH);
-    FImpl->Finished = true;
+    c.Deflate(c.In, c.Pending, Z_FINISH);
+    c.Pending = 0;
+    c.Finished = true;
 }
 
 struct TDecompressionStream::TImpl {
     TStream& Source;
     z_stream Z{};
     unsigned char In[BufferSize];
+    unsigned char Out[BufferSize];
+    std::size_t OutPos = 0;
+    std::size_t OutEnd = 0;
     bool Ended = false;
 
     explicit TImpl(TStream& source) : Source(source) {}
+
+    // Inflates the next piece into Out; false at the end of the data or when the
+    // source has run dry.
+    bool Refill() {
+        OutPos = OutEnd = 0;
+        Z.next_out = Out;
+        Z.avail_out = BufferSize;
+        while (Z.avail_out == BufferSize && !Ended) {
+            if (Z.avail_in == 0) {
+                const std::size_t got = Source.Read(In, BufferSize);
+                if (got == 0)
+                    break; // cut short: the reader sees fewer bytes than it asked for
+                Z.next_in = In;
+                Z.avail_in = static_cast<uInt>(got);
+            }
+            const int status = inflate(&Z, Z_NO_FLUSH);
+            if (status == Z_STREAM_END)
+                Ended = true;
+            // A buffer error with input left means no progress is possible.
+            else if (status != Z_OK && !(status == Z_BUF_ERROR && Z.avail_in == 0))
+                throw EDecompressionError();
+        }
+        OutEnd = BufferSize - Z.avail_out;
+        return OutEnd > 0;
+    }
 };
 
 TDecompressionStream::TDecompressionStream(TStream& source)
@@ -96,29 +134,17 @@ TDecompressionStream::~TDecompressionStream() {
 
 std::size_t TDecompressionStream::Read(void* buffer, std::size_t count) {
     TImpl& d = *FImpl;
-    if (d.Ended || count == 0)
-        return 0;
-    d.Z.next_out = static_cast<unsigned char*>(buffer);
-    d.Z.avail_out = static_cast<uInt>(std::min<std::size_t>(count, 1u << 30));
-    const uInt wanted = d.Z.avail_out;
-    while (d.Z.avail_out == wanted) {
-        if (d.Z.avail_in == 0) {
-            const std::size_t got = d.Source.Read(d.In, BufferSize);
-            if (got == 0)
-                break; // cut short: the caller sees fewer bytes than it asked for
-            d.Z.next_in = d.In;
-            d.Z.avail_in = static_cast<uInt>(got);
-        }
-        const int status = inflate(&d.Z, Z_NO_FLUSH);
-        if (status == Z_STREAM_END) {
-            d.Ended = true;
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        if (d.OutPos == d.OutEnd && !d.Refill())
             break;
-        }
-        // A buffer error with input left means no progress is possible.
-        if (status != Z_OK && !(status == Z_BUF_ERROR && d.Z.avail_in == 0))
-            throw EDecompressionError();
+        const std::size_t n = std::min(count - done, d.OutEnd - d.OutPos);
+        std::copy(d.Out + d.OutPos, d.Out + d.OutPos + n, out + done);
+        d.OutPos += n;
+        done += n;
     }
-    return wanted - d.Z.avail_out;
+    return done;
 }
 
 std::size_t TDecompressionStream::Write(const void*, std::size_t) {
@@ -126,8 +152,7 @@ std::size_t TDecompressionStream::Write(const void*, std::size_t) {
 }
 
 void TDecompressionStream::VerifyEnd() {
-    unsigned char scratch[4096];
-    while (Read(scratch, sizeof scratch) > 0) {
+    while (FImpl->Refill()) {
     }
     if (!FImpl->Ended)
         throw EDecompressionError();

@@ -1,0 +1,322 @@
+// The configuration root: defaults, its record, lists, groups and destinations.
+#include "config_testing.h"
+
+#include <cstring>
+
+using namespace kal;
+using namespace kal::test;
+
+namespace {
+
+void AppendString(Bytes& out, std::string_view text) {
+    const auto n = static_cast<std::uint32_t>(text.size());
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+std::vector<std::string> ProfileNames(const TRSync& sync) {
+    std::vector<std::string> names;
+    for (const TRSyncProfile* p : sync.ProfileList())
+        names.push_back(p->Name());
+    return names;
+}
+
+std::vector<std::string> MemberNames(const TRSyncProfileGroup& group) {
+    std::vector<std::string> names;
+    for (const TRSyncProfile* p : group.Members())
+        names.push_back(p->Name());
+    return names;
+}
+
+std::string ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+} // namespace
+
+TEST(ConfigRecord, FreshObjectWritesTheDefaultRecord) {
+    TRSync sync;
+    Bytes expected = {0xFF, 0x09, 0x00, 0x00, 0x69, 0x03, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
+    for (int i = 0; i < 4; ++i)
+        AppendString(expected, "");
+    expected.insert(expected.end(), {0, 0, 0, 0}); // class number: TLocalHost
+    AppendString(expected, "C:\\Kalvaren Backup\\");
+    AppendString(expected, "");
+    AppendString(expected, "Bin\\RSync.exe");
+    for (int i = 0; i < 4; ++i)
+        AppendString(expected, "");
+    expected.insert(expected.end(), {0, 0, 0, 0, 0, 0, 0, 0}); // no profiles, no groups
+    EXPECT_EQ(RecordOf(sync), expected);
+}
+
+TEST(ConfigRecord, SaveThenLoadGivesBackEverything) {
+    TRSync source;
+    Populate(source);
+    const Bytes record = RecordOf(source);
+
+    TRSync copy;
+    LoadRecord(copy, record);
+    EXPECT_EQ(copy.Flags(), 0x80100DFFu);
+    EXPECT_EQ(copy.Port(), 2873);
+    EXPECT_EQ(copy.Bandwidth(), 512);
+    EXPECT_EQ(copy.OutputAutoCloseDelay(), 10);
+    EXPECT_EQ(copy.LogFile(), "C:\\Logs\\rsync.log");
+    EXPECT_EQ(copy.LogFormat(), "%t %f %b");
+    EXPECT_EQ(copy.OutputFormat(), "%n");
+    EXPECT_EQ(copy.PasswordFile(), "C:\\Secrets\\pw.txt");
+    auto* remote = dynamic_cast<TRemoteHost*>(copy.Server());
+    ASSERT_NE(remote, nullptr);
+    EXPECT_EQ(remote->User(), "alice");
+    EXPECT_EQ(remote->Host(), "backup.example");
+    EXPECT_EQ(copy.Module(), "alice-module");
+    EXPECT_EQ(copy.RSyncLocation(), "D:\\Tools\\rsync.exe");
+    EXPECT_EQ(copy.EmailRecipient(), "boss@example.com; me@example.com");
+    EXPECT_EQ(copy.EmailFrom(), "me@example.com");
+    EXPECT_EQ(copy.EmailServer(), "smtp.example.com");
+    EXPECT_EQ(copy.EmailPassword(), "p\xE4ss word");
+
+    EXPECT_EQ(ProfileNames(copy), ProfileNames(source));
+    ASSERT_EQ(copy.ProfileCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        const TRSyncProfile& want = *source.GetProfile(i);
+        const TRSyncProfile& got = *copy.GetProfile(i);
+        SCOPED_TRACE(want.Name());
+        EXPECT_EQ(got.PathList(), want.PathList());
+        EXPECT_EQ(got.CommonSources(), want.CommonSources());
+        EXPECT_EQ(got.ProfileEvent(), want.ProfileEvent());
+        EXPECT_EQ(got.DateTime(), want.DateTime());
+        EXPECT_EQ(got.Event()->Active(), want.Event()->Active());
+        EXPECT_EQ(got.Event()->EventRepeat(), want.Event()->EventRepeat());
+        EXPECT_EQ(got.Sync(), &copy);
+    }
+    ASSERT_EQ(copy.GroupCount(), 2);
+    EXPECT_EQ(copy.Groups(0)->Name(), "StartupRestore");
+    EXPECT_EQ(copy.Groups(1)->Name(), "Custom");
+    EXPECT_EQ(MemberNames(*copy.Groups(0)), (std::vector<std::string>{"Gamma", "Alpha"}));
+    EXPECT_EQ(MemberNames(*copy.Groups(1)), (std::vector<std::string>{"Beta"}));
+
+    // Nothing the record holds was lost or changed on the way.
+    EXPECT_EQ(RecordOf(copy), record);
+}
+
+TEST(ConfigRecord, LoadedScheduleIsSortedButProfilesKeepFileOrder) {
+    TRSync source;
+    Populate(source);
+    const auto fileOrder = ProfileNames(source);
+    TRSync copy;
+    LoadRecord(copy, RecordOf(source));
+    EXPECT_EQ(ProfileNames(copy), fileOrder);
+    const auto events = copy.Schedule().EventList();
+    for (std::size_t i = 1; i < events.size(); ++i)
+        EXPECT_LE(CompareEvents(*events[i - 1], *events[i]), 0) << "at " << i;
+}
+
+TEST(ConfigRecord, GroupsRegainRestoreFromTheirNames) {
+    TRSync source;
+    for (const char* name :
+         {"StartupRestore", "ShutdownRestore", "StartupBackup", "ShutdownBackup", "Mine"})
+        new TRSyncProfileGroup(&source, name, std::strcmp(name, "Mine") == 0);
+    TRSync copy;
+    LoadRecord(copy, RecordOf(source));
+    ASSERT_EQ(copy.GroupCount(), 5);
+    EXPECT_TRUE(copy.FindGroupByName("StartupRestore")->IsRestore());
+    EXPECT_TRUE(copy.FindGroupByName("ShutdownRestore")->IsRestore());
+    EXPECT_FALSE(copy.FindGroupByName("StartupBackup")->IsRestore());
+    EXPECT_FALSE(copy.FindGroupByName("ShutdownBackup")->IsRestore());
+    // The record carries no flag: other groups come back as backups.
+    EXPECT_FALSE(copy.FindGroupByName("Mine")->IsRestore());
+}
+
+TEST(ConfigRecord, PortSetterDefaultsZeroButStoredZeroStays) {
+    TRSync sync;
+    sync.SetPort(0);
+    EXPECT_EQ(sync.Port(), 873);
+    sync.SetPort(22);
+    EXPECT_EQ(sync.Port(), 22);
+
+    Bytes record = RecordOf(TRSync());
+    record[4] = record[5] = 0;
+    TRSync loaded;
+    LoadRecord(loaded, record);
+    EXPECT_EQ(loaded.Port(), 0);
+}
+
+TEST(ConfigRecord, LoadingAddsBehindWhatIsThere) {
+    TRSync source;
+    Populate(source);
+    TRSync sync;
+    new TRSyncProfile(&sync, "Existing");
+    LoadRecord(sync, RecordOf(source));
+    ASSERT_EQ(sync.ProfileCount(), 4);
+    EXPECT_EQ(sync.GetProfile(0)->Name(), "Existing");
+}
+
+TEST(ConfigLists, AddAndRemoveProfile) {
+    TRSync sync, other;
+    auto* mine = new TRSyncProfile(&sync, "Mine");
+    auto* theirs = new TRSyncProfile(&other, "Theirs");
+    auto* group = new TRSyncProfileGroup(&other, "G", false);
+    group->Add(theirs);
+
+    sync.AddProfile(mine); // already a member
+    EXPECT_EQ(sync.ProfileCount(), 1);
+    sync.RemoveProfile(theirs); // a stranger
+    EXPECT_EQ(sync.ProfileCount(), 1);
+    EXPECT_EQ(other.ProfileCount(), 1);
+    EXPECT_EQ(group->Count(), 1);
+
+    // Taking a profile over removes it from its old owner and that owner's groups,
+    // and its event follows it.
+    sync.AddProfile(theirs);
+    EXPECT_EQ(sync.ProfileCount(), 2);
+    EXPECT_EQ(other.ProfileCount(), 0);
+    EXPECT_EQ(group->Count(), 0);
+    EXPECT_EQ(theirs->Sync(), &sync);
+    EXPECT_EQ(theirs->Event()->Schedule(), &sync.Schedule());
+    EXPECT_EQ(sync.Schedule().EventCount(), 2);
+    EXPECT_EQ(other.Schedule().EventCount(), 0);
+}
+
+TEST(ConfigLists, DeletingAProfileLeavesListsGroupsAndSchedule) {
+    TRSync sync;
+    auto* a = new TRSyncProfile(&sync, "A");
+    auto* b = new TRSyncProfile(&sync, "B");
+    auto* group = new TRSyncProfileGroup(&sync, "G", false);
+    group->Add(a);
+    group->Add(b);
+    delete a;
+    EXPECT_EQ(ProfileNames(sync), std::vector<std::string>{"B"});
+    EXPECT_EQ(MemberNames(*group), std::vector<std::string>{"B"});
+    EXPECT_EQ(sync.Schedule().EventCount(), 1);
+    delete group;
+    EXPECT_EQ(sync.GroupCount(), 0);
+}
+
+TEST(ConfigLists, IndexesOutsideTheListsRaiseListError) {
+    TRSync sync;
+    new TRSyncProfile(&sync, "A");
+    EXPECT_EQ(ErrorOf([&] { sync.GetProfile(1); }), "List index out of bounds (1)");
+    EXPECT_EQ(ErrorOf([&] { sync.GetProfile(-1); }), "List index out of bounds (-1)");
+    EXPECT_EQ(ErrorOf([&] { sync.Groups(0); }), "List index out of bounds (0)");
+}
+
+TEST(ConfigLists, FindGroupByNameIsExact) {
+    TRSync sync;
+    auto* first = new TRSyncProfileGroup(&sync, "StartupBackup", false);
+    new TRSyncProfileGroup(&sync, "StartupBackup", true);
+    EXPECT_EQ(sync.FindGroupByName("StartupBackup"), first);
+    EXPECT_EQ(sync.FindGroupByName("startupbackup"), nullptr);
+    EXPECT_EQ(sync.FindGroupByName("StartupBackup "), nullptr);
+    EXPECT_EQ(sync.FindGroupByName(""), nullptr);
+}
+
+TEST(ConfigLists, GroupIgnoresProfilesOfAnotherOwner) {
+    TRSync sync, other;
+    auto* stranger = new TRSyncProfile(&other, "Stranger");
+    TRSyncProfileGroup group(&sync, "G", false);
+    group.Add(stranger);
+    EXPECT_EQ(group.Count(), 0);
+    EXPECT_FALSE(group.Contained(stranger));
+    EXPECT_FALSE(stranger->IsInGroup(group));
+}
+
+TEST(ConfigLists, GroupRecordWithARepeatedPositionYieldsOneMember) {
+    TRSync sync;
+    auto* a = new TRSyncProfile(&sync, "A");
+    auto* group = new TRSyncProfileGroup(&sync, "", false);
+    Bytes record;
+    AppendString(record, "Twice");
+    record.insert(record.end(), {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    TMemoryStream s(record);
+    group->LoadFromStream(s);
+    EXPECT_EQ(group->Name(), "Twice");
+    EXPECT_EQ(group->Members(), std::vector<TRSyncProfile*>{a});
+    // Written back, the member appears once.
+    TMemoryStream out;
+    group->SaveToStream(out);
+    EXPECT_EQ(out.Size(), 4u + 5u + 4u + 4u);
+}
+
+TEST(ConfigLists, ProcessCallsBeforeTheFirstRunDoNothing) {
+    TRSync sync;
+    EXPECT_EQ(sync.Process(), nullptr);
+    sync.WaitForProcess();
+    sync.TerminateProcess();
+    EXPECT_EQ(sync.Process(), nullptr);
+}
+
+TEST(ConfigDestinations, LocalPathGetsOneTrailingBackslash) {
+    TLocalHost host("D:\\Backup");
+    EXPECT_EQ(host.Path(), "D:\\Backup\\");
+    host.SetPath("D:\\Backup\\");
+    EXPECT_EQ(host.Path(), "D:\\Backup\\");
+    host.SetPath("");
+    EXPECT_EQ(host.Path(), "");
+    // A stored path is taken unchanged.
+    TMemoryStream s;
+    WriteString(s, "E:\\Raw");
+    s.SetPosition(0);
+    host.LoadFromStream(s);
+    EXPECT_EQ(host.Path(), "E:\\Raw");
+}
+
+TEST(ConfigDestinations, Addresses) {
+    EXPECT_EQ(TLocalHost("C:\\Kalvaren Backup").GetDestination(), "/cygdrive/C/Kalvaren Backup/");
+    TRemoteHost remote;
+    remote.SetHost("server");
+    EXPECT_EQ(remote.GetDestination(), "server::");
+    remote.SetUser("bob");
+    EXPECT_EQ(remote.GetDestination(), "bob@server::");
+    EXPECT_TRUE(remote.Prepare());
+}
+
+TEST(ConfigDestinations, LocalPrepareCreatesOneLevelOnly) {
+    TTempFolder temp;
+    EXPECT_TRUE(TLocalHost(temp.Path().string()).Prepare());
+    TLocalHost fresh((temp.Path() / "new").string());
+    EXPECT_TRUE(fresh.Prepare());
+    EXPECT_TRUE(std::filesystem::is_directory(temp.Path() / "new"));
+    TLocalHost deep((temp.Path() / "missing" / "deeper").string());
+    EXPECT_FALSE(deep.Prepare());
+    EXPECT_FALSE(std::filesystem::exists(temp.Path() / "missing"));
+}
+
+namespace {
+class TTestHost final : public TRSyncServer {
+public:
+    std::string GetDestination() const override { return "test::"; }
+    bool Prepare() override { return true; }
+    void SaveToStream(TStream& s) const override { WriteString(s, "t"); }
+    void LoadFromStream(TStream& s) override { ReadString(s); }
+};
+} // namespace
+
+TEST(ConfigDestinations, ServerClassRegistry) {
+    EXPECT_EQ(GetId(TLocalHost()), 0);
+    EXPECT_EQ(GetId(TRemoteHost()), 1);
+    EXPECT_NE(dynamic_cast<TLocalHost*>(GetClass(0)().get()), nullptr);
+    EXPECT_NE(dynamic_cast<TRemoteHost*>(GetClass(1)().get()), nullptr);
+    EXPECT_EQ(ErrorOf([] { GetClass(7); }), "List index out of bounds (7)");
+
+    // An unregistered destination cannot be written: its class number would be -1.
+    TRSync sync;
+    sync.SetServer(std::make_unique<TTestHost>());
+    EXPECT_EQ(GetId(*sync.Server()), -1);
+    TMemoryStream s;
+    EXPECT_THROW(sync.SaveToStream(s), EWriteError);
+
+    RegisterServerClass<TTestHost>();
+    RegisterServerClass<TTestHost>(); // once only
+    const int id = GetId(*sync.Server());
+    EXPECT_GE(id, 2);
+    EXPECT_THROW(GetClass(id + 1), EListError);
+    TRSync copy;
+    LoadRecord(copy, RecordOf(sync));
+    EXPECT_NE(dynamic_cast<TTestHost*>(copy.Server()), nullptr);
+}

@@ -1,0 +1,75 @@
+// Load and save times of Data.dat with 1,000 profiles of 100 paths each.
+#include "UDataFile.h"
+#include "URSync.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+using namespace kal;
+
+namespace {
+
+double Milliseconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+template <typename F> double Best(int rounds, F&& run) {
+    double best = 1e300;
+    for (int i = 0; i < rounds; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        run();
+        best = std::min(best, Milliseconds(std::chrono::steady_clock::now() - start));
+    }
+    return best;
+}
+
+} // namespace
+
+int main() {
+    constexpr int profiles = 1000, paths = 100;
+    TRSync sync;
+    // Far-future due times, so the schedule thread fires nothing meanwhile.
+    for (int i = 0; i < profiles; ++i) {
+        auto* p = new TRSyncProfile(&sync, "Profile " + std::to_string(i));
+        for (int j = 0; j < paths; ++j)
+            p->AddPath("C:\\Users\\someone\\Documents\\Project " + std::to_string(i) + "\\folder " +
+                       std::to_string(j));
+        p->SetDateTime(48000 + i);
+        if (i % 2)
+            p->SetProfileEvent(reDaily);
+    }
+    auto* group = new TRSyncProfileGroup(&sync, "StartupBackup", false);
+    for (int i = 0; i < profiles; i += 10)
+        group->Add(sync.GetProfile(i));
+
+    const auto file = (std::filesystem::temp_directory_path() / "kal_datafile_bench.dat").string();
+    TMemoryStream raw;
+    sync.SaveToStream(raw);
+    const double record = Best(3, [&] {
+        TMemoryStream s;
+        sync.SaveToStream(s);
+    });
+    const double compress = Best(3, [&] {
+        TMemoryStream s;
+        TCompressionStream z(s);
+        sync.SaveToStream(z);
+        z.Finish();
+    });
+    const double save = Best(3, [&] { SaveDataFile(sync, file); });
+    const auto size = std::filesystem::file_size(file);
+    const double load = Best(3, [&] {
+        TRSync copy;
+        LoadDataFile(copy, file);
+    });
+    std::filesystem::remove(file);
+    std::printf("Data.dat with %d profiles x %d paths: %llu bytes compressed\n", profiles, paths,
+                static_cast<unsigned long long>(size));
+    std::printf("record: %zu bytes, written in %.1f ms; compressed in memory: %.1f ms\n",
+                raw.Size(), record, compress);
+    std::printf("save: %.1f ms (best of 3, to disk with flush; aim < 100 ms)\n", save);
+    std::printf("load: %.1f ms (best of 3, including freeing the loaded copy; aim < 100 ms)\n",
+                load);
+    return 0;
+}
