@@ -45,7 +45,9 @@ void CivilFromDays(long long n, int& y, int& m, int& d) {
 }
 } // namespace
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
     static const int days[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -87,9 +89,11 @@ TDateTimeParts DecodeDateTime(TDateTime value) {
 
 TDateTime IncMonth(TDateTime value, int months) {
     const TDateTimeParts p = DecodeDateTime(value);
-    int total = p.Year * 12 + (p.Month - 1) + months;
-    int year = total / 12;
-    int month = total % 12 + 1;
+    // Floor division: months before year 1 must still give a month of 1 to 12.
+    const long long total = p.Year * 12LL + (p.Month - 1) + months;
+    const long long years = total >= 0 ? total / 12 : -((-total + 11) / 12);
+    const int year = static_cast<int>(years);
+    const int month = static_cast<int>(total - years * 12) + 1;
     int day = p.Day;
     if (day > DaysInMonth(year, month))
         day = DaysInMonth(year, month);
@@ -101,8 +105,8 @@ TDateTime IncMonth(TDateTime value, int months) {
 std::string FormatDDMMYYhhmm(TDateTime value) {
     const TDateTimeParts p = DecodeDateTime(value);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d%c%02d%c%02d %02d%c%02d", p.Day, DateSeparator(),
-                  p.Month, DateSeparator(), p.Year % 100, p.Hour, TimeSeparator(), p.Minute);
+    std::snprintf(buf, sizeof buf, "%02d%c%02d%c%02d %02d%c%02d", p.Day, DateSeparator(), p.Month,
+                  DateSeparator(), p.Year % 100, p.Hour, TimeSeparator(), p.Minute);
     return buf;
 }
 

@@ -79,6 +79,28 @@ TEST(DateTime, IncMonthClampsTheDayAndKeepsTheTime) {
     ExpectParts(IncMonth(EncodeDateTime(1900, 1, 29, 6), -1), 1899, 12, 29, 6);
 }
 
+TEST(DateTime, IncMonthBeforeTheFirstYearStaysWithinTwelveMonths) {
+    // Outside the calendar, but the month must still be a real one: no table
+    // is indexed with month 0 or less.
+    const TDateTime first = EncodeDateTime(1, 1, 15);
+    for (int months : {-1, -12, -13, -25}) {
+        SCOPED_TRACE(months);
+        const TDateTime earlier = IncMonth(first, months);
+        EXPECT_LT(earlier, first);
+        EXPECT_NEAR(first - earlier, months * -30.44, 3.0 + months * -0.01);
+    }
+}
+
+TEST(DateTime, DayMonthYearStampUsesTheRegionalSeparators) {
+    const std::string expected = std::string("05") + DateSeparator() + "03" + DateSeparator() +
+                                 "26 08" + TimeSeparator() + "07";
+    EXPECT_EQ(FormatDDMMYYhhmm(EncodeDateTime(2026, 3, 5, 8, 7, 59)), expected);
+    const std::string shortDate = FormatShortDate(EncodeDateTime(2026, 3, 5));
+    EXPECT_NE(shortDate.find('5'), std::string::npos) << shortDate;
+    EXPECT_NE(shortDate.find('3'), std::string::npos) << shortDate;
+    EXPECT_NE(shortDate.find("26"), std::string::npos) << shortDate;
+}
+
 TEST(DateTime, NowIsTheLocalClock) {
     const TDateTime a = Now();
     const TDateTime b = Now();
