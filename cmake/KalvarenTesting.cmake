@@ -24,17 +24,27 @@ function(kal_add_gtest name)
     else()
         set(label native)
     endif()
-    set(extra_properties)
-    if(ARG_FIXTURES)
-        list(APPEND extra_properties FIXTURES_REQUIRED "${ARG_FIXTURES}")
-    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 120
         TEST_PREFIX "${label}."
-        PROPERTIES LABELS "${label};${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
-                   ${extra_properties}
-                   ENVIRONMENT "KAL_SOURCE_DIR=${PROJECT_SOURCE_DIR};KAL_BINARY_DIR=${CMAKE_BINARY_DIR}")
+        TEST_LIST ${name}_TESTS
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    # gtest_discover_tests flattens list values in PROPERTIES (two ENVIRONMENT
+    # entries became a bogus property that swallowed whatever followed), so the
+    # list-valued properties are set by a script that runs after discovery.
+    set(labels ${label} ${ARG_LABELS})
+    set(environment "KAL_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "KAL_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    set(properties "LABELS [==[${labels}]==] ENVIRONMENT [==[${environment}]==]")
+    if(ARG_FIXTURES)
+        string(APPEND properties " FIXTURES_REQUIRED [==[${ARG_FIXTURES}]==]")
+    endif()
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+    file(WRITE ${script}
+        "if(${name}_TESTS)\n"
+        "    set_tests_properties(\${${name}_TESTS} PROPERTIES ${properties})\n"
+        "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()
 
 # A benchmark: an ordinary executable that prints figures and fails nothing.

@@ -1,0 +1,336 @@
+// RSync.exe for Wine: lets Kalvaren's Windows build drive the host's rsync.
+//
+// Takes the command line Kalvaren builds, maps /cygdrive/<L>/... and <L>:/...
+// arguments to the Unix folders of Wine's drives, runs the host rsync through a
+// shell script (see BridgeScript.h) and relays rsync's output and error text to its
+// own, separately and as they arrive, then exits with rsync's exit code.
+// A development and test tool only: on Windows, Bin\RSync.exe is a real rsync build.
+#include "BridgeScript.h"
+#include "DriveMap.h"
+#include "WideText.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace kal::rsynctools;
+using namespace std::chrono_literals;
+
+constexpr auto RelayInterval = 20ms;
+constexpr auto HeartbeatInterval = 100ms;
+constexpr auto StartTimeout = 20s;
+constexpr auto LivenessInterval = 500ms;
+
+struct HandleCloser {
+    void operator()(HANDLE h) const {
+        if (h && h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+void Fail(const std::string& message) {
+    const std::string text = "RSync bridge: " + message + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+              &written, nullptr);
+}
+
+// Wine's own export; real Windows has none, and there the bridge has no job.
+using UnixNameFn = char*(CDECL*)(const WCHAR*);
+
+UnixNameFn WineUnixName() {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel ? reinterpret_cast<UnixNameFn>(
+                        reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
+                  : nullptr;
+}
+
+std::optional<std::string> UnixPath(UnixNameFn unixName, const std::wstring& windowsPath) {
+    char* name = unixName(windowsPath.c_str());
+    if (!name)
+        return std::nullopt;
+    std::string result(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadSmallFile(const std::wstring& path) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
+        return {};
+    char buffer[512];
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
+        return {};
+    return std::string(buffer, got);
+}
+
+// The script's shell is a Linux process: Wine gives no handle to wait on, but
+// Z: shows /proc.
+bool UnixProcessAlive(const std::string& pid) {
+    const std::string stat = ReadSmallFile(L"Z:\\proc\\" + Wide(pid) + L"\\stat");
+    const std::size_t paren = stat.rfind(')');
+    if (paren == std::string::npos || paren + 2 >= stat.size())
+        return false;
+    const char state = stat[paren + 2];
+    return state != 'Z' && state != 'X';
+}
+
+class TempFolder {
+public:
+    TempFolder() {
+        wchar_t base[MAX_PATH + 1];
+        const DWORD length = GetTempPathW(MAX_PATH + 1, base);
+        if (length == 0 || length > MAX_PATH)
+            return;
+        for (unsigned attempt = 0; attempt < 100; ++attempt) {
+            std::wstring candidate =
+                std::wstring(base) + L"kal-rsync-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(attempt);
+            if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+                FPath = std::move(candidate);
+                return;
+            }
+            if (GetLastError() != ERROR_ALREADY_EXISTS)
+                return;
+        }
+    }
+    ~TempFolder() {
+        if (!FPath.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(std::filesystem::path(FPath), ignored);
+        }
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    bool Valid() const { return !FPath.empty(); }
+    const std::wstring& Path() const { return FPath; }
+    std::wstring File(const char* name) const { return FPath + L"\\" + Wide(name); }
+
+private:
+    std::wstring FPath;
+};
+
+// Recreates the heartbeat file the script's watchdog keeps removing. Its own
+// thread, so that a relay blocked on a full pipe does not look like a dead bridge.
+class Heartbeat {
+public:
+    explicit Heartbeat(std::wstring path) : FPath(std::move(path)) {
+        Touch();
+        FThread = std::thread([this] {
+            while (!FStop.load()) {
+                Touch();
+                std::this_thread::sleep_for(HeartbeatInterval);
+            }
+        });
+    }
+    ~Heartbeat() { Stop(); }
+    Heartbeat(const Heartbeat&) = delete;
+    Heartbeat& operator=(const Heartbeat&) = delete;
+
+    void Stop() {
+        FStop.store(true);
+        if (FThread.joinable())
+            FThread.join();
+        DeleteFileW(FPath.c_str());
+    }
+
+private:
+    void Touch() {
+        UniqueHandle file(CreateFileW(FPath.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, 0, nullptr));
+    }
+
+    std::wstring FPath;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+// Copies what rsync appended to one file since the last call.
+class Relay {
+public:
+    Relay(const std::wstring& path, DWORD stdHandle)
+        : FSource(CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              CREATE_NEW, 0, nullptr)),
+          FTarget(GetStdHandle(stdHandle)) {}
+
+    bool Valid() const { return FSource.get() != INVALID_HANDLE_VALUE; }
+    // False once the reader of our output has gone away.
+    bool Lost() const { return FLost; }
+
+    void Pump() {
+        char buffer[65536];
+        DWORD got = 0;
+        while (ReadFile(FSource.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+            Write(buffer, got);
+    }
+
+private:
+    void Write(const char* data, DWORD size) {
+        if (FLost || !FTarget || FTarget == INVALID_HANDLE_VALUE)
+            return;
+        while (size > 0) {
+            DWORD written = 0;
+            if (!WriteFile(FTarget, data, size, &written, nullptr)) {
+                const DWORD error = GetLastError();
+                FLost = error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA ||
+                        error == ERROR_PIPE_NOT_CONNECTED;
+                return;
+            }
+            data += written;
+            size -= written;
+        }
+    }
+
+    UniqueHandle FSource;
+    HANDLE FTarget;
+    bool FLost = false;
+};
+
+int Run() {
+    const UnixNameFn unixName = WineUnixName();
+    if (!unixName) {
+        Fail("this bridge runs only under Wine; install a Windows rsync build as Bin\\RSync.exe");
+        return 1;
+    }
+
+    int argc = 0;
+    std::unique_ptr<LPWSTR, decltype(&LocalFree)> argv(CommandLineToArgvW(GetCommandLineW(), &argc),
+                                                       &LocalFree);
+    if (!argv) {
+        Fail("cannot read the command line");
+        return 1;
+    }
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(Utf8(argv.get()[i]));
+
+    std::vector<std::string> mapped;
+    try {
+        mapped = MapArguments(args, [&](char letter) {
+            return UnixPath(unixName, std::wstring(1, static_cast<wchar_t>(letter)) + L":\\");
+        });
+    } catch (const EDriveNotMapped& e) {
+        Fail(e.what());
+        return 1;
+    }
+
+    TempFolder folder;
+    if (!folder.Valid()) {
+        Fail("cannot create a temporary folder");
+        return 1;
+    }
+    const std::optional<std::string> unixFolder = UnixPath(unixName, folder.Path());
+    Relay out(folder.File(BridgeOutFile), STD_OUTPUT_HANDLE);
+    Relay err(folder.File(BridgeErrFile), STD_ERROR_HANDLE);
+    if (!unixFolder || !out.Valid() || !err.Valid()) {
+        Fail("cannot prepare the temporary folder");
+        return 1;
+    }
+    std::string folderPath = *unixFolder;
+    while (folderPath.size() > 1 && folderPath.back() == '/')
+        folderPath.pop_back();
+
+    std::string rsync = "/usr/bin/rsync";
+    if (const char* custom = std::getenv("KAL_RSYNC"); custom && *custom)
+        rsync = custom;
+    const std::string script = BridgeScript(folderPath, rsync, mapped);
+    {
+        UniqueHandle file(CreateFileW(folder.File(BridgeScriptFile).c_str(), GENERIC_WRITE, 0,
+                                      nullptr, CREATE_NEW, 0, nullptr));
+        DWORD written = 0;
+        if (file.get() == INVALID_HANDLE_VALUE ||
+            !WriteFile(file.get(), script.data(), static_cast<DWORD>(script.size()), &written,
+                       nullptr) ||
+            written != script.size()) {
+            Fail("cannot write the rsync script");
+            return 1;
+        }
+    }
+
+    Heartbeat heartbeat(folder.File(BridgeHeartbeatFile));
+    std::wstring commandLine =
+        L"Z:\\bin\\sh \"" + Wide(folderPath + "/" + BridgeScriptFile) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &process)) {
+        Fail("cannot start /bin/sh (error " + std::to_string(GetLastError()) + ")");
+        return 1;
+    }
+    UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+
+    const std::wstring codeFile = folder.File(BridgeCodeFile);
+    const std::wstring pidFile = folder.File(BridgePidFile);
+    const auto started = std::chrono::steady_clock::now();
+    auto lastCheck = started;
+    std::string pid;
+    for (;;) {
+        const bool finished = Exists(codeFile);
+        out.Pump();
+        err.Pump();
+        if (finished)
+            break;
+        if (out.Lost() || err.Lost())
+            heartbeat.Stop(); // like a real rsync whose output pipe broke: stop it
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastCheck >= LivenessInterval) {
+            lastCheck = now;
+            if (pid.empty()) {
+                pid = ReadSmallFile(pidFile);
+                while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r'))
+                    pid.pop_back();
+                if (pid.empty() && now - started > StartTimeout) {
+                    Fail("the rsync script did not start");
+                    return 1;
+                }
+            } else if (!UnixProcessAlive(pid) && !Exists(codeFile)) {
+                out.Pump();
+                err.Pump();
+                Fail("rsync was stopped before it reported an exit code");
+                return 1;
+            }
+        }
+        std::this_thread::sleep_for(RelayInterval);
+    }
+    heartbeat.Stop();
+    const int code = ParseExitCode(ReadSmallFile(codeFile));
+    if (code < 0) {
+        Fail("rsync's exit code is unreadable");
+        return 1;
+    }
+    return code;
+}
+
+} // namespace
+
+int main() {
+    try {
+        return Run();
+    } catch (const std::exception& e) {
+        Fail(e.what());
+        return 1;
+    }
+}
