@@ -1,0 +1,45 @@
+// Replays every kept input of the Data.dat reader: the damaged samples, the
+// fuzzing seeds and every input that ever failed under the fuzzer.
+#include "FuzzDataDat.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<fs::path> Inputs() {
+    const char* source = std::getenv("KAL_SOURCE_DIR");
+    std::vector<fs::path> files;
+    if (!source)
+        return files;
+    for (const char* folder :
+         {"tests/samples/datadat", "tests/samples/fuzz-seeds", "tests/samples/fuzz-findings"}) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(fs::path(source) / folder, error))
+            if (entry.is_regular_file() && entry.path().extension() != ".py" &&
+                entry.path().extension() != ".txt" && entry.path().extension() != ".md")
+                files.push_back(entry.path());
+    }
+    return files;
+}
+
+TEST(DataDatCorpus, EveryKeptInputLoadsOrFailsCleanly) {
+    const auto files = Inputs();
+    ASSERT_FALSE(files.empty()) << "no corpus found; is KAL_SOURCE_DIR set?";
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.string());
+        std::ifstream in(file, std::ios::binary);
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                              std::istreambuf_iterator<char>());
+        EXPECT_NO_THROW(kal::FuzzDataDat(bytes.data(), bytes.size()));
+    }
+}
+
+} // namespace
