@@ -9,6 +9,9 @@
 
 namespace kal {
 
+// WM_CLOSE, without the window headers this unit stays free of.
+constexpr unsigned CloseMessage = 0x0010;
+
 std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
     std::vector<std::string> args;
     const auto isBlank = [](char c) {
@@ -215,7 +218,7 @@ void TBaseProcess::DoComplete() {
             std::this_thread::sleep_for(std::chrono::seconds(delay));
         }
         if (FOutputHandle)
-            SendToWindow(WM_CLOSE, 0, 0);
+            SendToWindow(CloseMessage, 0, 0);
     }
     FTerminated = true;
 }

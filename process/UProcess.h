@@ -16,6 +16,12 @@
 #include <string_view>
 #include <vector>
 
+// <windows.h> maps GetCommandLine to GetCommandLineA; the hook of that name keeps
+// it. Windows units include <windows.h> before this header.
+#ifdef GetCommandLine
+#undef GetCommandLine
+#endif
+
 namespace kal {
 
 // The window that receives a run's output: an HWND on Windows; elsewhere a pointer

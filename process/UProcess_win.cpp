@@ -1,10 +1,10 @@
 // Windows half of the runner: a hidden child started with CreateProcessA whose
 // standard output and error are pipes; the worker reads both at once with
 // overlapped reads and sends each chunk to the output window with SendMessageA.
-#include "UProcess.h"
-
 #include <windows.h>
 #include <process.h>
+
+#include "UProcess.h"
 
 #include <atomic>
 #include <cstring>

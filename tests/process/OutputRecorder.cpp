@@ -60,12 +60,18 @@ std::size_t TOutputRecorder::BytesReceived() const {
 }
 
 std::string ChildCommand(const std::vector<std::string>& arguments) {
-    std::string line = "\"" + TestChildPath() + "\"";
+    std::string line;
+    line.push_back('"');
+    line.append(TestChildPath());
+    line.push_back('"');
     for (const auto& argument : arguments) {
-        line += " \"";
-        for (char c : argument)
-            line += c == '"' ? std::string("\\\"") : std::string(1, c);
-        line += "\"";
+        line.append(" \"");
+        for (char c : argument) {
+            if (c == '"')
+                line.push_back('\\');
+            line.push_back(c);
+        }
+        line.push_back('"');
     }
     return line;
 }

@@ -21,7 +21,7 @@ constexpr std::size_t FloodBytes = 20u << 20;
 constexpr int Rounds = 1;
 #else
 constexpr std::size_t FloodBytes = 200u << 20;
-constexpr int Rounds = 2;
+constexpr int Rounds = 3;
 #endif
 
 using TClock = std::chrono::steady_clock;

@@ -1,4 +1,8 @@
 // The runner against real children (tools/testchild) and a recording output window.
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "OutputRecorder.h"
 #include "TestPattern.h"
 #include "UProcess.h"
@@ -8,10 +12,6 @@
 #include <atomic>
 #include <stdexcept>
 #include <thread>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 using namespace std::chrono_literals;
 using kal::TSerialProcess;
@@ -250,8 +250,10 @@ TEST_F(ProcessTest, RunProcessesAndWaitReturnsZeroAfterTheWholeRun) {
 
 TEST_F(ProcessTest, StopWhileTheChildIsSilentTakesEffectAtItsNextWrite) {
     runner.SetAutoCloseDelay(0);
-    Start({ChildCommand({"out", "a", "sleep", "700", "out", "b", "sleep", "4000"})});
+    Start({ChildCommand({"out", "a", "sleep", "700", "out", "b", "sleep", "1500"})});
     ASSERT_TRUE(window.WaitUntil([&] { return window.Count(WM_CONSOLE_OUTPUT) == 1; }));
+    // Let the worker get back into its read; a stop before that read ends at once.
+    window.Pump(100ms);
     const auto stoppedAt = std::chrono::steady_clock::now();
     runner.Terminate();
     window.Pump(250ms);
@@ -259,8 +261,8 @@ TEST_F(ProcessTest, StopWhileTheChildIsSilentTakesEffectAtItsNextWrite) {
     EXPECT_TRUE(runner.Running());
 
     // The runner does not wait for the child, which still sleeps for seconds.
-    ASSERT_TRUE(window.WaitUntil([&] { return !runner.Running(); }, 3s));
-    EXPECT_GE(std::chrono::steady_clock::now() - stoppedAt, 400ms);
+    ASSERT_TRUE(window.WaitUntil([&] { return !runner.Running(); }, 1200ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - stoppedAt, 300ms);
     const auto messages = window.Messages();
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[1].Text, "b");
@@ -274,6 +276,7 @@ TEST_F(ProcessTest, StopDuringTheSecondOfThreeItemsSkipsTheThird) {
            ChildCommand({"out", "two", "sleep", "300", "out", "late"}),
            ChildCommand({"out", "three"})});
     ASSERT_TRUE(window.WaitUntil([&] { return window.Joined(WM_CONSOLE_OUTPUT) == "onetwo"; }));
+    window.Pump(100ms);
     runner.Terminate();
     ASSERT_TRUE(window.WaitUntil([&] { return !runner.Running(); }));
     EXPECT_EQ(window.Joined(WM_CONSOLE_OUTPUT), "onetwolateProcess Terminated!");
@@ -311,6 +314,7 @@ TEST_F(ProcessTest, WaitForReturnsAtOnceWhenThereIsNothingToWaitFor) {
 
     Start({ChildCommand({"out", "y", "sleep", "400", "out", "z"})});
     ASSERT_TRUE(window.WaitUntil([&] { return window.Joined(WM_CONSOLE_OUTPUT) == "xy"; }));
+    window.Pump(100ms);
     runner.Terminate();
     EXPECT_EQ(runner.WaitFor(), 0); // stopping: the stop request is enough
     EXPECT_TRUE(runner.Running());
