@@ -1,0 +1,66 @@
+#include "UBrowser.h"
+
+#include "UWindow.h"
+
+#include <objbase.h>
+
+namespace kal {
+
+namespace {
+
+// The resizable picker needs COM on the calling thread; balance only what we started.
+class TComScope {
+public:
+    TComScope() : FStarted(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    TComScope(const TComScope&) = delete;
+    TComScope& operator=(const TComScope&) = delete;
+    ~TComScope() {
+        if (FStarted)
+            CoUninitialize();
+    }
+
+private:
+    bool FStarted;
+};
+
+struct TItemList {
+    PIDLIST_ABSOLUTE List;
+    explicit TItemList(PIDLIST_ABSOLUTE list) : List(list) {}
+    TItemList(const TItemList&) = delete;
+    TItemList& operator=(const TItemList&) = delete;
+    ~TItemList() { CoTaskMemFree(List); }
+};
+
+} // namespace
+
+TBrowser::TBrowser()
+    : TBrowser(TShell{[](BROWSEINFOA* info) { return SHBrowseForFolderA(info); },
+                      [](PCIDLIST_ABSOLUTE list, char* path) {
+                          return SHGetPathFromIDListA(list, path);
+                      }}) {}
+
+TBrowser::TBrowser(TShell shell) : FShell(std::move(shell)) {
+    TWindow* main = Application().MainForm();
+    FBrowseInfo.hwndOwner = main ? main->Handle() : nullptr;
+    FBrowseInfo.pidlRoot = nullptr;
+    FBrowseInfo.pszDisplayName = nullptr;
+    FBrowseInfo.ulFlags = BIF_NEWDIALOGSTYLE;
+    FBrowseInfo.lpfn = nullptr;
+}
+
+bool TBrowser::Browse() {
+    FBrowseInfo.lpszTitle = FTitle.c_str();
+    TComScope com;
+    const TItemList item{FShell.BrowseForFolder(&FBrowseInfo)};
+    if (!item.List) {
+        FFilename.clear();
+        return false;
+    }
+    char path[MAX_PATH + 1] = {};
+    if (!FShell.GetPathFromIDList(item.List, path))
+        path[0] = '\0';
+    FFilename = path;
+    return true;
+}
+
+} // namespace kal
