@@ -6,7 +6,26 @@
 #include <mutex>
 #include <thread>
 
-namespace kal::detail {
+namespace kal {
+
+TSocket::~TSocket() {
+    Close();
+}
+
+TSocket::TSocket(TSocket&& other) noexcept : FHandle(other.FHandle) {
+    other.FHandle = InvalidHandle;
+}
+
+TSocket& TSocket::operator=(TSocket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        FHandle = other.FHandle;
+        other.FHandle = InvalidHandle;
+    }
+    return *this;
+}
+
+namespace detail {
 
 int RemainingMs(TDeadline deadline) {
     using namespace std::chrono;
@@ -53,4 +72,6 @@ std::vector<TSocketAddress> ResolveHostWithin(const std::string& host, std::uint
     return std::move(lookup->Addresses);
 }
 
-} // namespace kal::detail
+} // namespace detail
+
+} // namespace kal

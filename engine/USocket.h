@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -64,6 +65,21 @@ struct TSocketAddress {
     int Length = 0;
     int Family = 0;
 };
+
+// The addresses of a getaddrinfo list, which both platforms shape alike.
+template <class TAddrInfo> std::vector<TSocketAddress> CopyAddresses(const TAddrInfo* list) {
+    std::vector<TSocketAddress> addresses;
+    for (const TAddrInfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+        TSocketAddress address;
+        if (entry->ai_addrlen > address.Bytes.size())
+            continue;
+        std::memcpy(address.Bytes.data(), entry->ai_addr, entry->ai_addrlen);
+        address.Length = static_cast<int>(entry->ai_addrlen);
+        address.Family = entry->ai_family;
+        addresses.push_back(address);
+    }
+    return addresses;
+}
 
 // The platform's resolver; may block for as long as the system's DNS takes.
 std::vector<TSocketAddress> ResolveHost(const std::string& host, std::uint16_t port);

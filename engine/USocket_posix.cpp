@@ -3,7 +3,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <system_error>
 
@@ -54,23 +53,6 @@ int Fd(std::uintptr_t handle) {
 }
 
 } // namespace
-
-TSocket::~TSocket() {
-    Close();
-}
-
-TSocket::TSocket(TSocket&& other) noexcept : FHandle(other.FHandle) {
-    other.FHandle = InvalidHandle;
-}
-
-TSocket& TSocket::operator=(TSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        FHandle = other.FHandle;
-        other.FHandle = InvalidHandle;
-    }
-    return *this;
-}
 
 void TSocket::Close() noexcept {
     if (FHandle != InvalidHandle)
@@ -162,16 +144,7 @@ std::vector<TSocketAddress> ResolveHost(const std::string& host, std::uint16_t p
                            "cannot find \"" + host + "\" (" +
                                (status == EAI_SYSTEM ? ErrorText(errno) : ::gai_strerror(status)) +
                                ")");
-    std::vector<TSocketAddress> addresses;
-    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-        TSocketAddress address;
-        if (entry->ai_addrlen > address.Bytes.size())
-            continue;
-        std::memcpy(address.Bytes.data(), entry->ai_addr, entry->ai_addrlen);
-        address.Length = static_cast<int>(entry->ai_addrlen);
-        address.Family = entry->ai_family;
-        addresses.push_back(address);
-    }
+    std::vector<TSocketAddress> addresses = CopyAddresses(found);
     ::freeaddrinfo(found);
     return addresses;
 }

@@ -5,8 +5,6 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
-#include <cstring>
-
 namespace kal {
 
 namespace {
@@ -88,23 +86,6 @@ SOCKET Handle(std::uintptr_t handle) {
 }
 
 } // namespace
-
-TSocket::~TSocket() {
-    Close();
-}
-
-TSocket::TSocket(TSocket&& other) noexcept : FHandle(other.FHandle) {
-    other.FHandle = InvalidHandle;
-}
-
-TSocket& TSocket::operator=(TSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        FHandle = other.FHandle;
-        other.FHandle = InvalidHandle;
-    }
-    return *this;
-}
 
 void TSocket::Close() noexcept {
     if (FHandle != InvalidHandle)
@@ -207,16 +188,7 @@ std::vector<TSocketAddress> ResolveHost(const std::string& host, std::uint16_t p
     if (status != 0)
         throw ESocketError(TReason::Failed,
                            "cannot find \"" + host + "\" (" + ErrorText(status) + ")");
-    std::vector<TSocketAddress> addresses;
-    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-        TSocketAddress address;
-        if (entry->ai_addrlen > address.Bytes.size())
-            continue;
-        std::memcpy(address.Bytes.data(), entry->ai_addr, entry->ai_addrlen);
-        address.Length = static_cast<int>(entry->ai_addrlen);
-        address.Family = entry->ai_family;
-        addresses.push_back(address);
-    }
+    std::vector<TSocketAddress> addresses = CopyAddresses(found);
     freeaddrinfo(found);
     return addresses;
 }

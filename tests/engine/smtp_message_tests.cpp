@@ -1,5 +1,6 @@
 // The message text and the server address, without any network.
 #include "USmtp.h"
+#include "smtp_testing.h"
 
 #include <gtest/gtest.h>
 
@@ -10,16 +11,10 @@ using kal::FormatMailMessage;
 using kal::ParseSmtpAddress;
 using kal::TMailMessage;
 
-namespace {
+using kal::test::SampleReport;
+using kal::test::SendFailure;
 
-TMailMessage Report() {
-    TMailMessage message;
-    message.From = "backup@example.test";
-    message.To = "admin@example.test";
-    message.Subject = "Kalvaren - Success (08/12/2026)";
-    message.HtmlBody = "<B>Params:</B> -a <BR>\r\n<B>Files/Folders:</B><BR>";
-    return message;
-}
+namespace {
 
 const kal::TDateTime ReportDate = kal::EncodeDateTime(2026, 12, 8, 9, 5, 7);
 
@@ -85,10 +80,10 @@ void ExpectWellFormed(const std::string& text) {
 }
 
 TEST(MailMessage, CarriesTheMimeHeadersOfAnHtmlReport) {
-    const std::string text = Format(Report());
+    const std::string text = Format(SampleReport());
     ExpectWellFormed(text);
     EXPECT_EQ(Header(text, "From"), "backup@example.test");
-    EXPECT_EQ(Header(text, "To"), "admin@example.test");
+    EXPECT_EQ(Header(text, "To"), "first@example.test, second@example.test");
     EXPECT_EQ(Header(text, "Subject"), "Kalvaren - Success (08/12/2026)");
     EXPECT_EQ(Header(text, "MIME-Version"), "1.0");
     EXPECT_EQ(Header(text, "Content-Type"), "text/html; charset=iso-8859-1");
@@ -100,7 +95,7 @@ TEST(MailMessage, CarriesTheMimeHeadersOfAnHtmlReport) {
     EXPECT_TRUE(std::regex_match(Header(text, "Date"),
                                  std::regex("Tue, 08 Dec 2026 09:05:07 [+-][0-9]{4}")))
         << Header(text, "Date");
-    EXPECT_EQ(Body(text), "<B>Params:</B> -a <BR>\r\n<B>Files/Folders:</B><BR>\r\n");
+    EXPECT_EQ(Body(text), "<B>Params:</B> -a <BR>\r\nThis is an automated responce.<BR>\r\n");
 }
 
 TEST(MailMessage, DatesNameTheRightWeekdayAcrossTheCalendar) {
@@ -114,29 +109,30 @@ TEST(MailMessage, DatesNameTheRightWeekdayAcrossTheCalendar) {
     };
     for (const auto& c : cases) {
         const std::string text = FormatMailMessage(
-            Report(), kal::EncodeDateTime(c.Year, c.Month, c.Day, 23, 59, 59), "pc.example.test");
+            SampleReport(), kal::EncodeDateTime(c.Year, c.Month, c.Day, 23, 59, 59),
+            "pc.example.test");
         EXPECT_EQ(Header(text, "Date").rfind(std::string(c.Prefix) + " 23:59:59 ", 0), 0u)
             << Header(text, "Date");
     }
 }
 
 TEST(MailMessage, MessageIdsDifferAndSurviveAnOddHostName) {
-    const std::string first = FormatMailMessage(Report(), ReportDate, "");
-    const std::string second = FormatMailMessage(Report(), ReportDate, " My PC_<1>. ");
+    const std::string first = FormatMailMessage(SampleReport(), ReportDate, "");
+    const std::string second = FormatMailMessage(SampleReport(), ReportDate, " My PC_<1>. ");
     EXPECT_NE(Header(first, "Message-ID"), Header(second, "Message-ID"));
     EXPECT_NE(Header(first, "Message-ID").find("@localhost>"), std::string::npos);
     EXPECT_NE(Header(second, "Message-ID").find("@MyPC1>"), std::string::npos);
 }
 
 TEST(MailMessage, RecipientsAreTrimmedAndEmptyEntriesDropped) {
-    TMailMessage message = Report();
+    TMailMessage message = SampleReport();
     message.To = " a@example.test ,, \"Doe, Jane\" <jane@example.test>,b@example.test , ";
     EXPECT_EQ(Header(Format(message), "To"),
               "a@example.test, \"Doe, Jane\" <jane@example.test>, b@example.test");
 }
 
 TEST(MailMessage, LongRecipientListsAndSubjectsAreFoldedWithoutLoss) {
-    TMailMessage message = Report();
+    TMailMessage message = SampleReport();
     std::string to, expectedTo;
     for (int i = 0; i < 30; ++i) {
         const std::string address = "recipient" + std::to_string(i) + "@example.test";
@@ -157,7 +153,7 @@ TEST(MailMessage, LongRecipientListsAndSubjectsAreFoldedWithoutLoss) {
 }
 
 TEST(MailMessage, NonAsciiSubjectsBecomeEncodedWords) {
-    TMailMessage message = Report();
+    TMailMessage message = SampleReport();
     message.Subject = "Kalvaren - Erfolg (08.12.2026) \xE4\xF6\xFC \xDF = ? _ end";
     const std::string text = Format(message);
     ExpectWellFormed(text);
@@ -172,7 +168,7 @@ TEST(MailMessage, NonAsciiSubjectsBecomeEncodedWords) {
 }
 
 TEST(MailMessage, LineBreaksInTheSubjectCannotStartNewHeaders) {
-    TMailMessage message = Report();
+    TMailMessage message = SampleReport();
     message.Subject = "Report\r\nBcc: everyone@example.test";
     const std::string text = Format(message);
     ExpectWellFormed(text);
@@ -181,7 +177,7 @@ TEST(MailMessage, LineBreaksInTheSubjectCannotStartNewHeaders) {
 }
 
 TEST(MailMessage, BodyIsQuotedPrintableWithinLineLimits) {
-    TMailMessage message = Report();
+    TMailMessage message = SampleReport();
     message.HtmlBody = std::string(200, 'a') + "\n" + // long line, LF end
                        "trailing blank \r" +          // lone CR end
                        "tab\t\r\n" + "x=1 caf\xE9\r\n" + std::string(100, '\xFF');
@@ -201,10 +197,10 @@ TEST(MailMessage, BodyIsQuotedPrintableWithinLineLimits) {
 }
 
 TEST(MailMessage, AddressesWithLineBreaksAreRefused) {
-    TMailMessage message = Report();
+    TMailMessage message = SampleReport();
     message.From = "a@example.test\r\nBcc: x@example.test";
     EXPECT_THROW(Format(message), ESmtpError);
-    message = Report();
+    message = SampleReport();
     message.To = "";
     EXPECT_THROW(Format(message), ESmtpError);
 }

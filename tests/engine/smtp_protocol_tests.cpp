@@ -1,6 +1,7 @@
 // The SMTP exchange against a scripted loopback server: order of commands,
 // multi-line replies, fall-backs, refusals, silence and a dropped connection.
 #include "USmtp.h"
+#include "smtp_testing.h"
 #include "smtp_fake_server.h"
 
 #include <gtest/gtest.h>
@@ -8,23 +9,15 @@
 #include <algorithm>
 #include <chrono>
 
-using kal::ESmtpError;
-using kal::SendMail;
 using kal::TMailMessage;
 using kal::TSmtpServer;
 using kal::test::TFakeSmtpServer;
 using Script = TFakeSmtpServer::TScript;
 
-namespace {
+using kal::test::SampleReport;
+using kal::test::SendFailure;
 
-TMailMessage Report() {
-    TMailMessage message;
-    message.From = "backup@example.test";
-    message.To = "first@example.test, second@example.test";
-    message.Subject = "Kalvaren - Success (08/12/2026)";
-    message.HtmlBody = "<B>Params:</B> -a <BR>\r\nThis is an automated responce.<BR>";
-    return message;
-}
+namespace {
 
 TSmtpServer At(const TFakeSmtpServer& fake, int timeoutMs = 5000) {
     TSmtpServer server;
@@ -37,16 +30,6 @@ TSmtpServer At(const TFakeSmtpServer& fake, int timeoutMs = 5000) {
     return server;
 }
 
-// The error text, or "" when the mail went through.
-std::string Failure(const TSmtpServer& server, const TMailMessage& message) {
-    try {
-        SendMail(server, message);
-        return {};
-    } catch (const ESmtpError& e) {
-        return e.what();
-    }
-}
-
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -54,7 +37,7 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
 TEST(SmtpExchange, FollowsTheDialogueInOrderAndLogsIn) {
     TFakeSmtpServer fake(Script{});
     ASSERT_TRUE(fake.Listening());
-    EXPECT_EQ(Failure(At(fake), Report()), "");
+    EXPECT_EQ(SendFailure(At(fake), SampleReport()), "");
     const auto record = fake.Finish();
     const std::vector<std::string> expected = {
         "EHLO client.example.test",
@@ -77,7 +60,7 @@ TEST(SmtpExchange, ReadsMultiLineRepliesAndFindsLoginAmongMechanisms) {
     TFakeSmtpServer fake(Script{{"GREETING", "220-fake.test ESMTP\r\n220-no spam\r\n220 welcome"},
                                 {"EHLO", "250-fake.test\r\n250-SIZE 1000\r\n250-AUTH=PLAIN\r\n"
                                          "250-auth plain login cram-md5\r\n250 8BITMIME"}});
-    EXPECT_EQ(Failure(At(fake), Report()), "");
+    EXPECT_EQ(SendFailure(At(fake), SampleReport()), "");
     const auto lines = fake.Finish().Lines;
     EXPECT_TRUE(Contains(lines, "AUTH LOGIN"));
     EXPECT_EQ(lines.back(), "QUIT");
@@ -86,7 +69,7 @@ TEST(SmtpExchange, ReadsMultiLineRepliesAndFindsLoginAmongMechanisms) {
 TEST(SmtpExchange, LogsInOnlyWhenLoginIsOfferedAndAUserIsGiven) {
     {
         TFakeSmtpServer fake(Script{{"EHLO", "250-fake.test\r\n250 AUTH PLAIN CRAM-MD5"}});
-        EXPECT_EQ(Failure(At(fake), Report()), "");
+        EXPECT_EQ(SendFailure(At(fake), SampleReport()), "");
         const auto lines = fake.Finish().Lines;
         EXPECT_EQ(lines[1], "MAIL FROM:<backup@example.test>");
     }
@@ -94,7 +77,7 @@ TEST(SmtpExchange, LogsInOnlyWhenLoginIsOfferedAndAUserIsGiven) {
         TFakeSmtpServer fake(Script{});
         TSmtpServer server = At(fake);
         server.User.clear();
-        EXPECT_EQ(Failure(server, Report()), "");
+        EXPECT_EQ(SendFailure(server, SampleReport()), "");
         EXPECT_FALSE(Contains(fake.Finish().Lines, "AUTH LOGIN"));
     }
     {
@@ -102,7 +85,7 @@ TEST(SmtpExchange, LogsInOnlyWhenLoginIsOfferedAndAUserIsGiven) {
         TFakeSmtpServer fake(Script{});
         TSmtpServer server = At(fake);
         server.Password.clear();
-        EXPECT_EQ(Failure(server, Report()), "");
+        EXPECT_EQ(SendFailure(server, SampleReport()), "");
         const auto lines = fake.Finish().Lines;
         ASSERT_GE(lines.size(), 4u);
         EXPECT_EQ(lines[1], "AUTH LOGIN");
@@ -112,7 +95,7 @@ TEST(SmtpExchange, LogsInOnlyWhenLoginIsOfferedAndAUserIsGiven) {
 
 TEST(SmtpExchange, FallsBackToHeloWhenEhloIsRefused) {
     TFakeSmtpServer fake(Script{{"EHLO", "502 5.5.1 EHLO not implemented"}});
-    EXPECT_EQ(Failure(At(fake), Report()), "");
+    EXPECT_EQ(SendFailure(At(fake), SampleReport()), "");
     const auto lines = fake.Finish().Lines;
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "EHLO client.example.test");
@@ -150,7 +133,7 @@ TEST(SmtpExchange, EveryRefusalFailsWithTheReplyAndStillQuits) {
         if (c.Key == "HELO")
             script["EHLO"] = "500 5.5.2 what?";
         TFakeSmtpServer fake(script);
-        const std::string error = Failure(At(fake), Report());
+        const std::string error = SendFailure(At(fake), SampleReport());
         const std::string prefix = "Mail to 127.0.0.1:" + std::to_string(fake.Port()) + " failed: ";
         EXPECT_EQ(error.rfind(prefix + c.Reason, 0), 0u) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos);
@@ -167,7 +150,7 @@ TEST(SmtpExchange, EveryRefusalFailsWithTheReplyAndStillQuits) {
 TEST(SmtpExchange, ASilentServerEndsAtTheDeadlineAndIsStillSentQuit) {
     TFakeSmtpServer fake(Script{{".", TFakeSmtpServer::Silent}});
     const auto start = std::chrono::steady_clock::now();
-    const std::string error = Failure(At(fake, 1500), Report());
+    const std::string error = SendFailure(At(fake, 1500), SampleReport());
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(error, "Mail to 127.0.0.1:" + std::to_string(fake.Port()) +
                          " failed: no reply within 1.5 s");
@@ -179,32 +162,35 @@ TEST(SmtpExchange, ASilentServerEndsAtTheDeadlineAndIsStillSentQuit) {
 TEST(SmtpExchange, BrokenRepliesAndDroppedConnectionsFailClearly) {
     {
         TFakeSmtpServer fake(Script{{"MAIL", TFakeSmtpServer::Hangup}});
-        EXPECT_NE(Failure(At(fake), Report()).find("failed: connection closed by the server"),
-                  std::string::npos);
+        EXPECT_NE(
+            SendFailure(At(fake), SampleReport()).find("failed: connection closed by the server"),
+            std::string::npos);
     }
     {
         TFakeSmtpServer fake(Script{{"EHLO", "hello there"}});
-        const std::string error = Failure(At(fake), Report());
+        const std::string error = SendFailure(At(fake), SampleReport());
         EXPECT_NE(error.find("unexpected reply \"hello there\""), std::string::npos) << error;
         EXPECT_EQ(fake.Finish().Lines.back(), "QUIT");
     }
     {
         // A continuation line with another code is no reply at all.
         TFakeSmtpServer fake(Script{{"EHLO", "250-fake.test\r\n550 AUTH LOGIN"}});
-        EXPECT_NE(Failure(At(fake), Report()).find("unexpected reply"), std::string::npos);
+        EXPECT_NE(SendFailure(At(fake), SampleReport()).find("unexpected reply"),
+                  std::string::npos);
     }
     {
         // An endless line must not make the client buffer it all.
         TFakeSmtpServer fake(Script{{"EHLO", "250 " + std::string(20000, 'x')}});
-        EXPECT_NE(Failure(At(fake), Report()).find("reply line longer than"), std::string::npos);
+        EXPECT_NE(SendFailure(At(fake), SampleReport()).find("reply line longer than"),
+                  std::string::npos);
     }
 }
 
 TEST(SmtpExchange, DotStuffsLinesThatStartWithADot) {
-    TMailMessage message = Report();
+    TMailMessage message = SampleReport();
     message.HtmlBody = ".hidden<BR>\r\n.\r\nplain\r\n..two";
     TFakeSmtpServer fake(Script{});
-    EXPECT_EQ(Failure(At(fake), message), "");
+    EXPECT_EQ(SendFailure(At(fake), message), "");
     const std::string data = fake.Finish().Data;
     EXPECT_NE(data.find("\r\n..hidden<BR>\r\n"), std::string::npos);
     EXPECT_NE(data.find("\r\n..\r\n"), std::string::npos);
@@ -217,24 +203,24 @@ TEST(SmtpExchange, RefusesAddressesThatWouldInjectCommandsBeforeConnecting) {
     TSmtpServer server;
     server.Host = "127.0.0.1";
     server.Port = kal::test::UnusedLoopbackPort();
-    TMailMessage message = Report();
+    TMailMessage message = SampleReport();
     message.From = "backup@example.test>\r\nRCPT TO:<victim@example.test";
-    EXPECT_NE(Failure(server, message).find("sender address holds a line break"),
+    EXPECT_NE(SendFailure(server, message).find("sender address holds a line break"),
               std::string::npos);
-    message = Report();
+    message = SampleReport();
     message.To = "a@example.test\nDATA";
-    EXPECT_NE(Failure(server, message).find("recipient list holds a line break"),
+    EXPECT_NE(SendFailure(server, message).find("recipient list holds a line break"),
               std::string::npos);
-    message = Report();
+    message = SampleReport();
     message.To = " , ,";
-    EXPECT_NE(Failure(server, message).find("no recipient address"), std::string::npos);
+    EXPECT_NE(SendFailure(server, message).find("no recipient address"), std::string::npos);
 }
 
 TEST(SmtpExchange, GreetsWithAnAddressLiteralWhenTheNameIsNoDomain) {
     TFakeSmtpServer fake(Script{});
     TSmtpServer server = At(fake);
     server.HeloName = "MY_PC";
-    EXPECT_EQ(Failure(server, Report()), "");
+    EXPECT_EQ(SendFailure(server, SampleReport()), "");
     EXPECT_EQ(fake.Finish().Lines.front(), "EHLO [127.0.0.1]");
 }
 
@@ -245,7 +231,7 @@ TEST(SmtpExchange, ReachesAnIpv6LoopbackServerByBracketedAddress) {
     TSmtpServer server = kal::ParseSmtpAddress("[::1]:" + std::to_string(fake.Port()));
     server.TimeoutMs = 5000;
     server.HeloName = "client.example.test";
-    EXPECT_EQ(Failure(server, Report()), "");
+    EXPECT_EQ(SendFailure(server, SampleReport()), "");
     EXPECT_EQ(fake.Finish().Lines.back(), "QUIT");
 }
 
@@ -255,7 +241,7 @@ TEST(SmtpExchange, AClosedPortFailsFastWithTheReason) {
     server.Port = kal::test::UnusedLoopbackPort();
     server.TimeoutMs = 20000;
     const auto start = std::chrono::steady_clock::now();
-    const std::string error = Failure(server, Report());
+    const std::string error = SendFailure(server, SampleReport());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_EQ(error,
               "Mail to 127.0.0.1:" + std::to_string(server.Port) + " failed: connection refused");
