@@ -256,7 +256,9 @@ TEST(ConfigConcurrency, SaveSeesAConsistentConfiguration) {
     TRSync sync;
     std::vector<TRSyncProfile*> profiles;
     for (int i = 0; i < 40; ++i) {
-        auto* p = new TRSyncProfile(&sync, "P" + std::to_string(i));
+        std::string name = "P"; // not "P" + ...: GCC 12 -O3 warns falsely (-Wrestrict)
+        name += std::to_string(i);
+        auto* p = new TRSyncProfile(&sync, name);
         p->AddPath("C:\\data\\" + std::to_string(i));
         profiles.push_back(p);
     }
