@@ -263,8 +263,13 @@ void TRSyncEvent::Fire() {
     if (!profile)
         return;
     try {
-        if (TRSync* sync = profile->Sync())
+        if (TRSync* sync = profile->Sync()) {
             sync->WaitForProcess();
+            // A run asked to stop answers that wait at once while its child may still
+            // be ending; the backup would then be refused as "already running".
+            if (const auto process = sync->ProcessRef())
+                process->FreeThread();
+        }
         profile->Backup();
     } catch (const std::exception& e) {
         // Nobody waits on the schedule thread for this; the event must still move on

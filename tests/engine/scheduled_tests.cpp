@@ -101,6 +101,23 @@ TEST_F(ScheduledRuns, ProfilesDueTogetherRunInTurnAndOnlyTheLastClosesTheTermina
     EXPECT_GT(second->DateTime(), Now());
 }
 
+TEST_F(ScheduledRuns, AProfileDueWhileAStoppedRunEndsRunsAfterIt) {
+    // Without a terminal the stopped run's child still runs to its end, a second.
+    Sync.SetOutputHandle(nullptr);
+    Sync.SetRSyncLocation("/bin/sh -c \"sleep 1\"");
+    Sync.RunTransfer({"manual"}, 0, 0);
+    Sync.TerminateProcess();
+    Sync.SetOutputHandle(&Window);
+    Sync.SetRSyncLocation("/bin/sh -c \"true\"");
+    auto* profile = AddProfile("Later");
+    profile->SetProfileEvent(reDaily);
+    profile->SetDateTime(Now() - OneHour);
+    ASSERT_TRUE(WaitForFirings(1));
+    const auto process = Sync.ProcessRef();
+    ASSERT_NE(process, nullptr);
+    EXPECT_EQ(process->Items(), std::vector<std::string>{R"(/cygdrive/D/Later "store::Master/")"});
+}
+
 TEST_F(ScheduledRuns, AOnceOnlyProfileRunsOnceAndBecomesInactive) {
     auto* profile = AddProfile("Once");
     profile->SetProfileEvent(reOnce);

@@ -1,22 +1,15 @@
-// Transfer runs: the runner's own lines, refusal while a run is going, and what
-// happens to the report when the mail server fails.
+// Transfer runs: the runner's own lines, refusal while a run is going, and the
+// text of the report.
 #include "URSyncProcess.h"
 #include "transfer_support.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <regex>
 
 namespace kal {
 namespace {
 
-using namespace std::chrono_literals;
 using test::TOutputRecorder;
 
 // A configuration whose "rsync" is a shell command, so runs take no network.
@@ -30,7 +23,6 @@ protected:
         Sync.SetOutputHandle(&Window);
         UseChild("true");
     }
-    void TearDown() override { TRSyncProcess::ReportTimeoutMs = 30000; }
 
     // The options and item end up as the script's $0.. and are ignored.
     void UseChild(const std::string& script) {
@@ -119,71 +111,6 @@ TEST_F(Runs, ReportSubjectAndBody) {
     EXPECT_EQ(process->ReportSubject(), "Kalvaren - Error (" + FormatShortDate(Now()) + ")");
     UseChild("echo failed; exit 23");
     EXPECT_EQ(RunAndWait({"x"})->ReportSubject().substr(0, 20), "Kalvaren - Success (");
-}
-
-// Accepts connections and never says a word.
-class TSilentServer {
-public:
-    TSilentServer() {
-        FSocket = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(FSocket, 8);
-        socklen_t length = sizeof address;
-        getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
-        FPort = ntohs(address.sin_port);
-    }
-    ~TSilentServer() { close(FSocket); }
-    unsigned short Port() const { return FPort; }
-
-private:
-    int FSocket = -1;
-    unsigned short FPort = 0;
-};
-
-TEST_F(Runs, ASilentMailServerDelaysTheEndByTheTimeoutOnly) {
-    TSilentServer server;
-    const std::string address = "127.0.0.1:" + std::to_string(server.Port());
-    Sync.SetEmailRecipient("jo@example.com");
-    Sync.SetEmailFrom("kal@example.com");
-    Sync.SetEmailServer(address);
-    TRSyncProcess::ReportTimeoutMs = 1000;
-
-    const auto start = std::chrono::steady_clock::now();
-    const auto process = RunAndWait({"x"});
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(elapsed, 900ms);
-    EXPECT_LT(elapsed, 6s);
-    EXPECT_FALSE(process->Running());
-    const auto errors = Window.Texts(WM_CONSOLE_ERROR);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find(address), std::string::npos) << errors[0];
-    EXPECT_EQ(errors[0].find('\n'), std::string::npos) << "one line";
-
-    // The run ended normally: the next one is accepted.
-    Sync.SetEmailServer("");
-    Sync.RunTransfer({"again"}, 0, 0);
-    Sync.WaitForProcess();
-    EXPECT_NE(Sync.ProcessRef(), process);
-}
-
-TEST_F(Runs, AnUnreachableMailServerIsOneErrorLine) {
-    unsigned short closedPort;
-    {
-        TSilentServer probe; // a port nobody listens on once it is closed
-        closedPort = probe.Port();
-    }
-    Sync.SetEmailRecipient("jo@example.com");
-    Sync.SetEmailFrom("kal@example.com");
-    Sync.SetEmailServer("127.0.0.1:" + std::to_string(closedPort));
-    const auto process = RunAndWait({"x"});
-    const auto errors = Window.Texts(WM_CONSOLE_ERROR);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find("127.0.0.1:" + std::to_string(closedPort)), std::string::npos);
-    EXPECT_EQ(Window.Texts(WM_CONSOLE_OUTPUT).back(), "Transfer Complete.");
-    EXPECT_FALSE(process->Running());
 }
 
 } // namespace

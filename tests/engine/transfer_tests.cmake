@@ -6,7 +6,8 @@ kal_add_gtest(engine_transfer_tests
 )
 if(NOT WIN32)
     kal_add_gtest(engine_transfer_run_tests
-        SOURCES transfer_run_tests.cpp transfer_e2e_tests.cpp scheduled_tests.cpp
+        SOURCES transfer_run_tests.cpp transfer_mail_tests.cpp transfer_e2e_tests.cpp
+                scheduled_tests.cpp
         LIBS kal_engine kal_testsupport
     )
 endif()
