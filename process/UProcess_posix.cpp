@@ -176,7 +176,10 @@ public:
     explicit TChild(pid_t pid) : FPid(pid) {}
     TChild(const TChild&) = delete;
     TChild& operator=(const TChild&) = delete;
-    ~TChild() { Reap(FPid); }
+    ~TChild() {
+        if (FPid > 0)
+            Reap(FPid);
+    }
 
     void WaitForEnd() {
         int status = 0;

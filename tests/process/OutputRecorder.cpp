@@ -122,20 +122,14 @@ TOutputHandle TOutputRecorder::Handle() const {
     return FImpl->Window;
 }
 
-bool TOutputRecorder::WaitUntil(const std::function<bool()>& done,
-                                std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
+// Handles this thread's messages for a few milliseconds at most.
+static void ServeMessagesBriefly() {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
     }
-    return true;
 }
 
 std::string TestChildPath() {
@@ -164,15 +158,8 @@ TOutputHandle TOutputRecorder::Handle() const {
     return static_cast<IOutputWindow*>(FImpl.get());
 }
 
-bool TOutputRecorder::WaitUntil(const std::function<bool()>& done,
-                                std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+static void ServeMessagesBriefly() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 std::string TestChildPath() {
@@ -180,6 +167,17 @@ std::string TestChildPath() {
 }
 
 #endif
+
+bool TOutputRecorder::WaitUntil(const std::function<bool()>& done,
+                                std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        ServeMessagesBriefly();
+    }
+    return true;
+}
 
 void TOutputRecorder::Pump(std::chrono::milliseconds duration) {
     WaitUntil([] { return false; }, duration);
