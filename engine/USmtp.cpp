@@ -183,9 +183,10 @@ std::string SubjectHeader(const std::string& subject) {
     return "Subject: " + EncodedWords(value);
 }
 
+// A line break in an address would let its text be read as a command or header.
 void CheckNoControls(std::string_view text, const char* what) {
     for (const char c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F)
             throw std::invalid_argument(std::string(what) +
                                         " holds a line break or control character");
 }
