@@ -29,13 +29,6 @@ std::vector<std::string> ScheduleOrder(const TRSync& sync) {
     return names;
 }
 
-std::vector<std::string> ProfileNames(const TRSync& sync) {
-    std::vector<std::string> names;
-    for (const TRSyncProfile* p : sync.ProfileList())
-        names.push_back(p->Name());
-    return names;
-}
-
 class TFakeShell final : public IShellFolders {
 public:
     std::map<int, std::string> Folders;
@@ -181,16 +174,6 @@ TEST(ConfigProfile, EditingScheduleReordersProfiles) {
     EXPECT_EQ(sync.GetProfile(0), c);
 }
 
-TEST(ConfigProfile, WellKnownFolderNames) {
-    const char* names[] = {"Desktop/",      "My Documents/",    "My Music/",
-                           "My Videos/",    "My Pictures/",     "Shared Documents/",
-                           "Shared Music/", "Shared Pictures/", "Shared Videos/",
-                           "Outlook/",      "Thunderbird/"};
-    for (int i = 0; i < CommonSourceCount; ++i)
-        EXPECT_EQ(TRSyncProfile::GetCommonSourceName(static_cast<TCommonSource>(i)), names[i]);
-    EXPECT_EQ(TRSyncProfile::GetCommonSourceName(static_cast<TCommonSource>(11)), "Unknown/");
-}
-
 TEST(ConfigProfile, WellKnownFolderPaths) {
     TTempFolder temp;
     const std::string existing = temp.Path().string();
@@ -208,6 +191,8 @@ TEST(ConfigProfile, WellKnownFolderPaths) {
     EXPECT_EQ(p.GetCommonSourcePath(csMyMusic), ""); // folder does not exist
     EXPECT_EQ(p.GetCommonSourcePath(csDesktop), ""); // shell knows none
     EXPECT_EQ(p.GetCommonSourcePath(static_cast<TCommonSource>(12)), "");
+    EXPECT_EQ(TRSyncProfile::GetCommonSourceName(csOutlook), "Outlook/");
+    EXPECT_EQ(TRSyncProfile::GetCommonSourceName(static_cast<TCommonSource>(11)), "Unknown/");
     const std::string outlook = p.GetCommonSourcePath(csOutlook);
     EXPECT_EQ(outlook, "/cygdrive/" + ToCygwinPath(existing + "\\Microsoft\\Outlook\\", true));
     EXPECT_EQ(outlook.back(), '/');
@@ -232,17 +217,12 @@ TEST(ConfigProfile, FileFormsRoundTrip) {
     EXPECT_THROW(loaded.LoadFromFile(temp.File("missing.bin")), EFOpenError);
 }
 
-TEST(ConfigGroup, RunOfAnEmptyGroupReturnsAtOnce) {
-    TRSync sync;
-    TRSyncProfileGroup group(&sync, "G", false);
-    group.Run();
-    EXPECT_EQ(sync.Process(), nullptr);
-}
-
 TEST(ConfigGroup, RunSkipsProfilesWithNothingToTransfer) {
     TRSync sync;
     auto* p = new TRSyncProfile(&sync, "Empty");
-    TRSyncProfileGroup backup(&sync, "B", false), restore(&sync, "R", true);
+    TRSyncProfileGroup backup(&sync, "B", false), restore(&sync, "R", true),
+        empty(&sync, "E", false);
+    empty.Run();
     backup.Add(p);
     restore.Add(p);
     backup.Run();

@@ -15,20 +15,6 @@ void AppendString(Bytes& out, std::string_view text) {
     out.insert(out.end(), text.begin(), text.end());
 }
 
-std::vector<std::string> ProfileNames(const TRSync& sync) {
-    std::vector<std::string> names;
-    for (const TRSyncProfile* p : sync.ProfileList())
-        names.push_back(p->Name());
-    return names;
-}
-
-std::vector<std::string> MemberNames(const TRSyncProfileGroup& group) {
-    std::vector<std::string> names;
-    for (const TRSyncProfile* p : group.Members())
-        names.push_back(p->Name());
-    return names;
-}
-
 std::string ErrorOf(const std::function<void()>& action) {
     try {
         action();

@@ -17,6 +17,19 @@ namespace kal::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+inline std::vector<std::string> Names(const std::vector<TRSyncProfile*>& profiles) {
+    std::vector<std::string> names;
+    for (const TRSyncProfile* p : profiles)
+        names.push_back(p->Name());
+    return names;
+}
+inline std::vector<std::string> ProfileNames(const TRSync& sync) {
+    return Names(sync.ProfileList());
+}
+inline std::vector<std::string> MemberNames(const TRSyncProfileGroup& group) {
+    return Names(group.Members());
+}
+
 inline Bytes RecordOf(const TRSync& sync) {
     TMemoryStream s;
     sync.SaveToStream(s);

@@ -230,14 +230,3 @@ TEST(DataFile, LeftoverTemporaryIsReused) {
     LoadDataFile(copy, temp.File("Data.dat"));
     EXPECT_EQ(RecordOf(copy), RecordOf(sync));
 }
-
-TEST(DataFile, MissingFileNamesItself) {
-    TTempFolder temp;
-    TRSync sync;
-    try {
-        LoadDataFile(sync, temp.File("Absent.dat"));
-        ADD_FAILURE() << "loaded a missing file";
-    } catch (const EFOpenError& e) {
-        EXPECT_NE(std::string(e.what()).find("Absent.dat"), std::string::npos) << e.what();
-    }
-}
