@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <regex>
 
 using kal::ESmtpError;
@@ -114,6 +119,47 @@ TEST(MailMessage, DatesNameTheRightWeekdayAcrossTheCalendar) {
         EXPECT_EQ(Header(text, "Date").rfind(std::string(c.Prefix) + " 23:59:59 ", 0), 0u)
             << Header(text, "Date");
     }
+}
+
+// The offset of the day itself, summer or winter, with its sign.
+std::string DateZone(int year, int month, int day) {
+    const std::string date = Header(
+        FormatMailMessage(SampleReport(), kal::EncodeDateTime(year, month, day, 12), "pc"), "Date");
+    return date.substr(date.size() - 5);
+}
+
+TEST(MailMessage, DatesCarryTheZoneOffsetOfTheirDay) {
+#ifdef _WIN32
+    // Wine takes its zone from the host when it starts; check against the clocks.
+    const auto utc = std::chrono::system_clock::now();
+    const double utcDays =
+        std::chrono::duration<double>(utc.time_since_epoch()).count() / 86400.0 + 25569.0;
+    const int minutes = static_cast<int>(std::lround((kal::Now() - utcDays) * 1440 / 15) * 15);
+    const kal::TDateTimeParts today = kal::DecodeDateTime(kal::Now());
+    char expected[8];
+    std::snprintf(expected, sizeof expected, "%c%02d%02d", minutes < 0 ? '-' : '+',
+                  std::abs(minutes) / 60, std::abs(minutes) % 60);
+    EXPECT_EQ(DateZone(today.Year, today.Month, today.Day), expected);
+#else
+    const char* saved = std::getenv("TZ");
+    const std::string previous = saved ? saved : "";
+    ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    ::tzset();
+    EXPECT_EQ(DateZone(2026, 1, 15), "+0100");
+    EXPECT_EQ(DateZone(2026, 7, 15), "+0200");
+    ::setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
+    ::tzset();
+    EXPECT_EQ(DateZone(2026, 1, 15), "-0500");
+    EXPECT_EQ(DateZone(2026, 7, 15), "-0400");
+    ::setenv("TZ", "<+0530>-5:30", 1);
+    ::tzset();
+    EXPECT_EQ(DateZone(2026, 1, 15), "+0530");
+    if (saved)
+        ::setenv("TZ", previous.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
+#endif
 }
 
 TEST(MailMessage, RecipientsAreTrimmedAndEmptyEntriesDropped) {
