@@ -454,7 +454,8 @@ std::string GreetingName(const TSmtpServer& server, const TSocket& socket) {
     const std::string name = server.HeloName.empty() ? LocalHostName() : server.HeloName;
     if (IsDomainName(name))
         return name;
-    const std::string address = socket.LocalAddress();
+    std::string address = socket.LocalAddress();
+    address = address.substr(0, address.find('%')); // a link-local zone is no part of a literal
     if (address.empty())
         return "localhost";
     return address.find(':') == std::string::npos ? "[" + address + "]" : "[IPv6:" + address + "]";
