@@ -49,8 +49,8 @@ unsigned short FreePort();
 // Names and values added to (or replacing those of) the test's own environment.
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// Windows only: the command line exactly as given, for programs that must see
-// the quoting a caller such as Kalvaren produces.
+// A command line exactly as given, for programs that must see the quoting a
+// caller such as Kalvaren produces: CreateProcess on Windows, /bin/sh -c natively.
 struct RawCommandLine {
     std::string Text;
 };
