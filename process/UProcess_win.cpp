@@ -51,7 +51,8 @@ void NameThisThread() {
 // or a worker that sends to one of its windows and this wait would block each other.
 void WaitHandlingSentMessages(HANDLE handle) {
     for (;;) {
-        const DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE);
+        const DWORD result =
+            MsgWaitForMultipleObjectsEx(1, &handle, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
         if (result == WAIT_OBJECT_0 + 1) {
             MSG message;
             PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -248,8 +249,12 @@ void TBaseProcess::RunChild() {
         }
         if (count == 0)
             return;
-        const DWORD result = WaitForMultipleObjects(count, events, FALSE, INFINITE);
-        if (result >= WAIT_OBJECT_0 + count)
+        // A read that finished at once needs no wait (a round trip to the server on Wine).
+        bool finished = false;
+        for (DWORD i = 0; i < count; ++i)
+            finished = finished || HasOverlappedIoCompleted(&waiting[i]->Overlapped);
+        if (!finished &&
+            WaitForMultipleObjects(count, events, FALSE, INFINITE) >= WAIT_OBJECT_0 + count)
             return;
         for (DWORD i = 0; i < count; ++i) {
             TReader& reader = *waiting[i];

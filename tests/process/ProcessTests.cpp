@@ -171,7 +171,7 @@ TEST_F(ProcessTest, EmptyTextsAreNotSentAndDoNotMarkErrors) {
 }
 
 TEST_F(ProcessTest, MuchErrorTextWhileOutputStaysOpenArrivesCompleteAndInOrder) {
-    constexpr std::size_t errorBytes = 1 << 20, outputBytes = 300000;
+    constexpr std::size_t errorBytes = 1 << 20, outputBytes = 100000;
     Run({ChildCommand({"out", "start", "flood-err", std::to_string(errorBytes), "flood-out",
                        std::to_string(outputBytes), "out", "end"})});
     std::string expectedError, expectedOutput = "start";
