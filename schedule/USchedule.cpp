@@ -262,9 +262,7 @@ int CompareEvents(const TEvent& a, const TEvent& b) {
 // ---------------------------------------------------------------------------
 // TSchedule
 
-TSchedule::TSchedule() {
-    FThread = std::thread([this] { Execute(); });
-}
+TSchedule::TSchedule() = default;
 
 TSchedule::~TSchedule() {
     StopThread();
@@ -281,21 +279,7 @@ TSchedule::~TSchedule() {
 }
 
 void TSchedule::StopThread() {
-    {
-        std::lock_guard lock(FThreadMutex);
-        FStop = true;
-    }
-    FWake.notify_all();
-    if (FThread.joinable())
-        FThread.join();
-}
-
-void TSchedule::SetRunning(bool running) {
-    {
-        std::lock_guard lock(FThreadMutex);
-        FRunning = running;
-    }
-    FWake.notify_all();
+    FThread.Terminate();
 }
 
 void TSchedule::AddEvent(TEvent* event) {
@@ -310,7 +294,7 @@ void TSchedule::AddEvent(TEvent* event) {
     InsertSorted(event);
     event->FSchedule = this;
     if (FEvents.size() == 1)
-        SetRunning(true);
+        FThread.SetRunning(true);
 }
 
 void TSchedule::RemoveEvent(TEvent* event) {
@@ -323,7 +307,7 @@ void TSchedule::RemoveEvent(TEvent* event) {
     FEvents.erase(it);
     event->FSchedule = nullptr;
     if (FEvents.empty())
-        SetRunning(false);
+        FThread.SetRunning(false);
 }
 
 void TSchedule::AddEventHolder(IEventHolder& holder) {
@@ -453,17 +437,45 @@ void TSchedule::RunBatch(const std::vector<TEvent*>& batch) {
     }
 }
 
-bool TSchedule::WaitOrStop(int ms) {
-    std::unique_lock lock(FThreadMutex);
+// ---------------------------------------------------------------------------
+// TScheduleThread
+
+TScheduleThread::TScheduleThread(TSchedule& schedule)
+    : FSchedule(schedule), FThread([this] { Execute(); }) {}
+
+TScheduleThread::~TScheduleThread() {
+    Terminate();
+}
+
+void TScheduleThread::SetRunning(bool running) {
+    {
+        std::lock_guard lock(FMutex);
+        FRunning = running;
+    }
+    FWake.notify_all();
+}
+
+void TScheduleThread::Terminate() {
+    {
+        std::lock_guard lock(FMutex);
+        FStop = true;
+    }
+    FWake.notify_all();
+    if (FThread.joinable())
+        FThread.join();
+}
+
+bool TScheduleThread::WaitOrStop(int ms) {
+    std::unique_lock lock(FMutex);
     return FWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FStop; });
 }
 
-void TSchedule::Execute() {
+void TScheduleThread::Execute() {
     SetCurrentThreadName("kal-schedule");
     for (;;) {
         {
             // Parked only here, between turns, while there is nothing to watch.
-            std::unique_lock lock(FThreadMutex);
+            std::unique_lock lock(FMutex);
             if (!FRunning && !FStop) {
                 FPaused = true;
                 FWake.wait(lock, [this] { return FRunning || FStop; });
@@ -474,19 +486,19 @@ void TSchedule::Execute() {
         }
         if (WaitOrStop(500))
             return;
-        if (EventCount() < 1) {
+        if (FSchedule.EventCount() < 1) {
             if (WaitOrStop(500))
                 return;
             continue;
         }
         std::vector<TEvent*> batch;
         try {
-            batch = CollectDue(Now());
+            batch = FSchedule.CollectDue(Now());
         } catch (...) {
-            ReportError(nullptr, DescribeCurrentException());
+            FSchedule.ReportError(nullptr, DescribeCurrentException());
         }
         if (!batch.empty())
-            RunBatch(batch);
+            FSchedule.RunBatch(batch);
     }
 }
 

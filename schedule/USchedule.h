@@ -133,6 +133,37 @@ protected:
     ~IEventHolder() = default;
 };
 
+// The schedule's polling thread: a turn every 500 ms (1000 ms while the list is
+// empty), parked between turns while the schedule holds no event.
+class TScheduleThread {
+public:
+    // Starts parked; the schedule lets it run when its first event arrives.
+    explicit TScheduleThread(TSchedule& schedule);
+    ~TScheduleThread();
+    TScheduleThread(const TScheduleThread&) = delete;
+    TScheduleThread& operator=(const TScheduleThread&) = delete;
+
+    TSchedule& Schedule() const { return FSchedule; }
+    // Resume or park at the start of the next turn, never in the middle of one.
+    void SetRunning(bool running);
+    bool Paused() const { return FPaused.load(); }
+    // Wakes the thread at once and waits for it to end; later calls do nothing.
+    void Terminate();
+
+private:
+    void Execute();
+    // Waits up to ms; true when the thread is asked to end.
+    bool WaitOrStop(int ms);
+
+    TSchedule& FSchedule;
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    bool FRunning = false;
+    bool FStop = false;
+    std::atomic<bool> FPaused{true};
+    std::thread FThread;
+};
+
 class TSchedule {
 public:
     TSchedule();
@@ -176,7 +207,7 @@ public:
     // Never call it from an action: the thread cannot wait for itself.
     void StopThread();
     // True while the thread is parked because the schedule holds no event.
-    bool ThreadPaused() const { return FPaused.load(); }
+    bool ThreadPaused() const { return FThread.Paused(); }
     // True while the schedule thread is triggering this event. Once the event has
     // been removed, this can only turn from true to false.
     bool Firing(const TEvent* event) const { return event && FFiring.load() == event; }
@@ -192,29 +223,22 @@ protected:
 
 private:
     friend class TEvent;
+    friend class TScheduleThread;
 
-    void Execute();
     void RunBatch(const std::vector<TEvent*>& batch);
     bool Contains(const TEvent* event) const;
     // Advances an event left due by a failed action, if it is still ours.
     void AdvanceIfStillDue(TEvent* event);
     void ReportError(TEvent* event, const std::string& message);
-    // Waits up to ms; true when the thread is asked to end.
-    bool WaitOrStop(int ms);
-    void SetRunning(bool running);
 
     mutable std::recursive_mutex FMutex;
     std::vector<TEvent*> FEvents;
     bool FOwnsEvents = true;
 
-    // Thread control, under its own mutex; taken after FMutex, never before it.
-    std::mutex FThreadMutex;
-    std::condition_variable FWake;
-    bool FRunning = false;
-    bool FStop = false;
-    std::atomic<bool> FPaused{true};
     std::atomic<const TEvent*> FFiring{nullptr};
-    std::thread FThread;
+    // Last, so it is built after the list it watches. Its own mutex is taken
+    // after FMutex, never before it.
+    TScheduleThread FThread{*this};
 };
 
 // Names the calling thread where the platform allows (debuggers, crash dumps).
