@@ -11,3 +11,7 @@ if(NOT WIN32)
         LIBS kal_engine kal_testsupport
     )
 endif()
+if(NOT WIN32)
+    kal_add_benchmark(transfer_benchmark SOURCES transfer_benchmark.cpp
+                      LIBS kal_engine kal_testsupport)
+endif()
