@@ -120,6 +120,10 @@ namespace {
 // kept out of the child, the child's end is inheritable and synchronous, as
 // CreatePipe would make it.
 struct TReader {
+    // CreatePipe's default size; with none at all every write of the child would
+    // wait for our read.
+    static constexpr DWORD PipeBufferSize = 4096;
+
     THandle Read, Write;
     THandle Event;
     OVERLAPPED Overlapped{};
@@ -136,8 +140,8 @@ struct TReader {
         Read.Reset(CreateNamedPipeA(
             name.c_str(),
             PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 0,
-            0, nullptr));
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
+            PipeBufferSize, 0, nullptr));
         if (!Read)
             return;
         Write.Reset(CreateFileA(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, &inheritable,

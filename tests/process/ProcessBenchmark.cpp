@@ -18,7 +18,7 @@ namespace {
 // Wine moves at best about 14 MB/s through a pipe read in 1 KB chunks, and a sent
 // message costs more round trips to its server; natively a pipe moves GB/s.
 #ifdef _WIN32
-constexpr std::size_t FloodBytes = 8u << 20;
+constexpr std::size_t FloodBytes = 4u << 20;
 constexpr int Rounds = 1;
 #else
 constexpr std::size_t FloodBytes = 200u << 20;
