@@ -8,7 +8,8 @@ TPanel::TPanel(const TSpec& spec) : FTarget(spec.Target), FBevel(spec.Bevel) {
         FParentFont = reinterpret_cast<HFONT>(SendMessageA(spec.Parent, WM_GETFONT, 0, 0));
     TWindowSpec w;
     w.ClassName = "KalvarenPanel";
-    w.Style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+    // No WS_CLIPCHILDREN: a group box on a panel leaves its inside to the panel.
+    w.Style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
     w.ExStyle = WS_EX_CONTROLPARENT;
     w.Centred = false;
     w.Left = spec.Left;
@@ -26,15 +27,21 @@ LRESULT TPanel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_GETFONT:
         return reinterpret_cast<LRESULT>(FParentFont);
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORLISTBOX:
+        if (OnControlColor) {
+            if (HBRUSH brush =
+                    OnControlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
+                return reinterpret_cast<LRESULT>(brush);
+        }
+        break;
     case WM_COMMAND:
     case WM_NOTIFY:
     case WM_DRAWITEM:
     case WM_MEASUREITEM:
-    case WM_CONTEXTMENU:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORLISTBOX: {
+    case WM_CONTEXTMENU: {
         HWND target = FTarget ? FTarget : GetAncestor(Handle(), GA_ROOT);
         if (target && target != Handle())
             return SendMessageA(target, message, wParam, lParam);

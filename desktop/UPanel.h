@@ -28,6 +28,11 @@ public:
 
     // After the panel's size changed and its controls were laid out.
     std::function<void()> OnResize;
+    // Colours a control of the panel (WM_CTLCOLOR*); null: the system's colours.
+    std::function<HBRUSH(HDC dc, HWND control)> OnControlColor;
+
+    // Lays the panel's controls out at its current size.
+    void Realign() const { Relayout(); }
 
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

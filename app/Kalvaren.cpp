@@ -1,0 +1,58 @@
+// The program entry: the application title, the seven windows created once in
+// their fixed order, the message loop.
+#include "UAboutForm.h"
+#include "UEULA.h"
+#include "UFormatHelp.h"
+#include "UMainForm.h"
+#include "UOptionsForm.h"
+#include "UProfileEventDialog.h"
+#include "UTerminalForm.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <memory>
+
+using namespace kal;
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // The folder picker and the picture loader need COM on this thread.
+    const HRESULT com = OleInitialize(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_DATE_CLASSES |
+                                                       ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    // Before any window: the tray base names its icon tip and registry value after it.
+    Application().Title = "Kalvaren";
+    int exitCode = 0;
+    try {
+        auto mainForm = std::make_unique<TMainForm>();
+        Application().SetMainForm(mainForm.get());
+        auto aboutForm = std::make_unique<TAboutForm>(mainForm->Handle());
+        auto optionsForm = std::make_unique<TOptionsForm>(mainForm->Handle());
+        auto terminalForm = std::make_unique<TTerminalForm>();
+        auto profileEventDialog = std::make_unique<TProfileEventDialog>(mainForm->Handle());
+        auto formatHelpDialog = std::make_unique<TFormatHelpDialog>(optionsForm->Handle());
+        auto eulaForm = std::make_unique<TEULAForm>(mainForm->Handle());
+        optionsForm->FormatHelp = formatHelpDialog.get();
+        mainForm->AttachForms({.About = aboutForm.get(),
+                               .Options = optionsForm.get(),
+                               .Terminal = terminalForm.get(),
+                               .ProfileEvent = profileEventDialog.get(),
+                               .FormatHelp = formatHelpDialog.get(),
+                               .EULA = eulaForm.get()});
+
+        exitCode = Application().Run();
+
+        // The main window goes first: it saves Data.dat and waits for a running
+        // transfer, whose worker may still be writing to the terminal.
+        Application().SetMainForm(nullptr);
+        mainForm.reset();
+    } catch (...) {
+        Application().HandleException();
+        exitCode = 1;
+    }
+    if (SUCCEEDED(com))
+        OleUninitialize();
+    return exitCode;
+}

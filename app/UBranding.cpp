@@ -1,0 +1,132 @@
+#include "UBranding.h"
+
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace kal {
+
+std::string ReadIniString(const std::string& file, const char* section, const char* key) {
+    std::vector<char> buffer(4096);
+    const DWORD n = GetPrivateProfileStringA(section, key, "", buffer.data(),
+                                             static_cast<DWORD>(buffer.size()), file.c_str());
+    return std::string(buffer.data(), n);
+}
+
+std::vector<std::string> ReadIniSection(const std::string& file, const char* section) {
+    // The whole section, so that lines without "=" count as names in file order.
+    std::vector<char> buffer(32 * 1024);
+    DWORD n = 0;
+    for (;;) {
+        n = GetPrivateProfileSectionA(section, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                      file.c_str());
+        if (n + 2 < buffer.size())
+            break;
+        buffer.resize(buffer.size() * 2);
+    }
+    std::vector<std::string> names;
+    for (const char* p = buffer.data(); p < buffer.data() + n && *p; p += std::strlen(p) + 1) {
+        std::string line = p;
+        const auto eq = line.find('=');
+        names.push_back(eq == std::string::npos ? line : line.substr(0, eq));
+    }
+    return names;
+}
+
+long ParseIniInteger(const std::string& text) {
+    std::string t = text;
+    t.erase(0, t.find_first_not_of(" \t"));
+    t.erase(t.find_last_not_of(" \t") + 1);
+    if (t.empty())
+        return 0;
+    int base = 10;
+    std::size_t start = (t[0] == '-' || t[0] == '+') ? 1 : 0;
+    if (t.size() > start + 2 && t[start] == '0' && (t[start + 1] == 'x' || t[start + 1] == 'X')) {
+        base = 16;
+        t.erase(start, 2);
+    }
+    char* end = nullptr;
+    const long value = std::strtol(t.c_str(), &end, base);
+    return end && *end == '\0' && end != t.c_str() + start ? value : 0;
+}
+
+struct TBrandingPicture::TImpl {
+    IPicture* Picture = nullptr;
+    ~TImpl() {
+        if (Picture)
+            Picture->Release();
+    }
+};
+
+TBrandingPicture::TBrandingPicture(const std::string& fileName) : FImpl(std::make_unique<TImpl>()) {
+    std::string ext;
+    if (const auto dot = fileName.find_last_of('.');
+        dot != std::string::npos && fileName.find_last_of("\\/") < dot)
+        ext = fileName.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    static const char* const known[] = {"bmp", "ico", "wmf", "emf", "jpg", "jpeg"};
+    if (std::find(std::begin(known), std::end(known), ext) == std::end(known))
+        throw std::runtime_error("Unknown picture file extension (." + ext + ") of " + fileName);
+
+    HANDLE file = CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("Cannot open picture file \"" + fileName + "\"");
+    const DWORD size = GetFileSize(file, nullptr);
+    HGLOBAL memory = size != INVALID_FILE_SIZE ? GlobalAlloc(GMEM_MOVEABLE, size) : nullptr;
+    bool read = false;
+    if (memory) {
+        void* bytes = GlobalLock(memory);
+        DWORD got = 0;
+        read = ReadFile(file, bytes, size, &got, nullptr) && got == size;
+        GlobalUnlock(memory);
+    }
+    CloseHandle(file);
+    IStream* stream = nullptr;
+    if (!read || FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
+        if (memory)
+            GlobalFree(memory);
+        throw std::runtime_error("Cannot read picture file \"" + fileName + "\"");
+    }
+    const HRESULT hr = OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture,
+                                      reinterpret_cast<void**>(&FImpl->Picture));
+    stream->Release();
+    if (FAILED(hr) || !FImpl->Picture)
+        throw std::runtime_error("Invalid picture file \"" + fileName + "\"");
+    OLE_XSIZE_HIMETRIC w = 0;
+    OLE_YSIZE_HIMETRIC h = 0;
+    FImpl->Picture->get_Width(&w);
+    FImpl->Picture->get_Height(&h);
+    HDC screen = GetDC(nullptr);
+    FSize.cx = MulDiv(w, GetDeviceCaps(screen, LOGPIXELSX), 2540);
+    FSize.cy = MulDiv(h, GetDeviceCaps(screen, LOGPIXELSY), 2540);
+    ReleaseDC(nullptr, screen);
+}
+
+TBrandingPicture::~TBrandingPicture() = default;
+
+void TBrandingPicture::Draw(HDC dc, const RECT& box, bool stretch) const {
+    RECT target = box;
+    if (!stretch) {
+        const int bw = box.right - box.left, bh = box.bottom - box.top;
+        target.left = box.left + (bw - FSize.cx) / 2;
+        target.top = box.top + (bh - FSize.cy) / 2;
+        target.right = target.left + FSize.cx;
+        target.bottom = target.top + FSize.cy;
+    }
+    OLE_XSIZE_HIMETRIC w = 0;
+    OLE_YSIZE_HIMETRIC h = 0;
+    FImpl->Picture->get_Width(&w);
+    FImpl->Picture->get_Height(&h);
+    // HIMETRIC runs bottom-up: start at the height and go negative.
+    FImpl->Picture->Render(dc, target.left, target.top, target.right - target.left,
+                           target.bottom - target.top, 0, h, w, -h, nullptr);
+}
+
+} // namespace kal

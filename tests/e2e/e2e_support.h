@@ -1,0 +1,35 @@
+// Folders, configurations and files for tests that run the real program.
+#pragma once
+
+#include "KalDriver.h"
+#include "URSync.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kal::e2e {
+
+// A host path ("/work/...") as the Windows program sees it ("Z:\work\...").
+std::string WindowsPath(const std::string& hostPath);
+// A fresh, empty folder for one test under the build tree.
+std::string ScratchFolder(const std::string& name);
+// Copies Kalvaren.exe into `folder`; Data.dat and Settings.ini then lie beside it.
+std::string InstallProgram(const std::string& folder);
+std::string ArgRecorder();
+
+void WriteConfig(const std::string& folder, const std::function<void(TRSync&)>& setup);
+std::unique_ptr<TRSync> ReadConfig(const std::string& folder);
+std::string ReadFile(const std::string& fileName);
+void WriteFile(const std::string& fileName, const std::string& text);
+bool FileExists(const std::string& fileName);
+// Lines of a file written by the argument recorder, trimmed of line ends.
+std::vector<std::string> ReadLines(const std::string& fileName);
+
+// Removes what the program's start-up handling writes to the registry.
+void CleanRegistry();
+
+// Where screenshots of the program go: <build>/screenshots.
+std::string ScreenshotFolder();
+
+} // namespace kal::e2e
