@@ -511,14 +511,15 @@ TRSync::TRSync()
       FSchedule(std::make_unique<TRSyncSchedule>()) {}
 
 TRSync::~TRSync() {
-    // The schedule thread first: a firing may be waiting for the run or touching
-    // the profiles. Then the run, whose worker may still read the settings.
+    // A run in progress is stopped and waited for first, by a wait that keeps
+    // serving the messages its worker sends to this thread's windows; a firing
+    // waiting for that run on the schedule thread is then released, so stopping
+    // the thread cannot hang. A run such a firing starts meanwhile is stopped last.
+    TerminateProcess();
+    WaitForProcess();
     FSchedule->StopThread();
-    if (auto process = FProcess) {
-        FProcess.reset();
-        process->Terminate();
-        process.reset();
-    }
+    if (auto process = std::exchange(FProcess, nullptr))
+        process->Terminate(); // freeing it waits for its worker
     // The events belong to the profiles, which free them. The schedule, now
     // idle, lives on until the end because its mutex guards the lists below.
     FSchedule->SetOwnsEvents(false);

@@ -341,7 +341,8 @@ private:
 class TRSync {
 public:
     TRSync();
-    // Stops the schedule thread, ends the run, then frees profiles, groups, server.
+    // Stops a run in progress and waits for it, stops the schedule thread, then
+    // frees profiles, groups and server.
     virtual ~TRSync();
     TRSync(const TRSync&) = delete;
     TRSync& operator=(const TRSync&) = delete;
