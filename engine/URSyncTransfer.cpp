@@ -78,6 +78,19 @@ template <typename F> void ForEachCommonSource(const TRSyncProfile& profile, F&&
     }
 }
 
+// Items of a profile's operation, built under the configuration lock from the
+// account address; none when the profile has nothing to transfer.
+template <typename F>
+std::vector<std::string> ProfileItems(const TRSyncProfile& profile, F&& build) {
+    TRSync* sync = profile.Sync();
+    if (!sync)
+        return {};
+    std::lock_guard lock(sync->Mutex());
+    if (profile.CommonSources().Empty() && profile.PathCount() == 0)
+        return {};
+    return build(AccountAddress(*sync));
+}
+
 bool IsExistingFile(const std::string& path) {
     return FileExists(path) && !DirectoryExists(path);
 }
@@ -168,57 +181,47 @@ void TRSync::RunTransfer(const std::vector<std::string>& items, std::uint32_t fo
 }
 
 std::vector<std::string> BackupItems(const TRSyncProfile& profile) {
-    TRSync* sync = profile.Sync();
-    if (!sync)
-        return {};
-    std::lock_guard lock(sync->Mutex());
-    if (profile.CommonSources().Empty() && profile.PathCount() == 0)
-        return {};
-    const std::string target = AccountAddress(*sync);
-    std::string sources;
-    for (int i = 0; i < profile.PathCount(); ++i) {
-        if (i > 0)
-            sources += ' ';
-        sources += SourceArgument(LocalRSyncPath(profile.Paths(i)));
-    }
-    std::vector<std::string> items{sources + " " + Quoted(target)};
-    ForEachCommonSource(profile, [&](TCommonSource source, const std::string& path) {
-        // The folder's contents go into its own folder on the destination, where
-        // Restore fetches them from; without the slash rsync would nest the folder
-        // one level deeper and a restore would bring it back in the wrong place.
-        items.push_back(Quoted(WithTrailingSlash(path)) + " " +
-                        Quoted(target + TRSyncProfile::GetCommonSourceName(source)));
+    return ProfileItems(profile, [&](const std::string& target) {
+        std::string sources;
+        for (int i = 0; i < profile.PathCount(); ++i) {
+            if (i > 0)
+                sources += ' ';
+            sources += SourceArgument(LocalRSyncPath(profile.Paths(i)));
+        }
+        std::vector<std::string> items{sources + " " + Quoted(target)};
+        ForEachCommonSource(profile, [&](TCommonSource source, const std::string& path) {
+            // The folder's contents go into its own folder on the destination, where
+            // Restore fetches them from; without the slash rsync would nest the folder
+            // one level deeper and a restore would bring it back in the wrong place.
+            items.push_back(Quoted(WithTrailingSlash(path)) + " " +
+                            Quoted(target + TRSyncProfile::GetCommonSourceName(source)));
+        });
+        return items;
     });
-    return items;
 }
 
 std::vector<std::string> RestoreItems(const TRSyncProfile& profile) {
-    TRSync* sync = profile.Sync();
-    if (!sync)
-        return {};
-    std::lock_guard lock(sync->Mutex());
-    if (profile.CommonSources().Empty() && profile.PathCount() == 0)
-        return {};
-    const std::string remote = AccountAddress(*sync);
-    std::vector<std::string> items;
-    for (int i = 0; i < profile.PathCount(); ++i) {
-        const std::string path = profile.Paths(i);
-        const std::string name = LastComponent(path);
-        if (IsExistingFile(path)) {
-            // A file is fetched into its folder: in the folder form rsync refuses the
-            // file and leaves an empty folder of its name in its place.
-            const std::string folder = path.substr(0, path.size() - name.size());
-            items.push_back(Quoted(remote + "/" + name) + " " + Quoted(LocalRSyncPath(folder)));
-        } else {
-            items.push_back(Quoted(remote + "/" + name + "/") + " " +
-                            Quoted(LocalRSyncPath(path + "/")));
+    return ProfileItems(profile, [&](const std::string& remote) {
+        std::vector<std::string> items;
+        for (int i = 0; i < profile.PathCount(); ++i) {
+            const std::string path = profile.Paths(i);
+            const std::string name = LastComponent(path);
+            if (IsExistingFile(path)) {
+                // A file is fetched into its folder: in the folder form rsync refuses the
+                // file and leaves an empty folder of its name in its place.
+                const std::string folder = path.substr(0, path.size() - name.size());
+                items.push_back(Quoted(remote + "/" + name) + " " + Quoted(LocalRSyncPath(folder)));
+            } else {
+                items.push_back(Quoted(remote + "/" + name + "/") + " " +
+                                Quoted(LocalRSyncPath(path + "/")));
+            }
         }
-    }
-    ForEachCommonSource(profile, [&](TCommonSource source, const std::string& path) {
-        items.push_back(Quoted(remote + TRSyncProfile::GetCommonSourceName(source)) + " " +
-                        Quoted(path));
+        ForEachCommonSource(profile, [&](TCommonSource source, const std::string& path) {
+            items.push_back(Quoted(remote + TRSyncProfile::GetCommonSourceName(source)) + " " +
+                            Quoted(path));
+        });
+        return items;
     });
-    return items;
 }
 
 std::string RemoveBackupItem(const TRSync& sync) {

@@ -20,10 +20,7 @@ constexpr TDateTime OneHour = 1.0 / 24;
 class ScheduledRuns : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto host = std::make_unique<TRemoteHost>();
-        host->SetHost("store");
-        Sync.SetServer(std::move(host));
-        Sync.SetModule("Master");
+        test::UseStore(Sync);
         Sync.SetOutputHandle(&Window);
         // Each run takes a moment, so an overlap would show.
         Sync.SetRSyncLocation("/bin/sh -c \"sleep 0.2\"");

@@ -1,6 +1,6 @@
 // A backup of a 10,000-file tree to a real rsync daemon, through Kalvaren's runner
 // and as the same rsync command run directly; prints both times and their ratio.
-#include "KalTestSupport.h"
+#include "transfer_daemon.h"
 #include "URSync.h"
 #include "URSyncProcess.h"
 
@@ -80,14 +80,7 @@ int main() {
 
     TCountingWindow window;
     TRSync sync;
-    auto host = std::make_unique<TRemoteHost>();
-    host->SetHost("127.0.0.1");
-    host->SetUser(daemon.User());
-    sync.SetServer(std::move(host));
-    sync.SetModule(daemon.ModuleName());
-    sync.SetPort(daemon.Port());
-    sync.SetPasswordFile(daemon.PasswordFile().string());
-    sync.SetRSyncLocation(test::StandinPath().string());
+    test::UseDaemon(sync, daemon);
     sync.SetOutputHandle(&window);
     auto* profile = new TRSyncProfile(&sync, "Bench");
     profile->AddPath("D:\\Tree");

@@ -22,11 +22,7 @@ protected:
         Shell.Folders[CSIDL_PERSONAL] = "E:\\Users\\jo\\My Documents";
         SetShellFolders(&Shell);
         SetExecutableFolder("D:\\Apps\\Backup");
-        auto host = std::make_unique<TRemoteHost>();
-        Host = host.get();
-        Host->SetHost("store");
-        Sync.SetServer(std::move(host));
-        Sync.SetModule("Master");
+        Host = &test::UseStore(Sync);
         Profile = new TRSyncProfile(&Sync, "Work");
         Profile->AddPath("D:\\Work\\Reports");
         Profile->AddPath("D:\\Photos 2008");

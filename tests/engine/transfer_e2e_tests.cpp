@@ -1,6 +1,6 @@
 // Backups, restores, recovery and removal against a real rsync daemon on
 // 127.0.0.1, through the stand-in that plays the Windows rsync build.
-#include "KalTestSupport.h"
+#include "transfer_daemon.h"
 #include "URSyncProcess.h"
 #include "transfer_support.h"
 
@@ -23,14 +23,7 @@ protected:
         SetExecutableFolder("X:\\App");
         fs::create_directories(Drives / "X/App/Temp");
 
-        auto host = std::make_unique<TRemoteHost>();
-        host->SetHost("127.0.0.1");
-        host->SetUser(Daemon.User());
-        Sync.SetServer(std::move(host));
-        Sync.SetModule(Daemon.ModuleName());
-        Sync.SetPort(Daemon.Port());
-        Sync.SetPasswordFile(Daemon.PasswordFile().string());
-        Sync.SetRSyncLocation(test::StandinPath().string());
+        test::UseDaemon(Sync, Daemon);
         Sync.SetOutputHandle(&Window);
 
         Profile = new TRSyncProfile(&Sync, "Work");

@@ -74,10 +74,7 @@ std::vector<std::string> Lines(const std::string& text) {
 class MailedReports : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto host = std::make_unique<TRemoteHost>();
-        host->SetHost("store");
-        Sync.SetServer(std::move(host));
-        Sync.SetModule("Master");
+        test::UseStore(Sync);
         Sync.SetOutputHandle(&Window);
         Sync.SetRSyncLocation("/bin/sh -c \"true\"");
         Sync.SetEmailRecipient("jo@example.com");
@@ -87,9 +84,7 @@ protected:
     void TearDown() override { TRSyncProcess::ReportTimeoutMs = 30000; }
 
     std::shared_ptr<TRSyncProcess> RunAndWait(const std::vector<std::string>& items) {
-        Sync.RunTransfer(items, 0, 0);
-        Sync.WaitForProcess();
-        return Sync.ProcessRef();
+        return test::RunAndWait(Sync, items);
     }
 
     TOutputRecorder Window;

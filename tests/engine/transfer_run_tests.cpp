@@ -16,10 +16,7 @@ using test::TOutputRecorder;
 class Runs : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto host = std::make_unique<TRemoteHost>();
-        host->SetHost("store");
-        Sync.SetServer(std::move(host));
-        Sync.SetModule("Master");
+        test::UseStore(Sync);
         Sync.SetOutputHandle(&Window);
         UseChild("true");
     }
@@ -29,9 +26,7 @@ protected:
         Sync.SetRSyncLocation("/bin/sh -c \"" + script + "\"");
     }
     std::shared_ptr<TRSyncProcess> RunAndWait(const std::vector<std::string>& items) {
-        Sync.RunTransfer(items, 0, 0);
-        Sync.WaitForProcess();
-        return Sync.ProcessRef();
+        return test::RunAndWait(Sync, items);
     }
 
     TOutputRecorder Window;

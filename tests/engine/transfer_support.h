@@ -2,6 +2,7 @@
 #pragma once
 
 #include "URSync.h"
+#include "URSyncProcess.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -48,6 +49,24 @@ public:
     TShellFoldersScope(const TShellFoldersScope&) = delete;
     TShellFoldersScope& operator=(const TShellFoldersScope&) = delete;
 };
+
+// The remote destination of the examples: host "store", module Master.
+inline TRemoteHost& UseStore(TRSync& sync) {
+    auto host = std::make_unique<TRemoteHost>();
+    TRemoteHost& result = *host;
+    host->SetHost("store");
+    sync.SetServer(std::move(host));
+    sync.SetModule("Master");
+    return result;
+}
+
+// Starts a run of the items and returns its runner once it has ended.
+inline std::shared_ptr<TRSyncProcess> RunAndWait(TRSync& sync,
+                                                 const std::vector<std::string>& items) {
+    sync.RunTransfer(items, 0, 0);
+    sync.WaitForProcess();
+    return sync.ProcessRef();
+}
 
 #ifndef _WIN32
 // The terminal as the runner sees it: every message, in the order received.
