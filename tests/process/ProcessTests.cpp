@@ -228,6 +228,8 @@ TEST_F(ProcessTest, EmptyOrMissingListFinishesAndCompletesOnly) {
 TEST_F(ProcessTest, ListIsCopiedWhenTheRunStarts) {
     Steps list = {ChildCommand({"sleep", "100", "out", "a"})};
     runner.RunProcesses(&list);
+    // Running from the moment the run is started, not only once the worker is scheduled.
+    EXPECT_TRUE(runner.Running());
     list.push_back(ChildCommand({"out", "b"}));
     list.clear();
     ASSERT_TRUE(window.WaitUntil([&] { return !runner.Running(); }));
@@ -393,6 +395,17 @@ TEST_F(ProcessTest, ErrorFromAHookEndsTheRunAndANewRunWorks) {
 
     runner.OnFinish = nullptr;
     Run({ChildCommand({"out", "again"})});
+    EXPECT_EQ(runner.Hooks().back(), "DoComplete");
+}
+
+TEST_F(ProcessTest, HooksMayWaitForOrFreeTheirOwnRunner) {
+    runner.OnProcessEnd = [](kal::TBaseProcess& sender) {
+        EXPECT_EQ(sender.WaitFor(), 0);
+        sender.FreeThread();
+        sender.WriteOutput("still here");
+    };
+    Run({ChildCommand({"out", "x"})});
+    EXPECT_EQ(window.Joined(WM_CONSOLE_OUTPUT), "xstill here");
     EXPECT_EQ(runner.Hooks().back(), "DoComplete");
 }
 
