@@ -1,7 +1,13 @@
 // The configuration root: defaults, its record, lists, groups and destinations.
 #include "config_testing.h"
 
+#include "URSyncProcess.h"
+
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 using namespace kal;
 using namespace kal::test;
@@ -306,3 +312,48 @@ TEST(ConfigDestinations, ServerClassRegistry) {
     LoadRecord(copy, RecordOf(sync));
     EXPECT_NE(dynamic_cast<TTestHost*>(copy.Server()), nullptr);
 }
+
+#ifndef _WIN32
+namespace {
+class TTextRecorder final : public IOutputWindow {
+public:
+    std::intptr_t Perform(unsigned message, std::uintptr_t wParam, std::intptr_t) override {
+        if (message == WM_CONSOLE_OUTPUT) {
+            std::lock_guard<std::mutex> lock(FLock);
+            FTexts.emplace_back(reinterpret_cast<const char*>(wParam));
+        }
+        return 0;
+    }
+    int Count(const std::string& text) const {
+        std::lock_guard<std::mutex> lock(FLock);
+        return static_cast<int>(std::count(FTexts.begin(), FTexts.end(), text));
+    }
+
+private:
+    mutable std::mutex FLock;
+    std::vector<std::string> FTexts;
+};
+} // namespace
+
+// Destroyed while a run goes on and a scheduled firing waits for it: the run is
+// stopped, the firing released, and nothing hangs or outlives the root.
+TEST(ConfigLifetime, DestroyingDuringARunStopsItFirst) {
+    TTempFolder temp;
+    TTextRecorder window;
+    auto sync = std::make_unique<TRSync>();
+    sync->SetServer(std::make_unique<TLocalHost>(temp.Path().string()));
+    sync->SetRSyncLocation("/bin/sh -c \"sleep 0.3\"");
+    sync->SetOutputHandle(&window);
+    sync->RunTransfer({"one", "two", "three", "four"}, 0, 0);
+    ASSERT_NE(sync->Process(), nullptr);
+    EXPECT_TRUE(sync->Process()->Running());
+
+    auto* due = new TRSyncProfile(sync.get(), "Due");
+    due->AddPath((temp.Path() / "source").string());
+    due->SetProfileEvent(reOnce); // due now: fires within a turn and waits for the run
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    sync.reset();
+    EXPECT_GE(window.Count("Process Terminated!"), 1);
+    EXPECT_EQ(window.Count("Transfer Complete."), 0);
+}
+#endif
