@@ -159,7 +159,7 @@ std::string HostVariable(const char* name) {
         return {};
     std::wstring value(size, L'\0');
     value.resize(GetEnvironmentVariableW(wide.c_str(), value.data(), size));
-    return fs::path(value).string();
+    return kal::rsynctools::Utf8(value); // host paths are UTF-8
 }
 
 unsigned short FreePort() {
