@@ -25,7 +25,10 @@ std::string BridgeScript(const std::string& folder, const std::string& rsync,
       << "PATH=/usr/local/bin:/usr/bin:/bin; export PATH\n"
       // rsync prints non-ASCII names as escapes unless the locale says UTF-8.
       << "LC_CTYPE=C.UTF-8; export LC_CTYPE\n"
-      << "dir=" << ShellQuote(folder) << "\n"
+      << "dir=" << ShellQuote(folder)
+      << "\n"
+      // rsync's output names the user's files; Wine created the folder world-readable.
+      << "umask 077; chmod 700 \"$dir\" 2>/dev/null\n"
       << "exec </dev/null >>\"$dir/" << BridgeOutFile << "\" 2>>\"$dir/" << BridgeErrFile << "\"\n"
       << "echo $$ >\"$dir/" << BridgePidFile << ".tmp\" && mv \"$dir/" << BridgePidFile
       << ".tmp\" \"$dir/" << BridgePidFile << "\"\n"
