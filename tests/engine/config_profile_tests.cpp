@@ -278,3 +278,21 @@ TEST(ConfigConcurrency, SaveSeesAConsistentConfiguration) {
     stop = true;
     mover.join();
 }
+
+TEST(ConfigPlatform, DefaultShellAndProgramFolder) {
+    EXPECT_TRUE(DirectoryExists(ExecutableFolder())) << ExecutableFolder();
+    SetExecutableFolder("X:\\Elsewhere");
+    EXPECT_EQ(ExecutableFolder(), "X:\\Elsewhere");
+    SetExecutableFolder("");
+    EXPECT_NE(ExecutableFolder(), "X:\\Elsewhere");
+
+    std::string documents;
+    const bool known = ShellFolders().GetSpecialFolderPath(0x05, documents);
+#ifdef _WIN32
+    ASSERT_TRUE(known);
+    EXPECT_TRUE(DirectoryExists(documents)) << documents;
+    EXPECT_NE(documents.back(), '\\');
+#else
+    EXPECT_FALSE(known); // no shell folders off Windows
+#endif
+}
