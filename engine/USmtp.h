@@ -21,8 +21,10 @@ struct TSmtpServer {
     std::uint16_t Port = 25;
     std::string User; // empty: no login even when the server offers one
     std::string Password;
-    std::string HeloName;  // empty: the computer's host name
-    int TimeoutMs = 30000; // bound on the whole exchange (connect + every reply)
+    std::string HeloName; // empty: the computer's host name
+    // Bound on the whole exchange: name lookup, connect and every reply, so a
+    // dead or silent server holds the caller for this long at most; <= 0: 30 s.
+    int TimeoutMs = 30000;
 };
 
 // One line naming the server and the reason, e.g.
@@ -40,8 +42,9 @@ TSmtpServer ParseSmtpAddress(const std::string& address);
 std::string FormatMailMessage(const TMailMessage& message, TDateTime date,
                               const std::string& messageIdHost);
 
-// Delivers the message; returns once the server has accepted it.
-// Raises ESmtpError on any failure, after QUIT when a connection was made.
+// Delivers the message; returns once the server has accepted it (a server that
+// then fumbles QUIT has still got it). Raises ESmtpError on any failure, after
+// QUIT when a connection was made. Safe to call from any thread.
 void SendMail(const TSmtpServer& server, const TMailMessage& message);
 
 // The computer's network host name ("localhost" when it has none).

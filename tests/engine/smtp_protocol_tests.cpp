@@ -147,6 +147,13 @@ TEST(SmtpExchange, EveryRefusalFailsWithTheReplyAndStillQuits) {
     }
 }
 
+TEST(SmtpExchange, AnAcceptedMailStaysSentWhenQuitGoesWrong) {
+    for (const std::string& quit : {std::string("500 5.5.2 what?"), TFakeSmtpServer::Hangup}) {
+        TFakeSmtpServer fake(Script{{"QUIT", quit}});
+        EXPECT_EQ(SendFailure(At(fake), SampleReport()), "") << quit;
+    }
+}
+
 TEST(SmtpExchange, ASilentServerEndsAtTheDeadlineAndIsStillSentQuit) {
     TFakeSmtpServer fake(Script{{".", TFakeSmtpServer::Silent}});
     const auto start = std::chrono::steady_clock::now();
