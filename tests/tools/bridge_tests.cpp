@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 using namespace kal::test;
 using namespace std::chrono_literals;
@@ -30,15 +31,23 @@ std::string Bridge(const std::string& arguments) {
 }
 
 // Host processes named rsync whose command line mentions `marker`; Wine shows the
-// host's /proc on Z:.
+// host's /proc on Z:. Processes come and go while it looks: one that ended counts
+// as gone.
 int HostRsyncsMentioning(const std::string& marker) {
     int found = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator("Z:\\proc")) {
-        const std::string pid = entry.path().filename().string();
+    std::error_code error;
+    for (fs::directory_iterator entry("Z:\\proc", error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string pid = entry->path().filename().string();
         if (pid.find_first_not_of("0123456789") != std::string::npos)
             continue;
-        std::ifstream file(entry.path() / "cmdline", std::ios::binary);
-        const std::string cmdline((std::istreambuf_iterator<char>(file)), {});
+        std::string cmdline;
+        try {
+            std::ifstream file(entry->path() / "cmdline", std::ios::binary);
+            cmdline.assign(std::istreambuf_iterator<char>(file), {});
+        } catch (const std::exception&) {
+            continue;
+        }
         const std::string program = cmdline.substr(0, cmdline.find('\0'));
         const std::string name = program.substr(program.rfind('/') + 1);
         if (name == "rsync" && cmdline.find(marker) != std::string::npos)
@@ -57,6 +66,13 @@ protected:
     fs::path Path(const std::string& relative) const { return FDir / relative; }
     std::string Cyg(const std::string& relative) const { return CygPath(Path(relative)); }
     std::string Leaf() const { return FDir.Path().filename().string(); }
+    // Ten seconds of transfer at --bwlimit=300, incompressible enough for rsync.
+    void WriteBigFile(const std::string& relative) const {
+        std::string big(3 << 20, '\0');
+        for (std::size_t i = 0; i < big.size(); ++i)
+            big[i] = static_cast<char>((i * 2654435761u) >> 13);
+        WriteTextFile(Path(relative), big);
+    }
 
     TempDir FDir{"kal-bridge"};
 };
@@ -130,10 +146,7 @@ TEST_F(RsyncBridge, RefusesADriveWineDoesNotHave) {
 }
 
 TEST_F(RsyncBridge, StreamsProgressLiveAndStopsRsyncWhenKilled) {
-    std::string big(3 << 20, '\0');
-    for (std::size_t i = 0; i < big.size(); ++i)
-        big[i] = static_cast<char>((i * 2654435761u) >> 13);
-    WriteTextFile(Path("D/big.bin"), big);
+    WriteBigFile("D/big.bin");
     ChildProcess bridge(RawCommandLine{
         Bridge("-v --progress --bwlimit=300 -a " + Cyg("D/big.bin") + " " + Cyg("E/") + "/")});
     // Output that arrives while the transfer still runs is relayed as it grows.
@@ -159,43 +172,50 @@ TEST_F(RsyncBridge, StreamsProgressLiveAndStopsRsyncWhenKilled) {
 // Kalvaren stops reading when the user stops a run; a real rsync then dies on its
 // next write to the broken pipe, and so must the one behind the bridge.
 TEST_F(RsyncBridge, StopsRsyncWhenItsOutputIsNoLongerRead) {
-    std::string big(3 << 20, '\0');
-    for (std::size_t i = 0; i < big.size(); ++i)
-        big[i] = static_cast<char>((i * 40503u) >> 7);
-    WriteTextFile(Path("D/big.bin"), big);
+    WriteBigFile("D/big.bin");
 
+    // Whichever way the test leaves, the bridge ends and the handles close.
+    struct Bridged {
+        HANDLE Read = nullptr, Write = nullptr;
+        PROCESS_INFORMATION Info{};
+        ~Bridged() {
+            for (HANDLE h : {Read, Write, Info.hThread})
+                if (h)
+                    CloseHandle(h);
+            if (Info.hProcess) {
+                TerminateProcess(Info.hProcess, 1);
+                CloseHandle(Info.hProcess);
+            }
+        }
+    } bridge;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE read = nullptr, write = nullptr;
-    ASSERT_TRUE(CreatePipe(&read, &write, &inherit, 0));
-    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    ASSERT_TRUE(CreatePipe(&bridge.Read, &bridge.Write, &inherit, 0));
+    SetHandleInformation(bridge.Read, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write;
-    startup.hStdError = write;
+    startup.hStdOutput = bridge.Write;
+    startup.hStdError = bridge.Write;
     std::wstring line = fs::path(Bridge("-v --progress --bwlimit=300 -a " + Cyg("D/big.bin") + " " +
                                         Cyg("E") + "/"))
                             .wstring();
-    PROCESS_INFORMATION info{};
     ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                               nullptr, nullptr, &startup, &info));
-    CloseHandle(write);
-    CloseHandle(info.hThread);
+                               nullptr, nullptr, &startup, &bridge.Info));
+    CloseHandle(std::exchange(bridge.Write, nullptr));
 
     std::string seen;
     char buffer[256];
     DWORD got = 0;
     while (seen.find("big.bin") == std::string::npos &&
-           ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0)
+           ReadFile(bridge.Read, buffer, sizeof buffer, &got, nullptr) && got > 0)
         seen.append(buffer, got);
     ASSERT_NE(seen.find("big.bin"), std::string::npos) << seen;
     ASSERT_GE(HostRsyncsMentioning(Leaf()), 1);
-    CloseHandle(read);
+    CloseHandle(std::exchange(bridge.Read, nullptr));
 
-    EXPECT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(bridge.Info.hProcess, 20000), WAIT_OBJECT_0);
     DWORD code = 0;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hProcess);
+    GetExitCodeProcess(bridge.Info.hProcess, &code);
     EXPECT_NE(code, 0u) << "an interrupted transfer must not look like success";
     EXPECT_EQ(HostRsyncsMentioning(Leaf()), 0);
     EXPECT_FALSE(fs::exists(Path("E/big.bin")));
