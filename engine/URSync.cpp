@@ -18,6 +18,12 @@ using TLock = std::unique_lock<std::recursive_mutex>;
 
 // Guarded settings: the schedule thread reads them for a run while the window
 // thread may be editing them.
+// Profiles and groups share their root's mutex; without a root there is no one
+// to share them with.
+TLock LockOf(const TRSync* sync) {
+    return sync ? TLock(sync->Mutex()) : TLock();
+}
+
 template <typename T> T GetGuarded(const TRSync& sync, const T& field) {
     TLock lock(sync.Mutex());
     return field;
@@ -46,16 +52,13 @@ std::vector<TServerClass>& ServerClasses() {
     return classes;
 }
 
-bool RestoreByName(std::string_view name, bool& isRestore) {
-    if (name == "StartupRestore" || name == "ShutdownRestore") {
+// The group record has no restore flag; the main window's four groups are known
+// by name. Any other group keeps the flag it has.
+void SettleRestoreFromName(std::string_view name, bool& isRestore) {
+    if (name == "StartupRestore" || name == "ShutdownRestore")
         isRestore = true;
-        return true;
-    }
-    if (name == "StartupBackup" || name == "ShutdownBackup") {
+    else if (name == "StartupBackup" || name == "ShutdownBackup")
         isRestore = false;
-        return true;
-    }
-    return false;
 }
 
 std::atomic<IShellFolders*> GShellFolders{nullptr};
@@ -205,53 +208,39 @@ TRSyncProfileGroup::~TRSyncProfileGroup() {
 }
 
 std::string TRSyncProfileGroup::Name() const {
-    if (!FSync)
-        return FName;
-    return GetGuarded(*FSync, FName);
+    TLock lock = LockOf(FSync);
+    return FName;
 }
 
 void TRSyncProfileGroup::SetName(std::string name) {
-    if (!FSync) {
-        FName = std::move(name);
-        return;
-    }
-    SetGuarded(*FSync, FName, std::move(name));
+    TLock lock = LockOf(FSync);
+    FName = std::move(name);
 }
 
 bool TRSyncProfileGroup::IsRestore() const {
-    if (!FSync)
-        return FIsRestore;
-    return GetGuarded(*FSync, FIsRestore);
+    TLock lock = LockOf(FSync);
+    return FIsRestore;
 }
 
 void TRSyncProfileGroup::SetIsRestore(bool value) {
-    if (!FSync) {
-        FIsRestore = value;
-        return;
-    }
-    SetGuarded(*FSync, FIsRestore, value);
+    TLock lock = LockOf(FSync);
+    FIsRestore = value;
 }
 
 int TRSyncProfileGroup::Count() const {
-    if (!FSync)
-        return 0;
-    TLock lock(FSync->Mutex());
+    TLock lock = LockOf(FSync);
     return static_cast<int>(FProfiles.size());
 }
 
 TRSyncProfile* TRSyncProfileGroup::Profiles(int index) const {
-    if (!FSync)
-        throw EListError(index);
-    TLock lock(FSync->Mutex());
+    TLock lock = LockOf(FSync);
     if (index < 0 || static_cast<std::size_t>(index) >= FProfiles.size())
         throw EListError(index);
     return FProfiles[static_cast<std::size_t>(index)];
 }
 
 std::vector<TRSyncProfile*> TRSyncProfileGroup::Members() const {
-    if (!FSync)
-        return {};
-    TLock lock(FSync->Mutex());
+    TLock lock = LockOf(FSync);
     return FProfiles;
 }
 
@@ -300,9 +289,7 @@ void TRSyncProfileGroup::Run() {
 }
 
 void TRSyncProfileGroup::SaveToStream(TStream& s) const {
-    TLock lock;
-    if (FSync)
-        lock = TLock(FSync->Mutex());
+    TLock lock = LockOf(FSync);
     WriteString(s, FName);
     WriteInt32(s, static_cast<std::int32_t>(FProfiles.size()));
     for (const TRSyncProfile* profile : FProfiles)
@@ -310,11 +297,9 @@ void TRSyncProfileGroup::SaveToStream(TStream& s) const {
 }
 
 void TRSyncProfileGroup::LoadFromStream(TStream& s) {
-    TLock lock;
-    if (FSync)
-        lock = TLock(FSync->Mutex());
+    TLock lock = LockOf(FSync);
     FName = ReadString(s);
-    RestoreByName(FName, FIsRestore);
+    SettleRestoreFromName(FName, FIsRestore);
     const std::int32_t count = ReadCount(s, "group member");
     for (std::int32_t i = 0; i < count; ++i) {
         const std::int32_t position = ReadInt32(s);
@@ -338,13 +323,11 @@ void TRSyncProfileGroup::LoadFromFile(const std::string& fileName) {
 // ---- profiles ----
 
 TRSyncProfile::TRSyncProfile(TRSync* sync, std::string name) {
-    TLock lock;
-    if (sync) {
-        // Held until the event is inactive and linked: the schedule thread must not
-        // see it active and due, nor fire a half-built profile.
-        lock = TLock(sync->Mutex());
+    // Held until the event is inactive and linked: the schedule thread must not see
+    // it active and due, nor fire a half-built profile.
+    TLock lock = LockOf(sync);
+    if (sync)
         sync->AddProfile(this);
-    }
     FEvent =
         std::make_unique<TRSyncEvent>(sync ? &sync->Schedule() : nullptr, Now(), std::move(name));
     FEvent->SetActive(false);
@@ -359,7 +342,7 @@ TRSyncProfile::~TRSyncProfile() {
 }
 
 std::unique_lock<std::recursive_mutex> TRSyncProfile::Lock() const {
-    return FSync ? TLock(FSync->Mutex()) : TLock();
+    return LockOf(FSync);
 }
 
 TCommonSourceSet TRSyncProfile::CommonSources() const {
