@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -226,31 +227,19 @@ RsyncDaemon::RsyncDaemon(const std::string& moduleName) : FFolder("kal-rsyncd") 
     WritePrivateFile(FInfo.PasswordFile, FInfo.Password + "\n");
     WritePrivateFile(FFolder / "rsyncd.secrets", FInfo.User + ":" + FInfo.Password + "\n");
 
+    std::ostringstream config;
+    config << "use chroot = no\n";
     // Run as root, the daemon would otherwise switch to "nobody" and be refused
-    // writing into the module.
-    const std::string config = "use chroot = no\n"
-                               "uid = " +
-                               std::to_string(::getuid()) +
-                               "\n"
-                               "gid = " +
-                               std::to_string(::getgid()) +
-                               "\n"
-                               "log file = " +
-                               (FFolder / "rsyncd.log").string() +
-                               "\n"
-                               "[" +
-                               moduleName +
-                               "]\n"
-                               "path = " +
-                               FInfo.ModulePath.string() +
-                               "\n"
-                               "read only = no\n"
-                               "auth users = " +
-                               FInfo.User +
-                               "\n"
-                               "secrets file = " +
-                               (FFolder / "rsyncd.secrets").string() + "\n";
-    WriteTextFile(FFolder / "rsyncd.conf", config);
+    // writing into the module; as anyone else it stays who it is.
+    if (::getuid() == 0)
+        config << "uid = 0\ngid = 0\n";
+    config << "log file = " << (FFolder / "rsyncd.log").string() << "\n"
+           << "[" << moduleName << "]\n"
+           << "path = " << FInfo.ModulePath.string() << "\n"
+           << "read only = no\n"
+           << "auth users = " << FInfo.User << "\n"
+           << "secrets file = " << (FFolder / "rsyncd.secrets").string() << "\n";
+    WriteTextFile(FFolder / "rsyncd.conf", config.str());
 
     // Another process may take the free port before the daemon binds it.
     for (int attempt = 0; attempt < 5; ++attempt) {
