@@ -11,7 +11,10 @@ namespace kal {
 
 namespace {
 constexpr std::size_t BufferSize = 64 * 1024;
-}
+// A thousand profiles of a hundred paths unpack to about 5 MB; no real
+// configuration comes near this.
+constexpr std::uint64_t MaxDataSize = 64 * 1024 * 1024;
+} // namespace
 
 // Both adaptors buffer on the record's side: the record arrives and is read in
 // pieces of a few bytes, and a zlib call per piece would cost far more than the
@@ -93,8 +96,9 @@ struct TDecompressionStream::TImpl {
     std::size_t OutPos = 0;
     std::size_t OutEnd = 0;
     bool Ended = false;
+    const std::uint64_t Limit;
 
-    explicit TImpl(TStream& source) : Source(source) {}
+    TImpl(TStream& source, std::uint64_t limit) : Source(source), Limit(limit) {}
 
     // Inflates the next piece into Out; false at the end of the data or when the
     // source has run dry.
@@ -118,12 +122,14 @@ struct TDecompressionStream::TImpl {
                 throw EDecompressionError();
         }
         OutEnd = BufferSize - Z.avail_out;
+        if (Z.total_out > Limit)
+            throw EReadError("The data unpacks to more than " + std::to_string(Limit) + " bytes");
         return OutEnd > 0;
     }
 };
 
-TDecompressionStream::TDecompressionStream(TStream& source)
-    : FImpl(std::make_unique<TImpl>(source)) {
+TDecompressionStream::TDecompressionStream(TStream& source, std::uint64_t limit)
+    : FImpl(std::make_unique<TImpl>(source, limit)) {
     if (inflateInit(&FImpl->Z) != Z_OK)
         throw EDecompressionError();
 }
@@ -160,7 +166,7 @@ void TDecompressionStream::VerifyEnd() {
 
 void LoadDataFile(TRSync& sync, const std::string& fileName) {
     TFileStream file(fileName, TFileMode::fmOpenRead);
-    TDecompressionStream data(file);
+    TDecompressionStream data(file, MaxDataSize);
     sync.LoadFromStream(data);
     data.VerifyEnd();
 }

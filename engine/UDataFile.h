@@ -3,6 +3,7 @@
 
 #include "UStreams.h"
 
+#include <cstdint>
 #include <memory>
 
 namespace kal {
@@ -36,10 +37,13 @@ private:
 };
 
 // Inflates `source` on demand. Read returns 0 at the end of the compressed data
-// or when the source runs dry; damaged data raises EDecompressionError.
+// or when the source runs dry; damaged data raises EDecompressionError. More
+// than `limit` unpacked bytes raise EReadError: a few kilobytes of crafted data
+// must not unpack into gigabytes of configuration.
 class TDecompressionStream final : public TStream {
 public:
-    explicit TDecompressionStream(TStream& source);
+    static constexpr std::uint64_t Unlimited = ~std::uint64_t{0};
+    explicit TDecompressionStream(TStream& source, std::uint64_t limit = Unlimited);
     ~TDecompressionStream() override;
 
     std::size_t Read(void* buffer, std::size_t count) override;

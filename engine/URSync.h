@@ -466,7 +466,10 @@ private:
 
 // Data.dat: one zlib stream (RFC 1950, default level) around the TRSync record.
 // Loading also checks the stream's end and checksum once the record is read, so a
-// damaged tail is reported ("Error") rather than ignored.
+// damaged tail is reported ("Error") rather than ignored. A file that unpacks to
+// more than 64 MB (about twelve times a thousand profiles of a hundred paths) is
+// refused with EReadError "The data unpacks to more than 67108864 bytes", so a
+// small crafted file cannot make loading allocate gigabytes.
 void LoadDataFile(TRSync& sync, const std::string& fileName);
 // Writes "<fileName>.tmp" beside the target, flushes it to disk and replaces the
 // target in one step. On any failure the old file stays byte for byte, the

@@ -94,6 +94,9 @@ SAMPLES = {
     "absurd_profile_count": (z(record(profile_count=0x7FFFFFFF)), READ),
     "absurd_path_count": (z(record(profiles=[profile(path_count=0x7FFFFFFF)], groups=[])), READ),
     "absurd_member_count": (z(record(groups=[group(member_count=0x7FFFFFFF)])), READ),
+    # a few kilobytes that unpack into a string of 70 MB
+    "unpacks_too_large": (z(record(log_file=i32(70 << 20) + bytes(70 << 20))),
+                          "The data unpacks to more than 67108864 bytes"),
     "schedule_kind_9": (z(record(profiles=[profile(kind=9)])), "Invalid schedule kind 9"),
 }
 
