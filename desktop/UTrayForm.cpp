@@ -263,20 +263,25 @@ void TTrayForm::DoMaximize(bool& allow) {
         OnMaximize(this, allow);
 }
 
-void TTrayForm::DoTrayMouseDown(TMouseButton button) {
-    if (!OnTrayMouseDown)
+namespace {
+
+// Shift is always empty; the position is the cursor's when the shell's note is handled.
+void RaiseTrayMouse(const TMouseEvent& event, TWindow* sender, TMouseButton button) {
+    if (!event)
         return;
     POINT cursor{};
     GetCursorPos(&cursor);
-    OnTrayMouseDown(this, button, 0, cursor.x, cursor.y);
+    event(sender, button, 0, cursor.x, cursor.y);
+}
+
+} // namespace
+
+void TTrayForm::DoTrayMouseDown(TMouseButton button) {
+    RaiseTrayMouse(OnTrayMouseDown, this, button);
 }
 
 void TTrayForm::DoTrayMouseUp(TMouseButton button) {
-    if (!OnTrayMouseUp)
-        return;
-    POINT cursor{};
-    GetCursorPos(&cursor);
-    OnTrayMouseUp(this, button, 0, cursor.x, cursor.y);
+    RaiseTrayMouse(OnTrayMouseUp, this, button);
 }
 
 void TTrayForm::DoClose(TCloseAction& action) {

@@ -578,7 +578,8 @@ LRESULT TSplitter::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (!neighbour || !Showing(neighbour))
             return 0;
         FDragging = true;
-        GetCursorPos(&FStart);
+        FStart = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        ClientToScreen(Handle(), &FStart);
         FStartExtent = FLayout.Extent(neighbour);
         SetCapture(Handle());
         return 0;
@@ -587,8 +588,9 @@ LRESULT TSplitter::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (!FDragging)
             break;
         HWND neighbour = FLayout.NeighbourOf(Handle());
-        POINT now;
-        GetCursorPos(&now);
+        // The bar moves while dragging: compare in screen coordinates.
+        POINT now{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        ClientToScreen(Handle(), &now);
         int delta = 0;
         switch (FAlign) {
         case TAlign::alBottom:

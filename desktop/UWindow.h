@@ -62,67 +62,23 @@ private:
     pointer FValue = Traits::invalid();
 };
 
-struct WindowTraits {
-    using pointer = HWND;
+// Traits of a handle type that is null when empty and freed by `Free`.
+template <class T, auto Free> struct HandleTraits {
+    using pointer = T;
     static constexpr pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { DestroyWindow(h); }
-};
-struct GdiTraits {
-    using pointer = HGDIOBJ;
-    static constexpr pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { DeleteObject(h); }
-};
-struct FontTraits {
-    using pointer = HFONT;
-    static constexpr pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { DeleteObject(h); }
-};
-struct BrushTraits {
-    using pointer = HBRUSH;
-    static constexpr pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { DeleteObject(h); }
-};
-struct BitmapTraits {
-    using pointer = HBITMAP;
-    static constexpr pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { DeleteObject(h); }
-};
-struct IconTraits {
-    using pointer = HICON;
-    static constexpr pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { DestroyIcon(h); }
-};
-struct MenuTraits {
-    using pointer = HMENU;
-    static constexpr pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { DestroyMenu(h); }
-};
-struct KeyTraits {
-    using pointer = HKEY;
-    static constexpr pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { RegCloseKey(h); }
-};
-struct KernelHandleTraits {
-    using pointer = HANDLE;
-    static constexpr pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { CloseHandle(h); }
-};
-struct MemoryDcTraits {
-    using pointer = HDC;
-    static constexpr pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { DeleteDC(h); }
+    static void close(pointer h) noexcept { Free(h); }
 };
 
-using unique_hwnd = unique_handle<WindowTraits>;
-using unique_hgdiobj = unique_handle<GdiTraits>;
-using unique_hfont = unique_handle<FontTraits>;
-using unique_hbrush = unique_handle<BrushTraits>;
-using unique_hbitmap = unique_handle<BitmapTraits>;
-using unique_hicon = unique_handle<IconTraits>;
-using unique_hmenu = unique_handle<MenuTraits>;
-using unique_hkey = unique_handle<KeyTraits>;
-using unique_handle_t = unique_handle<KernelHandleTraits>;
-using unique_hdc = unique_handle<MemoryDcTraits>;
+using unique_hwnd = unique_handle<HandleTraits<HWND, &DestroyWindow>>;
+using unique_hgdiobj = unique_handle<HandleTraits<HGDIOBJ, &DeleteObject>>;
+using unique_hfont = unique_handle<HandleTraits<HFONT, &DeleteObject>>;
+using unique_hbrush = unique_handle<HandleTraits<HBRUSH, &DeleteObject>>;
+using unique_hbitmap = unique_handle<HandleTraits<HBITMAP, &DeleteObject>>;
+using unique_hicon = unique_handle<HandleTraits<HICON, &DestroyIcon>>;
+using unique_hmenu = unique_handle<HandleTraits<HMENU, &DestroyMenu>>;
+using unique_hkey = unique_handle<HandleTraits<HKEY, &RegCloseKey>>;
+using unique_handle_t = unique_handle<HandleTraits<HANDLE, &CloseHandle>>;
+using unique_hdc = unique_handle<HandleTraits<HDC, &DeleteDC>>;
 
 // A DC from GetDC, released with the window it came from.
 class TWindowDC {

@@ -27,22 +27,23 @@ std::vector<std::string_view> SplitConsoleLines(std::string_view text) {
     return lines;
 }
 
-void AppendLines(const char* text, HWND lines) {
+void AppendLines(const char* text, std::string& lines) {
     if (!text)
         return;
-    // One replacement per message: the edit re-measures only from the end, so
-    // appending stays cheap however long the run gets.
-    std::string block;
     for (std::string_view line : SplitConsoleLines(text)) {
-        block.append(line);
-        block.append("\r\n");
+        lines.append(line);
+        lines.append("\r\n");
     }
-    if (block.empty())
+}
+
+void AppendToPane(HWND pane, const std::string& lines) {
+    if (lines.empty())
         return;
-    const int end = GetWindowTextLengthA(lines);
-    SendMessageA(lines, EM_SETSEL, end, end);
-    SendMessageA(lines, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(block.c_str()));
-    SendMessageA(lines, EM_SCROLLCARET, 0, 0);
+    // Caret to the end without asking for the length, which some hosts count anew.
+    SendMessageA(pane, EM_SETSEL, 0, -1);
+    SendMessageA(pane, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+    SendMessageA(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(lines.c_str()));
+    SendMessageA(pane, EM_SCROLLCARET, 0, 0);
 }
 
 namespace {
@@ -56,6 +57,10 @@ HMENU CreateMainMenu1() {
     AppendMenuA(mainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(file1), "File");
     return mainMenu1;
 }
+
+constexpr UINT_PTR kFlushTimer = 1;
+constexpr ULONGLONG kFlushInterval = 50; // ms: quick enough to read as live
+constexpr size_t kFlushSize = 64 * 1024;
 
 constexpr DWORD kPaneStyle = WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
                              ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_NOHIDESEL;
@@ -104,10 +109,33 @@ TTerminalForm::~TTerminalForm() {
 }
 
 void TTerminalForm::Clear() {
+    FPendingOutput.clear();
+    FPendingError.clear();
     SetWindowTextA(mem_ConsoleOutput, "");
     SetWindowTextA(mem_ConsoleError, "");
     ShowWindow(mem_ConsoleError, SW_HIDE);
     Relayout();
+}
+
+void TTerminalForm::Queue(std::string& pending, WPARAM text) {
+    AppendLines(reinterpret_cast<const char*>(text), pending);
+    if (pending.size() >= kFlushSize || GetTickCount64() - FLastFlush >= kFlushInterval) {
+        Flush();
+    } else if (!FFlushTimer) {
+        FFlushTimer = SetTimer(Handle(), kFlushTimer, kFlushInterval, nullptr) != 0;
+    }
+}
+
+void TTerminalForm::Flush() {
+    if (FFlushTimer) {
+        KillTimer(Handle(), kFlushTimer);
+        FFlushTimer = false;
+    }
+    AppendToPane(mem_ConsoleOutput, FPendingOutput);
+    AppendToPane(mem_ConsoleError, FPendingError);
+    FPendingOutput.clear();
+    FPendingError.clear();
+    FLastFlush = GetTickCount64();
 }
 
 void TTerminalForm::ShowIfHidden() {
@@ -134,7 +162,7 @@ LRESULT TTerminalForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
     case WM_CONSOLE_OUTPUT:
         ShowIfHidden();
-        AppendLines(reinterpret_cast<const char*>(wParam), mem_ConsoleOutput);
+        Queue(FPendingOutput, wParam);
         return 0;
     case WM_CONSOLE_ERROR:
         ShowIfHidden();
@@ -142,8 +170,14 @@ LRESULT TTerminalForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             ShowWindow(mem_ConsoleError, SW_SHOWNA);
             Relayout();
         }
-        AppendLines(reinterpret_cast<const char*>(wParam), mem_ConsoleError);
+        Queue(FPendingError, wParam);
         return 0;
+    case WM_TIMER:
+        if (wParam == kFlushTimer) {
+            Flush();
+            return 0;
+        }
+        break;
     case WM_CONSOLE_CLEAR:
         Clear();
         return 0;

@@ -6,6 +6,7 @@
 #include "UWindow.h"
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,9 +17,13 @@ namespace kal {
 // break is kept. Views into `text`.
 std::vector<std::string_view> SplitConsoleLines(std::string_view text);
 
-// Appends the lines of `text` to the end of a multi-line edit and keeps the
-// newest line in view. A null text adds nothing.
-void AppendLines(const char* text, HWND lines);
+// Adds the lines of `text` to `lines`, each ended by CR LF as a multi-line
+// edit holds them. A null text adds nothing.
+void AppendLines(const char* text, std::string& lines);
+
+// Appends CR LF-ended lines to the end of a multi-line edit and keeps the
+// newest line in view.
+void AppendToPane(HWND pane, const std::string& lines);
 
 class TTerminalForm : public TWindow {
 public:
@@ -27,6 +32,8 @@ public:
 
     // Empties both panes and hides the error pane.
     void Clear();
+    // Puts text still held back into the panes now.
+    void Flush();
 
     // Keys pressed in either pane; the main window stops a run on VK_CANCEL.
     TKeyEvent OnKeyDown;
@@ -53,6 +60,15 @@ private:
     void AKeyUp(WORD& key, TShiftState shift) { DoKeyUp(key, shift); }
     void AKeyPressed(char& key) { DoKeyPress(key); }
     void ShowIfHidden();
+    void Queue(std::string& pending, WPARAM text);
+
+    // Text is collected for a moment and added to a pane in one piece: the edit
+    // control's cost is per insertion, so a flood of small chunks would
+    // otherwise keep the window busy for minutes.
+    std::string FPendingOutput;
+    std::string FPendingError;
+    ULONGLONG FLastFlush = 0;
+    bool FFlushTimer = false;
     static LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam,
                                      UINT_PTR id, DWORD_PTR self);
 };

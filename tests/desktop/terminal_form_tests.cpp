@@ -1,0 +1,297 @@
+#include "UTerminalForm.h"
+
+#include "UProcess.h"
+#include "UScreenshot.h"
+#include "window_testing.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace kal;
+using namespace kal::testing;
+
+namespace {
+
+std::vector<std::string> Lines(std::string_view text) {
+    std::vector<std::string> lines;
+    for (std::string_view line : SplitConsoleLines(text))
+        lines.emplace_back(line);
+    return lines;
+}
+
+// The pane holds each line followed by CR LF.
+std::vector<std::string> PaneLines(TTerminalForm& form, HWND pane) {
+    form.Flush();
+    std::string text = GetText(pane);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "pane text does not end with a line break";
+    return lines;
+}
+
+// The runner sends a buffer of its own; the window may change it.
+void Send(const TTerminalForm& form, unsigned message, const std::string& text) {
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.push_back('\0');
+    SendMessageA(form.Handle(), message, reinterpret_cast<WPARAM>(buffer.data()), 0);
+}
+
+bool Showing(HWND window) {
+    return (GetWindowLongPtrA(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+using Strings = std::vector<std::string>;
+
+} // namespace
+
+TEST(TerminalLines, LineFeedsEndLinesAndOnlyAnLfCrPairCountsAsOneBreak) {
+    EXPECT_EQ(Lines("a\nb"), (Strings{"a", "b"}));
+    EXPECT_EQ(Lines("a\n"), (Strings{"a"}));
+    EXPECT_EQ(Lines("\n"), (Strings{""}));
+    EXPECT_EQ(Lines("a\n\n"), (Strings{"a", ""}));
+    EXPECT_EQ(Lines("a\n\rb"), (Strings{"a", "b"}));
+    EXPECT_EQ(Lines("x\r\ny"), (Strings{"x\r", "y"}));
+    EXPECT_EQ(Lines("a\rb"), (Strings{"a\rb"}));
+    EXPECT_EQ(Lines("\n\r\n"), (Strings{"", ""}));
+    EXPECT_EQ(Lines(""), Strings{});
+}
+
+TEST(TerminalForm, IsAHiddenToolWindowOfThePartsSize) {
+    TTerminalForm form;
+    EXPECT_FALSE(form.Visible());
+    EXPECT_EQ(form.Caption(), "Backup Terminal");
+    EXPECT_TRUE(GetWindowLongPtrA(form.Handle(), GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+    SIZE client = ClientSize(form.Handle());
+    EXPECT_EQ(client.cx, 662);
+    EXPECT_EQ(client.cy, 363);
+    MINMAXINFO limits{};
+    SendMessageA(form.Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    EXPECT_EQ(limits.ptMinTrackSize.x, 464);
+    EXPECT_EQ(limits.ptMinTrackSize.y, 273);
+
+    HMENU file = GetSubMenu(GetMenu(form.Handle()), 0);
+    ASSERT_NE(file, nullptr);
+    char text[32];
+    GetMenuStringA(GetMenu(form.Handle()), 0, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "File");
+    ASSERT_EQ(GetMenuItemCount(file), 3);
+    GetMenuStringA(file, 0, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "Clear");
+    EXPECT_EQ(GetMenuState(file, 1, MF_BYPOSITION) & MF_SEPARATOR, UINT(MF_SEPARATOR));
+    GetMenuStringA(file, 2, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "Close");
+
+    EXPECT_TRUE(Showing(form.mem_ConsoleOutput));
+    EXPECT_FALSE(Showing(form.mem_ConsoleError));
+    EXPECT_TRUE(GetWindowLongPtrA(form.mem_ConsoleOutput, GWL_STYLE) & ES_READONLY);
+    // With the error pane hidden the splitter sits at the bottom, the output above it.
+    RECT splitter = BoundsInParent(form.Splitter1->Handle());
+    RECT output = BoundsInParent(form.mem_ConsoleOutput);
+    EXPECT_EQ(splitter.bottom, 363);
+    EXPECT_EQ(splitter.bottom - splitter.top, 3);
+    EXPECT_EQ(output.top, 0);
+    EXPECT_EQ(output.bottom, splitter.top);
+    EXPECT_EQ(output.right, 662);
+}
+
+TEST(TerminalForm, OutputTextShowsTheWindowAndEachMessageIsSplitOnItsOwn) {
+    TTerminalForm form;
+    Send(form, WM_CONSOLE_OUTPUT, "a\nb");
+    EXPECT_TRUE(form.Visible());
+    EXPECT_EQ(PaneLines(form, form.mem_ConsoleOutput), (Strings{"a", "b"}));
+    Send(form, WM_CONSOLE_OUTPUT, "x\r\ny");
+    Send(form, WM_CONSOLE_OUTPUT, "\n");
+    // A line cut by the end of a read shows as two lines.
+    Send(form, WM_CONSOLE_OUTPUT, "par");
+    Send(form, WM_CONSOLE_OUTPUT, "tial\n\r");
+    EXPECT_EQ(PaneLines(form, form.mem_ConsoleOutput),
+              (Strings{"a", "b", "x\r", "y", "", "par", "tial"}));
+    EXPECT_EQ(GetText(form.mem_ConsoleError), "");
+    EXPECT_FALSE(Showing(form.mem_ConsoleError));
+
+    // A null text adds nothing and does not crash.
+    SendMessageA(form.Handle(), WM_CONSOLE_OUTPUT, 0, 0);
+    EXPECT_EQ(PaneLines(form, form.mem_ConsoleOutput).size(), 7u);
+
+    // Text arriving while hidden (closed by the user) shows the window again.
+    form.Hide();
+    Send(form, WM_CONSOLE_OUTPUT, "again");
+    EXPECT_TRUE(form.Visible());
+}
+
+TEST(TerminalForm, TextHeldBackDuringAFloodAppearsWithinMoments) {
+    TTerminalForm form;
+    for (int i = 0; i < 50; ++i)
+        Send(form, WM_CONSOLE_OUTPUT, "line " + std::to_string(i) + "\n");
+    const ULONGLONG start = GetTickCount64();
+    while (GetText(form.mem_ConsoleOutput).find("line 49") == std::string::npos &&
+           GetTickCount64() - start < 2000) {
+        TApplication::ProcessMessages();
+        Sleep(5);
+    }
+    const std::string text = GetText(form.mem_ConsoleOutput);
+    EXPECT_EQ(text.find("line 0\r\n"), 0u);
+    EXPECT_NE(text.find("line 48\r\nline 49\r\n"), std::string::npos);
+
+    // Text held back when the panes are cleared is dropped with them.
+    Send(form, WM_CONSOLE_OUTPUT, "a\n");
+    Send(form, WM_CONSOLE_OUTPUT, "b\n");
+    form.Clear();
+    EXPECT_EQ(PaneLines(form, form.mem_ConsoleOutput), Strings{});
+}
+
+TEST(TerminalForm, ErrorTextWhileHiddenShowsBothPanesWithTheSplitterBetween) {
+    TTerminalForm form;
+    Send(form, WM_CONSOLE_ERROR, "@ERROR: Unknown module 'x'\n");
+    EXPECT_TRUE(form.Visible());
+    EXPECT_TRUE(Showing(form.mem_ConsoleOutput));
+    EXPECT_TRUE(Showing(form.mem_ConsoleError));
+    EXPECT_EQ(PaneLines(form, form.mem_ConsoleError), (Strings{"@ERROR: Unknown module 'x'"}));
+    EXPECT_EQ(GetText(form.mem_ConsoleOutput), "");
+
+    RECT error = BoundsInParent(form.mem_ConsoleError);
+    RECT splitter = BoundsInParent(form.Splitter1->Handle());
+    RECT output = BoundsInParent(form.mem_ConsoleOutput);
+    EXPECT_EQ(error.bottom, 363);
+    EXPECT_EQ(error.bottom - error.top, 111);
+    EXPECT_EQ(splitter.bottom, error.top);
+    EXPECT_EQ(output.bottom, splitter.top);
+}
+
+TEST(TerminalForm, ClearEmptiesBothPanesAndHidesTheErrorPane) {
+    TTerminalForm form;
+    for (int way = 0; way < 3; ++way) {
+        SCOPED_TRACE(way);
+        Send(form, WM_CONSOLE_OUTPUT, "out\n");
+        Send(form, WM_CONSOLE_ERROR, "err\n");
+        ASSERT_TRUE(Showing(form.mem_ConsoleError));
+        if (way == 0)
+            form.Clear();
+        else if (way == 1) // the menu item
+            SendMessageA(form.Handle(), WM_COMMAND, TTerminalForm::Clear1, 0);
+        else
+            SendMessageA(form.Handle(), WM_CONSOLE_CLEAR, 0, 0);
+        EXPECT_EQ(GetText(form.mem_ConsoleOutput), "");
+        EXPECT_EQ(GetText(form.mem_ConsoleError), "");
+        EXPECT_FALSE(Showing(form.mem_ConsoleError));
+        EXPECT_EQ(BoundsInParent(form.Splitter1->Handle()).bottom, 363);
+        EXPECT_EQ(BoundsInParent(form.mem_ConsoleOutput).bottom,
+                  BoundsInParent(form.Splitter1->Handle()).top);
+    }
+}
+
+TEST(TerminalForm, ClosingOnlyHidesAndKeepsTheText) {
+    TTerminalForm form;
+    Send(form, WM_CONSOLE_OUTPUT, "kept\n");
+    SendMessageA(form.Handle(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(form.Visible());
+    EXPECT_TRUE(IsWindow(form.Handle()));
+    EXPECT_EQ(PaneLines(form, form.mem_ConsoleOutput), (Strings{"kept"}));
+    form.Show();
+    SendMessageA(form.Handle(), WM_COMMAND, TTerminalForm::Close1, 0);
+    EXPECT_FALSE(form.Visible());
+}
+
+TEST(TerminalForm, KeysInEitherPaneReachTheWindowsKeyEvents) {
+    TTerminalForm form;
+    struct Seen {
+        TWindow* Sender;
+        WORD Key;
+    };
+    std::vector<Seen> downs, ups;
+    std::string pressed;
+    form.OnKeyDown = [&](TWindow* sender, WORD& key, TShiftState) {
+        downs.push_back({sender, key});
+    };
+    form.OnKeyUp = [&](TWindow* sender, WORD& key, TShiftState) {
+        ups.push_back({sender, key});
+    };
+    form.OnKeyPress = [&](TWindow*, char& key) {
+        pressed += key;
+    };
+    for (HWND pane : {form.mem_ConsoleOutput, form.mem_ConsoleError}) {
+        SendMessageA(pane, WM_KEYDOWN, VK_CANCEL, 0x00460001); // Ctrl+Break
+        SendMessageA(pane, WM_KEYUP, VK_CANCEL, 0xC0460001);
+        SendMessageA(pane, WM_CHAR, 'q', 0);
+    }
+    ASSERT_EQ(downs.size(), 2u);
+    ASSERT_EQ(ups.size(), 2u);
+    for (const Seen& seen : downs) {
+        EXPECT_EQ(seen.Key, 3);
+        EXPECT_EQ(seen.Sender, &form);
+    }
+    EXPECT_EQ(ups[1].Key, 3);
+    EXPECT_EQ(pressed, "qq");
+}
+
+TEST(TerminalForm, LongRunsAreKeptWholeWithTheNewestLineInView) {
+    TTerminalForm form;
+    form.Show();
+    // Well past the edit control's default limit of 30,000 characters.
+    std::string chunk;
+    for (int i = 0; i < 100; ++i)
+        chunk += "sending incremental file list ........ " + std::to_string(i) + "\n";
+    for (int i = 0; i < 20; ++i)
+        Send(form, WM_CONSOLE_OUTPUT, chunk);
+    Send(form, WM_CONSOLE_OUTPUT, "the last line\n");
+    std::vector<std::string> lines = PaneLines(form, form.mem_ConsoleOutput);
+    ASSERT_EQ(lines.size(), 2001u);
+    EXPECT_EQ(lines.back(), "the last line");
+
+    const int first =
+        static_cast<int>(SendMessageA(form.mem_ConsoleOutput, EM_GETFIRSTVISIBLELINE, 0, 0));
+    TEXTMETRICA metrics;
+    {
+        TWindowDC dc(form.mem_ConsoleOutput);
+        HGDIOBJ old = SelectObject(dc.get(), form.Font());
+        GetTextMetricsA(dc.get(), &metrics);
+        SelectObject(dc.get(), old);
+    }
+    RECT client;
+    GetClientRect(form.mem_ConsoleOutput, &client);
+    const int perPage = client.bottom / metrics.tmHeight;
+    // Line 2000 holds "the last line"; the empty line after it may be the last shown.
+    EXPECT_GE(first + perPage, 2000);
+    EXPECT_LE(first, 2000);
+}
+
+TEST(TerminalForm, ScreenshotWithBothPanes) {
+    TTerminalForm form;
+    Send(form, WM_CONSOLE_OUTPUT,
+         "Transfer Intialising. Press Ctrl+Break to Terminate transfer.\n"
+         "Transfering: /cygdrive/c/Users/Ann/Documents/\n"
+         "sending incremental file list\nDocuments/\nDocuments/letter.txt\n"
+         "          2,048 100%    1.95MB/s    0:00:00 (xfr#1, to-chk=0/2)\n");
+    Send(form, WM_CONSOLE_ERROR,
+         "rsync: [sender] change_dir \"/cygdrive/x\" failed: No such "
+         "file or directory (2)\nrsync error: some files/attrs were not "
+         "transferred (code 23)\n");
+    const char* binary = std::getenv("KAL_BINARY_DIR");
+    const std::filesystem::path folder =
+        std::filesystem::path(binary ? binary : ".") / "screenshots";
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path file = folder / "terminal.png";
+    std::filesystem::remove(file);
+    form.Flush();
+    SaveWindowPng(form.Handle(), file.string());
+
+    std::ifstream png(file, std::ios::binary);
+    ASSERT_TRUE(png) << file;
+    unsigned char header[24] = {};
+    png.read(reinterpret_cast<char*>(header), sizeof header);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(header + 1), 3), "PNG");
+    RECT frame;
+    GetWindowRect(form.Handle(), &frame);
+    const unsigned width = header[16] << 24 | header[17] << 16 | header[18] << 8 | header[19];
+    const unsigned height = header[20] << 24 | header[21] << 16 | header[22] << 8 | header[23];
+    EXPECT_EQ(width, unsigned(frame.right - frame.left));
+    EXPECT_EQ(height, unsigned(frame.bottom - frame.top));
+}

@@ -1,0 +1,342 @@
+#include "UTrayForm.h"
+
+#include "window_testing.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace kal;
+using namespace kal::testing;
+
+namespace {
+
+constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+struct NotifyCall {
+    DWORD Message;
+    NOTIFYICONDATAA Data;
+};
+
+// A private registry root under HKEY_CURRENT_USER stands in for HKEY_LOCAL_MACHINE,
+// so tests neither need nor disturb the machine-wide keys.
+class TrayFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FRootPath = "Software\\KalvarenTests\\Tray" + std::to_string(GetCurrentProcessId());
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, FRootPath.c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &FRoot, nullptr),
+                  ERROR_SUCCESS);
+        Application().ShowMainForm = true;
+    }
+    void TearDown() override {
+        Form.reset();
+        RegCloseKey(FRoot);
+        RegDeleteTreeA(HKEY_CURRENT_USER, FRootPath.c_str());
+    }
+
+    void CreateRunKey() {
+        HKEY run;
+        ASSERT_EQ(
+            RegCreateKeyExA(FRoot, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &run, nullptr),
+            ERROR_SUCCESS);
+        RegCloseKey(run);
+    }
+
+    void Make(std::vector<std::string> arguments) {
+        TTrayEnvironment environment;
+        environment.Root = FRoot;
+        environment.Arguments = std::move(arguments);
+        environment.NotifyIcon = [this](DWORD message, NOTIFYICONDATAA* data) {
+            Calls.push_back({message, *data});
+            return TRUE;
+        };
+        Form = std::make_unique<TTrayForm>(
+            TWindowSpec{.ClassName = "TTrayTestForm", .Caption = "Tray test"}, "Kalvaren",
+            std::move(environment));
+    }
+
+    std::optional<std::string> RunValue() const {
+        char data[1024];
+        DWORD size = sizeof data, type = 0;
+        if (RegGetValueA(FRoot, kRunKey, "Kalvaren", RRF_RT_ANY, &type, data, &size) !=
+            ERROR_SUCCESS)
+            return std::nullopt;
+        EXPECT_EQ(type, DWORD(REG_SZ));
+        return std::string(data);
+    }
+
+    void SetRunValue(const std::string& data) {
+        CreateRunKey();
+        ASSERT_EQ(RegSetKeyValueA(FRoot, kRunKey, "Kalvaren", REG_SZ, data.c_str(),
+                                  static_cast<DWORD>(data.size() + 1)),
+                  ERROR_SUCCESS);
+    }
+
+    std::optional<DWORD> Setting(const char* name) const {
+        DWORD value = 0, size = sizeof value;
+        if (RegGetValueA(FRoot, "Software\\Kalvaren", name, RRF_RT_REG_DWORD, nullptr, &value,
+                         &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        return value;
+    }
+
+    size_t CountOf(DWORD message) const {
+        size_t count = 0;
+        for (const NotifyCall& call : Calls)
+            count += call.Message == message;
+        return count;
+    }
+
+    HKEY FRoot = nullptr;
+    std::string FRootPath;
+    std::vector<NotifyCall> Calls;
+    std::unique_ptr<TTrayForm> Form;
+};
+
+} // namespace
+
+TEST_F(TrayFormTest, StartupThenMinimiseStaysHiddenWithOneIcon) {
+    CreateRunKey();
+    Make({"-startup", "-minimise"});
+    EXPECT_TRUE(Form->SystemStartup());
+    EXPECT_TRUE(Form->RunOnStartup());
+    EXPECT_TRUE(Form->TrayOnStartup());
+    EXPECT_TRUE(Form->MinimisedToTray());
+    EXPECT_FALSE(Form->Visible());
+    EXPECT_FALSE(Application().ShowMainForm);
+    ASSERT_EQ(Calls.size(), 1u);
+    const NOTIFYICONDATAA& data = Calls[0].Data;
+    EXPECT_EQ(Calls[0].Message, DWORD(NIM_ADD));
+    EXPECT_STREQ(data.szTip, "Kalvaren");
+    EXPECT_EQ(data.cbSize, DWORD(NOTIFYICONDATAA_V2_SIZE));
+    EXPECT_EQ(data.hWnd, Form->Handle());
+    EXPECT_EQ(data.uID, 0u);
+    EXPECT_EQ(data.uFlags, UINT(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(data.uCallbackMessage, 0x4030u);
+    EXPECT_EQ(data.hIcon, Application().Icon());
+    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup -minimise");
+}
+
+TEST_F(TrayFormTest, StartupInAnyCaseShowsTheWindowAndMinimiseCountsOnlyAfterIt) {
+    CreateRunKey();
+    Make({"-StartUP"});
+    EXPECT_TRUE(Form->SystemStartup());
+    EXPECT_TRUE(Form->RunOnStartup());
+    EXPECT_FALSE(Form->TrayOnStartup());
+    EXPECT_FALSE(Form->MinimisedToTray());
+    EXPECT_TRUE(Application().ShowMainForm);
+    EXPECT_TRUE(Calls.empty());
+    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup");
+
+    Form.reset();
+    RegDeleteKeyValueA(FRoot, kRunKey, "Kalvaren");
+    Make({"-minimise", "-startup", "other"});
+    EXPECT_TRUE(Form->RunOnStartup());
+    EXPECT_FALSE(Form->TrayOnStartup());
+    EXPECT_TRUE(Calls.empty());
+    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup");
+}
+
+TEST_F(TrayFormTest, AStoredRunValueTurnsBothFlagsOnAndIsRewrittenWithThisPath) {
+    SetRunValue("C:\\Old Place\\Kalvaren.exe -startup -MINIMISE");
+    Make({});
+    EXPECT_TRUE(Form->RunOnStartup());
+    EXPECT_TRUE(Form->TrayOnStartup());
+    EXPECT_FALSE(Form->SystemStartup());
+    EXPECT_FALSE(Form->MinimisedToTray());
+    EXPECT_TRUE(Application().ShowMainForm);
+    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup -minimise");
+}
+
+TEST_F(TrayFormTest, RunKeyFollowsTheTwoFlags) {
+    CreateRunKey();
+    Make({});
+    EXPECT_FALSE(Form->RunOnStartup());
+    EXPECT_FALSE(Form->TrayOnStartup());
+    EXPECT_EQ(RunValue(), std::nullopt); // nothing written without a reason
+
+    Form->SetTrayOnStartup(true);
+    EXPECT_EQ(RunValue(), std::nullopt);
+    Form->SetRunOnStartup(true);
+    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup -minimise");
+    Form->SetTrayOnStartup(false);
+    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup");
+    Form->SetRunOnStartup(false);
+    EXPECT_EQ(RunValue(), std::nullopt);
+    Form->SetRunOnStartup(false); // deleting a missing value is no error
+}
+
+TEST_F(TrayFormTest, TraySettingsAreReadAtStartAndWrittenAtDestruction) {
+    Make({});
+    EXPECT_FALSE(Form->MinimiseToTray);
+    EXPECT_FALSE(Form->CloseToTray);
+    Form->CloseToTray = true;
+    Form.reset();
+    EXPECT_EQ(Setting("Minimise To Tray"), 0u);
+    EXPECT_EQ(Setting("Close To Tray"), 1u);
+
+    Make({});
+    EXPECT_FALSE(Form->MinimiseToTray);
+    EXPECT_TRUE(Form->CloseToTray);
+    Form.reset();
+
+    // Values of another type or missing count as false rather than failing the start.
+    RegSetKeyValueA(FRoot, "Software\\Kalvaren", "Minimise To Tray", REG_SZ, "1", 2);
+    RegDeleteKeyValueA(FRoot, "Software\\Kalvaren", "Close To Tray");
+    ExceptionRecorder errors;
+    Make({});
+    EXPECT_FALSE(Form->MinimiseToTray);
+    EXPECT_FALSE(Form->CloseToTray);
+    Form->MinimiseToTray = true;
+    Form.reset();
+    EXPECT_TRUE(errors.Messages.empty());
+    EXPECT_EQ(Setting("Minimise To Tray"), 1u);
+    EXPECT_EQ(Setting("Close To Tray"), 0u);
+}
+
+TEST_F(TrayFormTest, AnUnwritableRunKeyStillStartsAndIsReportedOnce) {
+    // No Run key under the root: opening it fails as HKEY_LOCAL_MACHINE does
+    // for an ordinary user, and both writes of the start-up switches fail.
+    ExceptionRecorder errors;
+    Make({"-startup", "-minimise"});
+    ASSERT_NE(Form, nullptr);
+    EXPECT_TRUE(Form->SystemStartup());
+    EXPECT_TRUE(Form->MinimisedToTray());
+    ASSERT_EQ(errors.Messages.size(), 1u);
+    EXPECT_NE(errors.Messages[0].find("Kalvaren"), std::string::npos) << errors.Messages[0];
+    // A setter called later (the options dialog) reports to its caller.
+    EXPECT_THROW(Form->SetTrayOnStartup(false), ERegistryException);
+    Form.reset();
+    EXPECT_EQ(errors.Messages.size(), 1u);
+}
+
+TEST_F(TrayFormTest, TheTipHoldsTheFirst127CharactersOfTheHint) {
+    Make({});
+    const std::string hint(200, 'h');
+    Form->SetTrayHint(hint);
+    EXPECT_EQ(Form->TrayHint(), hint);
+    EXPECT_EQ(std::string(Form->IconData().szTip), hint.substr(0, 127));
+    EXPECT_TRUE(Calls.empty()); // shown from the next add on
+    Form->AddTrayIcon();
+    ASSERT_EQ(Calls.size(), 1u);
+    EXPECT_EQ(std::string(Calls[0].Data.szTip), hint.substr(0, 127));
+}
+
+TEST_F(TrayFormTest, CloseToTrayHidesWithoutOnCloseAndADoubleClickBringsItBack) {
+    Make({});
+    Form->CloseToTray = true;
+    int closes = 0;
+    Form->OnClose = [&](TWindow*, TCloseAction&) {
+        ++closes;
+    };
+    Form->Show();
+    SendMessageA(Form->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_FALSE(Form->Visible());
+    EXPECT_TRUE(Form->MinimisedToTray());
+    EXPECT_EQ(closes, 0);
+    EXPECT_EQ(CountOf(NIM_ADD), 1u);
+
+    SendMessageA(Form->Handle(), WM_TRAYNOTIFY, 0, WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(Form->Visible());
+    EXPECT_FALSE(Form->MinimisedToTray());
+    EXPECT_EQ(CountOf(NIM_DELETE), 1u);
+
+    Form->CloseToTray = false;
+    SendMessageA(Form->Handle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(closes, 1);
+    EXPECT_FALSE(Form->Visible());
+    EXPECT_FALSE(Form->MinimisedToTray());
+}
+
+TEST_F(TrayFormTest, MinimiseGoesToTheTrayUnlessTheHandlerRefuses) {
+    Make({});
+    Form->MinimiseToTray = true;
+    Form->Show();
+    bool allow = false;
+    Form->OnMinimize = [&](TWindow*, bool& minimize) {
+        minimize = allow;
+    };
+    SendMessageA(Form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(Form->Visible());
+    EXPECT_FALSE(IsIconic(Form->Handle()));
+    EXPECT_TRUE(Calls.empty());
+
+    allow = true;
+    SendMessageA(Form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_FALSE(Form->Visible());
+    EXPECT_TRUE(Form->MinimisedToTray());
+
+    int maximizes = 0;
+    Form->OnMaximize = [&](TWindow*, bool& maximize) {
+        ++maximizes;
+        maximize = false;
+    };
+    Form->Show();
+    SendMessageA(Form->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    EXPECT_EQ(maximizes, 1);
+    EXPECT_FALSE(IsZoomed(Form->Handle()));
+}
+
+TEST_F(TrayFormTest, TrayMouseEventsCarryButtonAndCursorPosition) {
+    Make({});
+    std::vector<TMouseButton> downs, ups;
+    POINT at{-1, -1};
+    TShiftState shift = 0xFF;
+    Form->OnTrayMouseDown = [&](TWindow*, TMouseButton b, TShiftState, int, int) {
+        downs.push_back(b);
+    };
+    Form->OnTrayMouseUp = [&](TWindow*, TMouseButton b, TShiftState s, int x, int y) {
+        ups.push_back(b);
+        shift = s;
+        at = {x, y};
+    };
+    SetCursorPos(123, 45);
+    POINT cursor;
+    GetCursorPos(&cursor);
+    for (LPARAM event : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MOUSEMOVE})
+        SendMessageA(Form->Handle(), WM_TRAYNOTIFY, 0, event);
+    EXPECT_EQ(downs, (std::vector{TMouseButton::mbLeft, TMouseButton::mbRight}));
+    EXPECT_EQ(ups, (std::vector{TMouseButton::mbLeft, TMouseButton::mbRight}));
+    EXPECT_EQ(shift, 0);
+    EXPECT_EQ(at.x, cursor.x);
+    EXPECT_EQ(at.y, cursor.y);
+}
+
+TEST_F(TrayFormTest, SessionEndMessagesReachTheEvents) {
+    Make({});
+    EXPECT_EQ(SendMessageA(Form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+    int source = -1;
+    Form->OnQueryEndSession = [&](TWindow*, int s, int& result) {
+        source = s;
+        result = 0;
+    };
+    EXPECT_EQ(SendMessageA(Form->Handle(), WM_QUERYENDSESSION, 7, 0), 0);
+    EXPECT_EQ(source, 7);
+
+    std::optional<bool> seen;
+    Form->OnEndSession = [&](TWindow*, bool& end) {
+        seen = end;
+    };
+    EXPECT_EQ(SendMessageA(Form->Handle(), WM_ENDSESSION, FALSE, 0), 0);
+    EXPECT_EQ(seen, true);
+}
+
+TEST_F(TrayFormTest, TheIconComesBackWithTheShellAndGoesWithTheWindow) {
+    Make({});
+    SendMessageA(Form->Handle(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(Calls.empty()); // not in the tray: nothing to restore
+    Form->SendToTray();
+    SendMessageA(Form->Handle(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_EQ(CountOf(NIM_ADD), 2u);
+
+    Form->SetTrayIcon(LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_WARNING)));
+    EXPECT_EQ(CountOf(NIM_MODIFY), 1u);
+
+    Form.reset();
+    ASSERT_FALSE(Calls.empty());
+    EXPECT_EQ(Calls.back().Message, DWORD(NIM_DELETE));
+}
