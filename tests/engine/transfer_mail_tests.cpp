@@ -115,6 +115,27 @@ TEST_F(MailedReports, ACompletedRunDeliversOneSuccessReport) {
     EXPECT_TRUE(Window.Texts(WM_CONSOLE_ERROR).empty());
 }
 
+TEST_F(MailedReports, EverySettingIsNeededButNeitherTerminalNorPassword) {
+    TSmtpServerProcess server("auth");
+    Sync.SetEmailServer(server.Address());
+    Sync.SetEmailRecipient("");
+    RunAndWait({"x"});
+    EXPECT_TRUE(server.Messages().empty()) << "no recipient, no report";
+
+    // A run without a terminal still reports; an empty password still logs in.
+    Sync.SetEmailRecipient("jo@example.com, backup@example.com");
+    Sync.SetEmailPassword("");
+    Sync.SetOutputHandle(nullptr);
+    RunAndWait({"x"});
+    const auto messages = server.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    const std::string envelope = server.Envelope(messages[0]);
+    EXPECT_NE(envelope.find("\nrcpt=jo@example.com\nrcpt=backup@example.com\n"), std::string::npos)
+        << envelope;
+    EXPECT_NE(envelope.find("\nlogin=kalvaren@example.com\npassword=\n"), std::string::npos)
+        << envelope;
+}
+
 TEST_F(MailedReports, ErrorTextMakesAnErrorReportAndAStopSendsNone) {
     TSmtpServerProcess server("auth");
     Sync.SetEmailServer(server.Address());
