@@ -27,7 +27,11 @@ public:
     // The full command line of item `index`: rsync location, blank, options, item.
     std::string CommandLineOf(int index) const;
 
-    // The report of a finished run, as it is sent: subject and HTML body.
+    // The report of a finished run, as it is sent: subject and HTML body. It goes out
+    // when recipient, sender and server are all set, after "Transfer Complete.";
+    // a stopped run sends none. A report that cannot be delivered becomes one line
+    // of error text naming the server and the reason, and the run ends as usual;
+    // that line sets ErrorSeen only after the subject was decided.
     std::string ReportSubject() const;
     std::string ReportBody() const;
 
