@@ -17,7 +17,6 @@ constexpr std::uint32_t DeleteBit = 1u << 9;
 constexpr std::uint32_t ProgressBit = 1u << 10;
 constexpr std::uint32_t HumanBit = 1u << 11;
 constexpr std::uint32_t CompressBit = 1u << 31;
-constexpr std::uint16_t DefaultPort = 873;
 
 // A local Windows path in rsync's form. Network paths (\\server\share) already
 // are rsync paths once their separators are turned.
@@ -147,7 +146,7 @@ std::string TRSync::BuildOptions(std::uint32_t bits) const {
     const std::string passwordFile = PasswordFile();
     if (!passwordFile.empty() && FileExists(passwordFile))
         options += "--password-file=" + Quoted(ToCygwinPath(passwordFile, false)) + " ";
-    if (Port() != DefaultPort)
+    if (Port() != TRSync::DefaultPort)
         options += "--port=" + std::to_string(Port()) + " ";
     if (!OutputFormat().empty())
         options += "--out-format=" + Quoted(OutputFormat()) + " ";

@@ -116,6 +116,14 @@ int main() {
     std::printf("  same rsync command run directly, output to /dev/null:   best %.3f s of %zu\n",
                 directBest, direct.size());
     std::printf("  ratio Kalvaren / direct: %.3f (aim: within 1.05)\n", kalBest / directBest);
+    // Every sample: on a shared machine the spread says how far to trust the ratio.
+    std::printf("  samples Kalvaren:");
+    for (double t : kalvaren)
+        std::printf(" %.3f", t);
+    std::printf(" s; direct:");
+    for (double t : direct)
+        std::printf(" %.3f", t);
+    std::printf(" s\n");
     std::printf("  output relayed to the terminal: %zu bytes per run\n",
                 window.Bytes.load() / kalvaren.size());
     unsetenv("KAL_DRIVES_ROOT");
