@@ -335,6 +335,27 @@ private:
 };
 } // namespace
 
+// Each member's run ends before the next starts; without the wait the second
+// backup would be refused while the first still runs.
+TEST(ConfigGroupRun, RunsMembersOneAfterTheOther) {
+    TTempFolder temp;
+    TTextRecorder window;
+    TRSync sync;
+    sync.SetServer(std::make_unique<TLocalHost>(temp.Path().string()));
+    sync.SetRSyncLocation("/bin/sh -c \"sleep 0.2\"");
+    sync.SetOutputHandle(&window);
+    TRSyncProfileGroup group(&sync, "StartupBackup", false);
+    for (const char* name : {"One", "Two", "Three"}) {
+        auto* p = new TRSyncProfile(&sync, name);
+        p->AddPath((temp.Path() / name).string());
+        group.Add(p);
+    }
+    group.Run();
+    EXPECT_EQ(window.Count("Transfer Complete."), 3);
+    ASSERT_NE(sync.Process(), nullptr);
+    EXPECT_FALSE(sync.Process()->Running());
+}
+
 // Destroyed while a run goes on and a scheduled firing waits for it: the run is
 // stopped, the firing released, and nothing hangs or outlives the root.
 TEST(ConfigLifetime, DestroyingDuringARunStopsItFirst) {
