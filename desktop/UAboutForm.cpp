@@ -78,15 +78,8 @@ TAboutTexts AboutTextsFromVersion(const TVersionInfo* info) {
 }
 
 TAboutForm::TAboutForm(HWND owner) {
-    Create({.ClassName = "TAboutForm",
-            .Caption = "About",
-            .Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN,
-            .ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT,
-            .ClientWidth = 298,
-            .ClientHeight = 213,
-            .Parent = DefaultOwner(owner),
-            .FontFace = "MS Sans Serif",
-            .FontHeight = -11});
+    Create(DialogSpec("TAboutForm", "About", 298, 213, DefaultOwner(owner),
+                      TOwnerFont{"MS Sans Serif", -11}));
     Panel1 = std::make_unique<TPanel>(TPanel::TSpec{.Parent = Handle(),
                                                     .Left = 8,
                                                     .Top = 8,
@@ -103,27 +96,13 @@ TAboutForm::TAboutForm(HWND owner) {
                                  .Height = 32,
                                  .Parent = panel});
     const auto label = [panel](int left, int top, int width, int height) {
-        return CreateControl({.ClassName = "STATIC",
-                              .Style = WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
-                              .Left = left,
-                              .Top = top,
-                              .Width = width,
-                              .Height = height,
-                              .Parent = panel});
+        return CreateLabel(panel, "", left, top, width, height);
     };
     ProductName = label(55, 8, 218, 13);
     Version = label(55, 27, 218, 13);
     Copyright = label(8, 56, 265, 26);
     Comments = label(8, 88, 257, 57);
-    OKButton = CreateControl({.ClassName = "BUTTON",
-                              .Text = "OK",
-                              .Style = WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
-                              .Left = 111,
-                              .Top = 180,
-                              .Width = 75,
-                              .Height = 25,
-                              .Id = IDOK,
-                              .Parent = Handle()});
+    OKButton = CreateButton(Handle(), "OK", 111, 180, IDOK, true);
     FormCreate();
 }
 

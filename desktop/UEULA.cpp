@@ -42,15 +42,8 @@ std::string ReadTextFile(const std::string& fileName) {
 }
 
 TEULAForm::TEULAForm(HWND owner) {
-    Create({.ClassName = "TEULAForm",
-            .Caption = "End User Licence Agreement",
-            .Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN,
-            .ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT,
-            .ClientWidth = 484,
-            .ClientHeight = 370,
-            .Parent = DefaultOwner(owner),
-            .FontFace = "Tahoma",
-            .FontHeight = -11});
+    Create(DialogSpec("TEULAForm", "End User Licence Agreement", 484, 370, DefaultOwner(owner),
+                      TOwnerFont{"Tahoma", -11}));
     Memo1 = CreateControl({.ClassName = "EDIT",
                            .Text = "The End User Licence Agreement File could not be loaded.\r\n"
                                    "Please see the EULA.txt file for more information.",

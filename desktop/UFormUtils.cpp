@@ -20,4 +20,74 @@ TOwnerFont OwnerFont(HWND owner) {
     return result;
 }
 
+TWindowSpec DialogSpec(const char* className, const char* caption, int clientWidth,
+                       int clientHeight, HWND owner, const TOwnerFont& font) {
+    return {.ClassName = className,
+            .Caption = caption,
+            .Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN,
+            .ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT,
+            .ClientWidth = clientWidth,
+            .ClientHeight = clientHeight,
+            .Parent = owner,
+            .FontFace = font.Face.c_str(),
+            .FontHeight = font.Height};
+}
+
+HWND CreateLabel(HWND parent, const char* text, int left, int top, int width, int height) {
+    HWND label = CreateControl({.ClassName = "STATIC",
+                                .Text = text,
+                                .Style = WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                                .Left = left,
+                                .Top = top,
+                                .Width = width,
+                                .Height = height,
+                                .Parent = parent});
+    if (width == 0) {
+        TWindowDC dc(label);
+        HGDIOBJ old = SelectObject(
+            dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
+        SIZE extent{};
+        GetTextExtentPoint32A(dc.get(), text, lstrlenA(text), &extent);
+        SelectObject(dc.get(), old);
+        SetWindowPos(label, nullptr, 0, 0, extent.cx, height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return label;
+}
+
+HWND CreateCheckBox(HWND parent, const char* text, int left, int top, int width) {
+    return CreateControl({.ClassName = "BUTTON",
+                          .Text = text,
+                          .Style = WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                          .Left = left,
+                          .Top = top,
+                          .Width = width,
+                          .Height = 17,
+                          .Parent = parent});
+}
+
+HWND CreateButton(HWND parent, const char* text, int left, int top, int id, bool isDefault) {
+    return CreateControl({.ClassName = "BUTTON",
+                          .Text = text,
+                          .Style = WS_VISIBLE | WS_TABSTOP |
+                                   static_cast<DWORD>(isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON),
+                          .Left = left,
+                          .Top = top,
+                          .Width = 75,
+                          .Height = 25,
+                          .Id = id,
+                          .Parent = parent});
+}
+
+HWND CreateEdit(HWND parent, int left, int top, int width, DWORD style) {
+    return CreateControl({.ClassName = "EDIT",
+                          .Style = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | style,
+                          .ExStyle = WS_EX_CLIENTEDGE,
+                          .Left = left,
+                          .Top = top,
+                          .Width = width,
+                          .Height = 21,
+                          .Parent = parent});
+}
+
 } // namespace kal

@@ -45,15 +45,7 @@ const std::string& FormatHelpText() {
 TFormatHelpDialog::TFormatHelpDialog(HWND owner) {
     HWND parent = DefaultOwner(owner);
     const TOwnerFont font = OwnerFont(parent);
-    Create({.ClassName = "TFormatHelpDialog",
-            .Caption = "Formatting Help",
-            .Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN,
-            .ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT,
-            .ClientWidth = 574,
-            .ClientHeight = 285,
-            .Parent = parent,
-            .FontFace = font.Face.c_str(),
-            .FontHeight = font.Height});
+    Create(DialogSpec("TFormatHelpDialog", "Formatting Help", 574, 285, parent, font));
     Memo1 = CreateControl({.ClassName = "EDIT",
                            .Text = FormatHelpText().c_str(),
                            .Style = WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
@@ -78,11 +70,15 @@ void TFormatHelpDialog::ShowBeside(HWND anchor) {
         const RECT& work = monitor.rcWork;
         const int width = self.right - self.left;
         const int height = self.bottom - self.top;
-        int left = self.left;
+        int left;
         if (anchorRect.right + width <= work.right)
             left = anchorRect.right;
         else if (anchorRect.left - width >= work.left)
             left = anchorRect.left - width;
+        else if (work.right - anchorRect.right >= anchorRect.left - work.left)
+            left = work.right - width; // covers as little of the dialog as the screen allows
+        else
+            left = work.left;
         const int top =
             std::max<int>(work.top, std::min<int>(anchorRect.top, work.bottom - height));
         SetWindowPos(Handle(), nullptr, left, top, 0, 0,

@@ -17,8 +17,8 @@ public:
     explicit TFormatHelpDialog(HWND owner = nullptr);
     ~TFormatHelpDialog() override;
 
-    // Shows the window without activating a modal loop, beside `anchor` when
-    // there is room on its monitor's work area (right first, then left).
+    // Shows the window, not modal, beside `anchor`: right of it when it fits on
+    // the monitor's work area, else left of it, else as near as the screen allows.
     void ShowBeside(HWND anchor);
 
     HWND Memo1 = nullptr;

@@ -1,0 +1,282 @@
+// The options dialog and the main window's use of it, driven in-process.
+#include "UOptionsForm.h"
+
+#include "dialogs_testing.h"
+#include "window_testing.h"
+
+#include <commctrl.h>
+
+#include <functional>
+#include <memory>
+
+using namespace kal;
+using namespace kal::testing;
+
+namespace {
+
+constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+class OptionsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FRootPath = "Software\\KalvarenTests\\Options" + std::to_string(GetCurrentProcessId());
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, FRootPath.c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &FRoot, nullptr),
+                  ERROR_SUCCESS);
+        Form.FormatHelp = &Help;
+    }
+    void TearDown() override {
+        Tray.reset();
+        RegCloseKey(FRoot);
+        RegDeleteTreeA(HKEY_CURRENT_USER, FRootPath.c_str());
+    }
+
+    // The main window's tray base; without a Run key its registry writes fail,
+    // as they do for an ordinary user under HKEY_LOCAL_MACHINE.
+    void MakeTray(bool writableRunKey = true) {
+        if (writableRunKey) {
+            HKEY run;
+            ASSERT_EQ(RegCreateKeyExA(FRoot, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &run,
+                                      nullptr),
+                      ERROR_SUCCESS);
+            RegCloseKey(run);
+        }
+        TTrayEnvironment environment;
+        environment.Root = FRoot;
+        environment.Arguments = std::vector<std::string>{};
+        environment.NotifyIcon = [](DWORD, NOTIFYICONDATAA*) {
+            return TRUE;
+        };
+        Tray = std::make_unique<TTrayForm>(TWindowSpec{.ClassName = "TOptionsTestTray"},
+                                           "KalvarenOptionsTest", std::move(environment));
+    }
+
+    // Runs the main window's "Options" with `user` acting inside the dialog.
+    bool Run(std::function<void()> user) {
+        if (!Tray)
+            MakeTray();
+        Form.Post(std::move(user));
+        return RunOptionsDialog(Form, Sync, *Tray);
+    }
+
+    static void Press(HWND button) { SendMessageA(button, BM_CLICK, 0, 0); }
+    static bool Checked(HWND box) { return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    static void TypeInto(TValueEdit& edit, const std::string& text) {
+        SetFocus(edit.Handle());
+        SendMessageA(edit.Handle(), EM_SETSEL, 0, -1);
+        SendMessageA(edit.Handle(), WM_CHAR, VK_BACK, 1);
+        Type(edit.Handle(), text);
+    }
+
+    TRSync Sync;
+    TFormatHelpDialog Help;
+    TOptionsForm Form;
+    std::unique_ptr<TTrayForm> Tray;
+
+private:
+    std::string FRootPath;
+    HKEY FRoot = nullptr;
+};
+
+TEST_F(OptionsTest, DefaultConfigurationOpensOnEmailWithTheDefaults) {
+    ASSERT_FALSE(Run([&] {
+        EXPECT_EQ(Form.Caption(), "Options");
+        EXPECT_EQ(ClientSize(Form.Handle()).cx, 373);
+        EXPECT_EQ(Form.ActivePage(), 3);
+        EXPECT_TRUE(IsWindowVisible(Form.Email->Handle()));
+        EXPECT_FALSE(IsWindowVisible(Form.tab_General->Handle()));
+        EXPECT_FALSE(Checked(Form.chk_Delete));
+        EXPECT_FALSE(Checked(Form.chk_Progress));
+        EXPECT_FALSE(Checked(Form.chk_Compress));
+        EXPECT_EQ(Form.edt_Port->Text(), "873");
+        EXPECT_EQ(Form.edt_Bandwidth->Text(), "0");
+        EXPECT_FALSE(Checked(Form.chk_Autoclose));
+        EXPECT_FALSE(Form.edt_Delay->Enabled());
+        EXPECT_TRUE(GetWindowLongPtrA(Form.edt_Password, GWL_STYLE) & ES_PASSWORD);
+        EXPECT_EQ(SendMessageA(Form.edt_Password, EM_GETPASSWORDCHAR, 0, 0), '#');
+        EXPECT_EQ(GetText(Form.edt_LogFile->ButtonHandle()), "...");
+        EXPECT_EQ(GetText(Form.edt_LogFormat->ButtonHandle()), "?");
+        const char* names[] = {"general", "connection", "advanced", "email"};
+        for (int page = 0; page < 4; ++page) {
+            Form.SetActivePage(page);
+            Screenshot(Form.Handle(), std::string("options_") + names[page]);
+        }
+        Form.SetActivePage(1);
+        Press(Form.CancelBtn);
+    }));
+    // Later openings come back to the page last used.
+    ASSERT_FALSE(Run([&] {
+        EXPECT_EQ(Form.ActivePage(), 1);
+        Press(Form.CancelBtn);
+    }));
+}
+
+TEST_F(OptionsTest, AutoCloseBoxDecidesTheDelayStored) {
+    Sync.SetOutputAutoCloseDelay(-1);
+    ASSERT_TRUE(Run([&] {
+        Press(Form.chk_Autoclose);
+        EXPECT_TRUE(Form.edt_Delay->Enabled());
+        TypeInto(*Form.edt_Delay, "0");
+        Press(Form.OKBtn);
+    }));
+    EXPECT_EQ(Sync.OutputAutoCloseDelay(), 0);
+
+    ASSERT_TRUE(Run([&] {
+        EXPECT_TRUE(Checked(Form.chk_Autoclose));
+        TypeInto(*Form.edt_Delay, "30");
+        Press(Form.chk_Autoclose);
+        EXPECT_FALSE(Form.edt_Delay->Enabled());
+        Press(Form.OKBtn);
+    }));
+    EXPECT_EQ(Sync.OutputAutoCloseDelay(), -1);
+    // The number survives in the disabled field for the next time.
+    EXPECT_EQ(Form.edt_Delay->Text(), "30");
+}
+
+TEST_F(OptionsTest, TrayAndStartupBoxesReachTheMainWindow) {
+    MakeTray();
+    Tray->SetRunOnStartup(true);
+    Tray->SetTrayOnStartup(true);
+    ASSERT_TRUE(Run([&] {
+        EXPECT_TRUE(Checked(Form.chk_Startup));
+        EXPECT_TRUE(Checked(Form.chk_Minimised));
+        Press(Form.chk_Startup); // cleared; "Minimised" stays ticked
+        Press(Form.chk_TrayOnClose);
+        Press(Form.OKBtn);
+    }));
+    EXPECT_FALSE(Tray->RunOnStartup());
+    EXPECT_FALSE(Tray->TrayOnStartup());
+    EXPECT_TRUE(Tray->CloseToTray);
+    EXPECT_FALSE(Tray->MinimiseToTray);
+}
+
+TEST_F(OptionsTest, PortAndBandwidthFieldsKeepToSixteenBits) {
+    ASSERT_TRUE(Run([&] {
+        TypeInto(*Form.edt_Port, "70000");
+        EXPECT_EQ(Form.edt_Port->Text(), "70000");
+        TypeInto(*Form.edt_Bandwidth, "70000");
+        EXPECT_EQ(Form.edt_Port->Text(), "65535"); // corrected on leaving
+        SetFocus(Form.edt_Port->Handle());
+        EXPECT_EQ(Form.edt_Bandwidth->Text(), "65535");
+        Press(Form.OKBtn);
+    }));
+    EXPECT_EQ(Sync.Port(), 65535);
+    EXPECT_EQ(Sync.Bandwidth(), 65535);
+
+    ASSERT_TRUE(Run([&] {
+        TypeInto(*Form.edt_Port, "0");
+        SendMessageA(Form.edt_Bandwidth->Handle(), WM_SETTEXT, 0,
+                     reinterpret_cast<LPARAM>("fast")); // pasted
+        SetFocus(Form.edt_Bandwidth->Handle());
+        SetFocus(Form.edt_Port->Handle());
+        EXPECT_EQ(Form.edt_Bandwidth->Text(), "0");
+        Press(Form.OKBtn);
+    }));
+    EXPECT_EQ(Sync.Port(), 873);
+    EXPECT_EQ(Sync.Bandwidth(), 0);
+}
+
+TEST_F(OptionsTest, EnterTakesTheNumberStillBeingTyped) {
+    ASSERT_TRUE(Run([&] {
+        Form.SetActivePage(1);
+        TypeInto(*Form.edt_Port, "2222");
+        // Enter reaches the dialog through the message loop's keyboard navigation.
+        PostMessageA(Form.edt_Port->Handle(), WM_KEYDOWN, VK_RETURN, 1);
+    }));
+    EXPECT_EQ(Sync.Port(), 2222);
+}
+
+TEST_F(OptionsTest, FlagBoxesChangeOnlyTheirOwnBits) {
+    const std::uint32_t others = 0x1234F9FFu & ~0x80000600u;
+    Sync.SetFlags(others | 0x400);
+    ASSERT_TRUE(Run([&] {
+        EXPECT_FALSE(Checked(Form.chk_Delete));
+        EXPECT_TRUE(Checked(Form.chk_Progress));
+        Press(Form.chk_Delete);
+        Press(Form.chk_Progress);
+        Press(Form.chk_Compress);
+        Press(Form.OKBtn);
+    }));
+    EXPECT_EQ(Sync.Flags(), others | 0x200 | 0x80000000u);
+    ASSERT_TRUE(Run([&] {
+        Press(Form.chk_Delete);
+        Press(Form.chk_Progress);
+        Press(Form.OKBtn);
+    }));
+    EXPECT_EQ(Sync.Flags(), others | 0x400 | 0x80000000u);
+}
+
+TEST_F(OptionsTest, TextSettingsRoundTripAndCancelChangesNothing) {
+    Sync.SetLogFile("C:\\Logs\\rsync.log");
+    Sync.SetLogFormat("%i %n%L");
+    Sync.SetEmailRecipient("me@example.org");
+    Sync.SetEmailPassword("secret");
+    ASSERT_FALSE(Run([&] {
+        EXPECT_EQ(Form.LogFile(), "C:\\Logs\\rsync.log");
+        EXPECT_EQ(Form.LogFormat(), "%i %n%L");
+        EXPECT_EQ(Form.Recipient(), "me@example.org");
+        EXPECT_EQ(Form.Password(), "secret");
+        Form.edt_LogFile->SetText("D:\\other.log");
+        SetText(Form.edt_Recipient, "someone@example.org");
+        Press(Form.chk_Compress);
+        TypeInto(*Form.edt_Port, "99");
+        Press(Form.CancelBtn);
+    }));
+    EXPECT_EQ(Sync.LogFile(), "C:\\Logs\\rsync.log");
+    EXPECT_EQ(Sync.EmailRecipient(), "me@example.org");
+    EXPECT_EQ(Sync.Flags(), TRSync::DefaultFlags);
+    EXPECT_EQ(Sync.Port(), 873);
+
+    ASSERT_TRUE(Run([&] {
+        EXPECT_EQ(Form.LogFile(), "C:\\Logs\\rsync.log"); // the configuration again
+        EXPECT_EQ(Form.Port(), 873);
+        EXPECT_FALSE(Checked(Form.chk_Compress));
+        Form.edt_OutputFormat->SetText("%n");
+        SetText(Form.edt_From, "kalvaren@example.org");
+        SetText(Form.edt_Server, "127.0.0.1");
+        Press(Form.OKBtn);
+    }));
+    EXPECT_EQ(Sync.OutputFormat(), "%n");
+    EXPECT_EQ(Sync.EmailFrom(), "kalvaren@example.org");
+    EXPECT_EQ(Sync.EmailServer(), "127.0.0.1");
+    EXPECT_EQ(Sync.EmailPassword(), "secret");
+}
+
+TEST_F(OptionsTest, FormatHelpOpensBesideTheDialogAndHidesWithIt) {
+    ASSERT_TRUE(Run([&] {
+        Form.SetActivePage(2);
+        SetWindowPos(Form.Handle(), nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        Press(Form.edt_OutputFormat->ButtonHandle());
+        EXPECT_TRUE(Help.Visible());
+        RECT dialog, help;
+        GetWindowRect(Form.Handle(), &dialog);
+        GetWindowRect(Help.Handle(), &help);
+        EXPECT_EQ(help.left, dialog.right);
+        EXPECT_TRUE(IsWindowEnabled(Help.Handle())) << "usable beside the modal dialog";
+        Help.Hide();
+        Press(Form.edt_LogFormat->ButtonHandle());
+        EXPECT_TRUE(Help.Visible());
+        Press(Form.OKBtn);
+    }));
+    EXPECT_FALSE(Help.Visible());
+}
+
+TEST_F(OptionsTest, RegistryFailureStillCopiesEveryOtherSetting) {
+    MakeTray(false);
+    ASSERT_THROW(Run([&] {
+                     Press(Form.chk_Startup);
+                     Press(Form.chk_TrayOnMin);
+                     Press(Form.chk_Autoclose);
+                     TypeInto(*Form.edt_Delay, "5");
+                     SetText(Form.edt_Recipient, "me@example.org");
+                     SetText(Form.edt_Password, "pw");
+                     Press(Form.OKBtn);
+                 }),
+                 ERegistryException);
+    EXPECT_TRUE(Tray->MinimiseToTray);
+    EXPECT_EQ(Sync.OutputAutoCloseDelay(), 5);
+    EXPECT_EQ(Sync.EmailRecipient(), "me@example.org");
+    EXPECT_EQ(Sync.EmailPassword(), "pw");
+}
+
+} // namespace
