@@ -180,13 +180,15 @@ HWND FindChild(HWND top, const char* className, const std::string& text) {
     return search.Found;
 }
 
+std::string Narrow(const std::wstring& text);
+
 std::string Text(HWND window) {
-    const int length = static_cast<int>(SendMessageA(window, WM_GETTEXTLENGTH, 0, 0));
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const int length = static_cast<int>(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     const int got = static_cast<int>(
-        SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
+        SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
     text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
-    return text;
+    return Narrow(text);
 }
 
 void SetText(HWND window, const std::string& text) {
@@ -213,15 +215,28 @@ void MenuCommand(HWND window, int id) {
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
 }
 
+// Texts read from another process come as UTF-16, which Wine carries reliably
+// across processes; the program's own text is ANSI.
+std::string Narrow(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
+
 std::vector<std::string> ListLines(HWND list) {
     std::vector<std::string> lines;
-    const int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+    const int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
-        const int length = static_cast<int>(SendMessageA(list, LB_GETTEXTLEN, i, 0));
-        std::string line(static_cast<std::size_t>(length) + 1, '\0');
-        SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
+        const int length = static_cast<int>(SendMessageW(list, LB_GETTEXTLEN, i, 0));
+        std::wstring line(static_cast<std::size_t>(length) + 1, L'\0');
+        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
         line.resize(static_cast<std::size_t>(length));
-        lines.push_back(std::move(line));
+        lines.push_back(Narrow(line));
     }
     return lines;
 }
@@ -243,9 +258,9 @@ void DoubleClickListLine(HWND list, int index) {
 }
 
 std::string MenuText(HMENU menu, int id) {
-    char text[256] = {};
-    GetMenuStringA(menu, static_cast<UINT>(id), text, sizeof text, MF_BYCOMMAND);
-    return text;
+    wchar_t text[256] = {};
+    GetMenuStringW(menu, static_cast<UINT>(id), text, 256, MF_BYCOMMAND);
+    return Narrow(text);
 }
 
 UINT MenuState(HMENU menu, int id) {

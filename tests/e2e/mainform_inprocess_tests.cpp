@@ -1,0 +1,93 @@
+// The main window built in the test's own process, for what cannot be read
+// from outside under Wine (menus) and for handlers that need no other window.
+#include "UMainForm.h"
+#include "e2e_support.h"
+
+#include <gtest/gtest.h>
+
+namespace kal::e2e {
+namespace {
+
+std::string MenuCaption(HMENU menu, int id) {
+    char text[256] = {};
+    GetMenuStringA(menu, static_cast<UINT>(id), text, sizeof text, MF_BYCOMMAND);
+    return text;
+}
+
+class MainWindowInProcess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        Folder = ScratchFolder(std::string("InProcess.") + info->name());
+        Application().OnException = [this](const std::string& message) {
+            Errors.push_back(message);
+        };
+    }
+    void TearDown() override { Application().OnException = nullptr; }
+    // No registry writes of the machine's: the tray base works on HKCU here.
+    std::unique_ptr<TMainForm> Create() {
+        TTrayEnvironment environment;
+        environment.Root = HKEY_CURRENT_USER;
+        environment.Arguments = std::vector<std::string>{};
+        environment.NotifyIcon = [](DWORD, NOTIFYICONDATAA*) {
+            return TRUE;
+        };
+        return std::make_unique<TMainForm>(Folder, environment);
+    }
+    std::string Folder;
+    std::vector<std::string> Errors;
+};
+
+TEST_F(MainWindowInProcess, OnlineSupportStaysDisabledWithoutAnAddress) {
+    WriteFile(Folder + "\\Settings.ini", "[Header]\r\nSupportTitle=&Help Desk\r\n");
+    auto form = Create();
+    EXPECT_EQ(MenuCaption(form->MainMenu1, TMainForm::idOnlineSupport), "&Online Support");
+    EXPECT_TRUE(GetMenuState(form->MainMenu1, TMainForm::idOnlineSupport, MF_BYCOMMAND) &
+                MF_GRAYED);
+    EXPECT_TRUE(form->SupportURL().empty());
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(MainWindowInProcess, OnlineSupportTakesItsCaptionFromSettingsIni) {
+    WriteFile(Folder + "\\Settings.ini",
+              "[Header]\r\nSupportURL=http://127.0.0.1/help\r\nSupportTitle=&Help Desk\r\n");
+    auto form = Create();
+    EXPECT_EQ(MenuCaption(form->MainMenu1, TMainForm::idOnlineSupport), "&Help Desk");
+    EXPECT_FALSE(GetMenuState(form->MainMenu1, TMainForm::idOnlineSupport, MF_BYCOMMAND) &
+                 MF_GRAYED);
+    EXPECT_EQ(form->SupportURL(), "http://127.0.0.1/help");
+}
+
+TEST_F(MainWindowInProcess, AMissingPictureIsReportedAndTheWindowStillOpens) {
+    WriteFile(Folder + "\\Settings.ini", "[Header]\r\nSubTitle=Office\r\n[Image]\r\nImage=" +
+                                             Folder + "\\missing.jpg\r\n[Text]\r\nNot shown\r\n");
+    auto form = Create();
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_NE(Errors[0].find("missing.jpg"), std::string::npos) << Errors[0];
+    EXPECT_EQ(form->Caption(), "Kalvaren - Office");
+    // The steps after the failed picture are skipped.
+    EXPECT_EQ(GetText(form->lbl_Display), "");
+}
+
+TEST_F(MainWindowInProcess, ShowOutputTogglesVerboseOutput) {
+    auto form = Create();
+    EXPECT_TRUE(GetMenuState(form->MainMenu1, TMainForm::idShowOutput, MF_BYCOMMAND) & MF_CHECKED);
+    SendMessageA(form->Handle(), WM_COMMAND, TMainForm::idShowOutput, 0);
+    EXPECT_FALSE(GetMenuState(form->MainMenu1, TMainForm::idShowOutput, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_EQ(form->RSync().Flags(), TRSync::DefaultFlags & ~1u);
+    SendMessageA(form->Handle(), WM_COMMAND, TMainForm::idShowOutput, 0);
+    EXPECT_EQ(form->RSync().Flags(), TRSync::DefaultFlags);
+}
+
+TEST_F(MainWindowInProcess, ADestroyedWindowSavesDataDat) {
+    {
+        auto form = Create();
+        new TRSyncProfile(&form->RSync(), "Kept");
+    }
+    auto sync = ReadConfig(Folder);
+    ASSERT_EQ(sync->ProfileCount(), 1);
+    EXPECT_EQ(sync->GetProfile(0)->Name(), "Kept");
+}
+
+} // namespace
+} // namespace kal::e2e
