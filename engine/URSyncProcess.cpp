@@ -9,13 +9,26 @@ namespace kal {
 
 std::atomic<int> TRSyncProcess::ReportTimeoutMs{30000};
 
+namespace {
+
+// The path of an existing program with a blank is quoted: unquoted, Windows would
+// first try to run "C:\Program.exe" for "C:\Program Files\...". Anything else is
+// left as typed, arguments after the program included.
+std::string ProgramArgument(const std::string& location) {
+    if (location.find(' ') == std::string::npos || !FileExists(location))
+        return location;
+    return '"' + location + '"';
+}
+
+} // namespace
+
 TRSyncProcess::TRSyncProcess(TRSync* sync, std::string options, TOutputHandle output,
                              int autoCloseDelay)
     : FSync(sync), FOptions(std::move(options)) {
     SetOutputHandle(output);
     SetAutoCloseDelay(autoCloseDelay);
     if (sync) {
-        FRSyncLocation = sync->RSyncLocation();
+        FRSyncLocation = ProgramArgument(sync->RSyncLocation());
         FEmailRecipient = sync->EmailRecipient();
         FEmailFrom = sync->EmailFrom();
         FEmailServer = sync->EmailServer();

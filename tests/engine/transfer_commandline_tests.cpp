@@ -172,6 +172,23 @@ TEST_F(CommandLines, ForcedBits) {
     EXPECT_EQ(Run([&] { other->RemoveBackup(); }), Run([&] { Profile->RemoveBackup(); }));
 }
 
+TEST_F(CommandLines, AProgramPathWithBlanksIsQuoted) {
+    const auto folder = std::filesystem::temp_directory_path() / "kal xfer program";
+    std::filesystem::create_directories(folder);
+    const std::string program = (folder / "RSync.exe").string();
+    std::ofstream(program) << "";
+    Sync.SetRSyncLocation(program);
+    const auto quoted = Run([&] { Sync.EmergancyRecovery("E:\\Restored"); });
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(quoted,
+              Lines{"\"" + program + R"(" -v -h -a "store::Master/" "/cygdrive/E/Restored/")"});
+
+    // A location that names no file is taken as typed: it may carry arguments.
+    Sync.SetRSyncLocation("Bin\\RSync.exe --chmod=ugo=rwX");
+    EXPECT_EQ(Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }).front().substr(0, 36),
+              "Bin\\RSync.exe --chmod=ugo=rwX -v -h ");
+}
+
 TEST(CygwinPaths, Conversion) {
     EXPECT_EQ(ToCygwinPath("D:\\Data", true), "D/Data");
     EXPECT_EQ(ToCygwinPath("D:\\Keys\\pw.txt", false), "D:/Keys/pw.txt");
