@@ -176,6 +176,11 @@ void SaveDataFile(const TRSync& sync, const std::string& fileName) {
 }
 
 void SaveDataFile(const TRSync& sync, const std::string& fileName, const TSaveStreamWrapper& wrap) {
+    // The record is taken under the configuration's lock, into memory; compressing
+    // and the disk (perhaps a slow one) then keep the schedule thread waiting for
+    // nothing.
+    TMemoryStream record;
+    sync.SaveToStream(record);
     // A fixed name: the leftover of a killed save is overwritten, not piled up.
     const std::string temporary = fileName + ".tmp";
     try {
@@ -183,7 +188,7 @@ void SaveDataFile(const TRSync& sync, const std::string& fileName, const TSaveSt
         {
             std::unique_ptr<TStream> wrapped = wrap ? wrap(file) : nullptr;
             TCompressionStream data(wrapped ? *wrapped : static_cast<TStream&>(file));
-            sync.SaveToStream(data);
+            data.WriteBuffer(record.Bytes().data(), record.Size());
             data.Finish();
         }
         file.FlushToDisk();
