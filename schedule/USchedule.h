@@ -123,6 +123,7 @@ private:
 };
 
 // Inactive events first, then by due time, then by name with ASCII letters folded.
+// Reads the fields directly: hold the schedule's mutex for events in a live schedule.
 int CompareEvents(const TEvent& a, const TEvent& b);
 
 class IEventHolder {
@@ -134,10 +135,12 @@ protected:
 };
 
 // The schedule's polling thread: a turn every 500 ms (1000 ms while the list is
-// empty), parked between turns while the schedule holds no event.
+// empty), parked between turns while the schedule holds no event. The thread
+// itself is created by the first SetRunning(true); until then it counts as parked.
 class TScheduleThread {
 public:
-    // Starts parked; the schedule lets it run when its first event arrives.
+    // Starts parked, without a thread; the schedule lets it run when its first
+    // event arrives.
     explicit TScheduleThread(TSchedule& schedule);
     ~TScheduleThread();
     TScheduleThread(const TScheduleThread&) = delete;

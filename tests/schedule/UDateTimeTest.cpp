@@ -101,14 +101,5 @@ TEST(DateTime, DayMonthYearStampUsesTheRegionalSeparators) {
     EXPECT_NE(shortDate.find("26"), std::string::npos) << shortDate;
 }
 
-TEST(DateTime, NowIsTheLocalClock) {
-    const TDateTime a = Now();
-    const TDateTime b = Now();
-    EXPECT_LE(a, b);
-    const TDateTimeParts p = DecodeDateTime(a);
-    EXPECT_GE(p.Year, 2024);
-    EXPECT_LE(p.Year, 2100);
-}
-
 } // namespace
 } // namespace kal

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-
 namespace kal {
 namespace {
 
@@ -26,19 +23,6 @@ TEST(Streams, IntegersAndDoublesAreLittleEndianAtFixedWidths) {
     EXPECT_EQ(ReadInt32(s), -2);
     EXPECT_EQ(ReadDouble(s), 1.0);
     EXPECT_THROW(ReadUInt8(s), EReadError);
-}
-
-TEST(Streams, SpecialDoublesKeepTheirBits) {
-    TMemoryStream s;
-    WriteDouble(s, -0.0);
-    WriteDouble(s, std::numeric_limits<double>::infinity());
-    WriteDouble(s, std::numeric_limits<double>::quiet_NaN());
-    s.SetPosition(0);
-    const double negZero = ReadDouble(s);
-    EXPECT_EQ(negZero, 0.0);
-    EXPECT_TRUE(std::signbit(negZero));
-    EXPECT_TRUE(std::isinf(ReadDouble(s)));
-    EXPECT_TRUE(std::isnan(ReadDouble(s)));
 }
 
 TEST(Streams, StringsCarryA32BitLengthAndNoTerminator) {
@@ -77,16 +61,6 @@ TEST(Streams, CountsMustNotBeNegative) {
     } catch (const EReadError& e) {
         EXPECT_NE(std::string(e.what()).find("profile"), std::string::npos) << e.what();
     }
-}
-
-TEST(Streams, MemoryStreamOverwritesAndExtendsAtThePosition) {
-    TMemoryStream s(Bytes{1, 2, 3});
-    s.SetPosition(2);
-    WriteUInt16(s, 0x0504);
-    EXPECT_EQ(s.Bytes(), (Bytes{1, 2, 4, 5}));
-    s.SetPosition(10);
-    std::uint8_t b;
-    EXPECT_EQ(s.Read(&b, 1), 0u);
 }
 
 } // namespace
