@@ -110,7 +110,7 @@ TEST(ScheduleThread, PausesWithoutEventsAndRunsAgainWhenOneArrives) {
     TCountingEvent distant(&schedule, Now() + 10, "distant");
     ASSERT_TRUE(WaitUntil([&] { return !schedule.ThreadPaused(); }, 2s));
     schedule.RemoveEvent(&distant);
-    ASSERT_TRUE(WaitUntil([&] { return schedule.ThreadPaused(); }, 2s));
+    ASSERT_TRUE(WaitUntil([&] { return schedule.ThreadPaused(); }, 3s));
 
     // Built outside the schedule: joining it while due, the thread could fire it
     // before its subclass part exists.
