@@ -52,6 +52,20 @@ std::vector<TServerClass>& ServerClasses() {
     return classes;
 }
 
+// Far beyond any real configuration (the program lists them in one list box),
+// and low enough that a crafted count cannot make loading crawl: each profile
+// joins the sorted schedule, a cost that grows with the profiles before it.
+constexpr std::int32_t MaxProfiles = 10000;
+constexpr std::int32_t MaxGroups = 10000;
+
+std::int32_t ReadLimitedCount(TStream& s, const char* what, std::int32_t limit) {
+    const std::int32_t count = ReadCount(s, what);
+    if (count > limit)
+        throw EReadError(std::string("Invalid ") + what + " count " + std::to_string(count) +
+                         " (at most " + std::to_string(limit) + ")");
+    return count;
+}
+
 // The group record has no restore flag; the main window's four groups are known
 // by name. Any other group keeps the flag it has.
 void SettleRestoreFromName(std::string_view name, bool& isRestore) {
@@ -301,11 +315,16 @@ void TRSyncProfileGroup::LoadFromStream(TStream& s) {
     FName = ReadString(s);
     SettleRestoreFromName(FName, FIsRestore);
     const std::int32_t count = ReadCount(s, "group member");
+    // Add's own test for a member is a search; a long damaged list of repeats
+    // must not make loading quadratic.
+    std::unordered_set<const TRSyncProfile*> members(FProfiles.begin(), FProfiles.end());
     for (std::int32_t i = 0; i < count; ++i) {
         const std::int32_t position = ReadInt32(s);
         if (!FSync)
             throw EListError(position);
-        Add(FSync->GetProfile(position));
+        TRSyncProfile* profile = FSync->GetProfile(position);
+        if (profile->Sync() == FSync && members.insert(profile).second)
+            FProfiles.push_back(profile);
     }
 }
 
@@ -701,15 +720,16 @@ void TRSync::AddGroup(TRSyncProfileGroup* group) {
     if (!group)
         return;
     TLock lock(Mutex());
-    if (std::find(FGroups.begin(), FGroups.end(), group) == FGroups.end())
-        FGroups.push_back(group);
+    // Only a group's constructor calls this, once per group.
+    FGroups.push_back(group);
 }
 
 void TRSync::RemoveGroup(TRSyncProfileGroup* group) {
     TLock lock(Mutex());
-    auto it = std::find(FGroups.begin(), FGroups.end(), group);
-    if (it != FGroups.end())
-        FGroups.erase(it);
+    // From the back: the root frees its groups last first.
+    auto it = std::find(FGroups.rbegin(), FGroups.rend(), group);
+    if (it != FGroups.rend())
+        FGroups.erase(std::next(it).base());
 }
 
 TRSyncProfileGroup* TRSync::FindGroupByName(std::string_view name) const {
@@ -774,10 +794,10 @@ void TRSync::LoadFromStream(TStream& s) {
         ~TSortAtEnd() { Schedule.SortEvents(); }
     } sortAtEnd{*FSchedule};
 
-    const std::int32_t profiles = ReadCount(s, "profile");
+    const std::int32_t profiles = ReadLimitedCount(s, "profile", MaxProfiles);
     for (std::int32_t i = 0; i < profiles; ++i)
         (new TRSyncProfile(this, ""))->LoadFromStream(s);
-    const std::int32_t groups = ReadCount(s, "group");
+    const std::int32_t groups = ReadLimitedCount(s, "group", MaxGroups);
     for (std::int32_t i = 0; i < groups; ++i)
         (new TRSyncProfileGroup(this, "", false))->LoadFromStream(s);
 }

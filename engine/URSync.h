@@ -15,6 +15,8 @@
 //     profiles: EListError "List index out of bounds (%d)";
 //   - a negative profile, path, group or member count, or string length:
 //     EReadError naming the field and the value ("Invalid path count -1");
+//   - more than 10,000 profiles or groups: EReadError "Invalid profile count
+//     12345 (at most 10000)" (a crafted count must not make loading crawl);
 //   - a profile schedule kind above reYearly: EReadError "Invalid schedule kind %d".
 // Absurd counts and lengths allocate only what the stream really delivers and
 // then fail with "Stream read error".

@@ -90,8 +90,12 @@ SAMPLES = {
     "negative_string_length": (z(record(log_file=i32(-5))), "Invalid string length -5"),
     "negative_event_name_length": (z(record(profiles=[profile(ev=event(name_length=-4))])),
                                    "Invalid string length -4"),
+    "too_many_profiles": (z(record(profile_count=10001)),
+                          "Invalid profile count 10001 (at most 10000)"),
+    "too_many_groups": (z(record(group_count=10001)), "Invalid group count 10001 (at most 10000)"),
     "absurd_string_length": (z(record(log_file=i32(0x7FFFFFFF) + b"abc")), READ),
-    "absurd_profile_count": (z(record(profile_count=0x7FFFFFFF)), READ),
+    "absurd_profile_count": (z(record(profile_count=0x7FFFFFFF)),
+                             "Invalid profile count 2147483647 (at most 10000)"),
     "absurd_path_count": (z(record(profiles=[profile(path_count=0x7FFFFFFF)], groups=[])), READ),
     "absurd_member_count": (z(record(groups=[group(member_count=0x7FFFFFFF)])), READ),
     # a few kilobytes that unpack into a string of 70 MB
