@@ -440,8 +440,7 @@ void TSchedule::RunBatch(const std::vector<TEvent*>& batch) {
 // ---------------------------------------------------------------------------
 // TScheduleThread
 
-TScheduleThread::TScheduleThread(TSchedule& schedule)
-    : FSchedule(schedule), FThread([this] { Execute(); }) {}
+TScheduleThread::TScheduleThread(TSchedule& schedule) : FSchedule(schedule) {}
 
 TScheduleThread::~TScheduleThread() {
     Terminate();
@@ -451,6 +450,10 @@ void TScheduleThread::SetRunning(bool running) {
     {
         std::lock_guard lock(FMutex);
         FRunning = running;
+        // Created on the first resume: a schedule that never holds an event (a
+        // configuration only loaded to be read or checked) costs no thread.
+        if (running && !FStop && !FThread.joinable())
+            FThread = std::thread([this] { Execute(); });
     }
     FWake.notify_all();
 }
@@ -461,6 +464,7 @@ void TScheduleThread::Terminate() {
         FStop = true;
     }
     FWake.notify_all();
+    // No thread is created once FStop is set, so FThread is settled here.
     if (FThread.joinable())
         FThread.join();
 }
