@@ -1,10 +1,12 @@
-// A saver to be killed: started once by the crash test, it forks one process per
-// save on request, so each kill costs a fork rather than a program start. It
-// never creates a thread itself, which keeps those forks safe.
+// A saver to be killed: started once by the crash test, it loads the
+// configurations once and forks one process per save on request, so each kill
+// costs a fork rather than a program start and a load. Every schedule thread is
+// stopped before the first fork: a fork copies only the forking thread, and a
+// lock another thread held would stay locked in the copy.
 //
 //   kal_save_child <Data.dat path> <record>...
-//   stdin  '0'..'9'  fork a process that loads that record (an uncompressed
-//                    configuration, as SaveToFile writes it) and saves it
+//   stdin  '0'..'9'  fork a process that saves that record (an uncompressed
+//                    configuration, as SaveToFile writes it) as Data.dat
 //          'w'       reap the last one
 //   stdout "P <pid>" forked; "R" the save begins; "D" the save returned;
 //          "E <status>" reaped (the wait status, so a kill shows as signal 9)
@@ -14,8 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 #include <sys/wait.h>
@@ -30,13 +31,9 @@ void Say(const std::string& line) {
         std::_Exit(3);
 }
 
-[[noreturn]] void SaveAndExit(const std::string& target, const std::vector<std::uint8_t>& record) {
+[[noreturn]] void SaveAndExit(const std::string& target, const kal::TRSync& sync) {
     int status = 0;
     try {
-        // Loaded rather than built: building re-sorts the profiles at every step.
-        kal::TRSync sync;
-        kal::TMemoryStream stream(record);
-        sync.LoadFromStream(stream);
         Say("R");
         kal::SaveDataFile(sync, target);
         Say("D");
@@ -56,10 +53,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string target = argv[1];
-    std::vector<std::vector<std::uint8_t>> records;
-    for (int i = 2; i < argc; ++i) {
-        std::ifstream in(argv[i], std::ios::binary);
-        records.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<std::unique_ptr<kal::TRSync>> records;
+    try {
+        for (int i = 2; i < argc; ++i) {
+            auto sync = std::make_unique<kal::TRSync>();
+            sync->LoadFromFile(argv[i]);
+            sync->Schedule().StopThread();
+            records.push_back(std::move(sync));
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cannot load: %s\n", e.what());
+        return 1;
     }
     pid_t last = -1;
     char command;
@@ -72,7 +76,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
             if (pid == 0)
-                SaveAndExit(target, records[index]);
+                SaveAndExit(target, *records[index]);
             last = pid;
             Say("P " + std::to_string(pid));
         } else if (command == 'w' && last > 0) {

@@ -1,6 +1,7 @@
 // A shorter soak that fails: every scheduled run must really run, and neither
 // threads nor descriptors (handles on Windows) may grow with the number of runs.
 #include "SoakDriver.h"
+#include "URSync.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,19 @@ TEST(Soak, ScheduledRunsLeakNoThreadsOrHandles) {
     ASSERT_GT(r.Start.Descriptors, 0);
     EXPECT_LE(r.End.Descriptors, r.Start.Descriptors + Slack);
 #endif
+}
+
+TEST(Soak, AConfigurationStartsTheScheduleThreadWithItsFirstProfileOnly) {
+    // Loading a file only to read it (the fuzzer does so millions of times) must
+    // not pay for a thread.
+    const int before = MeasureResources().Threads;
+    {
+        TRSync sync;
+        EXPECT_EQ(MeasureResources().Threads, before);
+        new TRSyncProfile(&sync, "first");
+        EXPECT_EQ(MeasureResources().Threads, before + 1);
+    }
+    EXPECT_EQ(MeasureResources().Threads, before);
 }
 
 } // namespace
