@@ -2,11 +2,11 @@
 // 127.0.0.1 (the kal_rsyncd fixture): backup, restore, recovery, a refused
 // module, Ctrl+Break, a scheduled run, a local destination, and branding.
 #include "KalTestSupport.h"
+#include "KalUserSteps.h"
 #include "UMainForm.h"
 #include "e2e_support.h"
 
 #include <gtest/gtest.h>
-#include <commctrl.h>
 #include <shlobj.h>
 
 #include <filesystem>
@@ -23,21 +23,6 @@ std::string TestName() {
 
 std::string Shot(const std::string& step) {
     return ScreenshotFolder() + "\\transfer-" + TestName() + "-" + step + ".png";
-}
-
-std::vector<HWND> EditPanes(HWND terminal) {
-    std::vector<HWND> panes;
-    EnumChildWindows(
-        terminal,
-        [](HWND child, LPARAM param) -> BOOL {
-            char cls[16] = {};
-            GetClassNameA(child, cls, sizeof cls);
-            if (_stricmp(cls, "Edit") == 0)
-                reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&panes));
-    return panes;
 }
 
 constexpr const char* ShellFoldersKey =
@@ -75,13 +60,6 @@ private:
     DWORD FType = REG_SZ;
     std::string FOld;
 };
-
-std::size_t Count(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
-        ++n;
-    return n;
-}
 
 class Transfer : public ::testing::Test {
 protected:
@@ -133,55 +111,9 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == count; }));
     }
 
-    // The text of the picker's selected folder, read through the program's memory
-    // (tree-view items carry pointers the system does not marshal).
-    std::wstring PickerSelection(HWND picker) {
-        HWND tree = FindWindowExA(picker, nullptr, "SysTreeView32", nullptr);
-        if (!tree)
-            return L"";
-        auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-        HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
-                                     FALSE, Program->ProcessId());
-        if (!item || !process)
-            return L"";
-        wchar_t text[512] = {};
-        auto* remote = static_cast<char*>(
-            VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-        TVITEMW query{};
-        query.mask = TVIF_TEXT;
-        query.hItem = item;
-        query.pszText = reinterpret_cast<wchar_t*>(remote + sizeof query);
-        query.cchTextMax = 511;
-        if (remote && WriteProcessMemory(process, remote, &query, sizeof query, nullptr) &&
-            SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote)))
-            ReadProcessMemory(process, remote + sizeof query, text, sizeof text - 2, nullptr);
-        if (remote)
-            VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-        CloseHandle(process);
-        return text;
-    }
-
-    // Drives the folder picker as a user's choice ends: selection, then OK. OK is
-    // pressed only once the picker shows the folder: a wrong default would back up
-    // whatever it names.
     void PickFolder(const std::string& folder) {
-        HWND picker = Program->WaitForDialog();
-        ASSERT_NE(picker, nullptr) << "no folder picker";
-        const std::string name = folder.substr(folder.find_last_of('\\') + 1);
-        const std::wstring wide(name.begin(), name.end());
-        std::string path16;
-        for (char c : folder)
-            path16 += {c, '\0'};
-        path16 += '\0';
-        void* remotePath = Program->RemoteString(path16);
-        bool shown = WaitUntil([&] {
-            SendMessageW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remotePath));
-            return PickerSelection(picker) == wide;
-        });
-        SaveScreenshot(picker, Shot("picker"));
-        ASSERT_TRUE(shown) << "the picker did not select " << folder;
-        PostMessageA(picker, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(picker); }));
+        ASSERT_TRUE(e2e::PickFolder(*Program, folder, Shot("picker")))
+            << "the picker did not select " << folder;
     }
 
     void AddFolder(const std::string& folder) {
@@ -198,8 +130,8 @@ protected:
         EXPECT_NE(terminal, nullptr) << "no terminal";
         return terminal;
     }
-    std::string Output(HWND terminal) { return Text(EditPanes(terminal).at(0)); }
-    std::string Errors(HWND terminal) { return Text(EditPanes(terminal).at(1)); }
+    std::string Output(HWND terminal) { return Text(TerminalPanes(terminal).at(0)); }
+    std::string Errors(HWND terminal) { return Text(TerminalPanes(terminal).at(1)); }
     bool WaitForOutput(HWND terminal, const std::string& text, std::chrono::milliseconds t = 60s) {
         return WaitUntil([&] { return Output(terminal).find(text) != std::string::npos; }, t);
     }
@@ -291,7 +223,7 @@ TEST_F(Transfer, AnUnknownModuleShowsRsyncsErrorInTheErrorPane) {
         [&] { return Errors(terminal).find("Unknown module") != std::string::npos; }, 60s))
         << Output(terminal) << "\n---\n"
         << Errors(terminal);
-    EXPECT_TRUE(Visible(EditPanes(terminal).at(1)));
+    EXPECT_TRUE(Visible(TerminalPanes(terminal).at(1)));
     SaveScreenshot(terminal, Shot("error"));
 }
 
@@ -316,7 +248,7 @@ TEST_F(Transfer, CtrlBreakStopsTheRunAndNoFurtherItemStarts) {
     HWND terminal = Terminal();
     ASSERT_NE(terminal, nullptr);
     ASSERT_TRUE(WaitForOutput(terminal, "Transfering: "));
-    PostMessageA(EditPanes(terminal).at(0), WM_KEYDOWN, VK_CANCEL, 0);
+    PostMessageA(TerminalPanes(terminal).at(0), WM_KEYDOWN, VK_CANCEL, 0);
     ASSERT_TRUE(WaitForOutput(terminal, "Process Terminated!", 30s)) << Output(terminal);
     SaveScreenshot(terminal, Shot("terminated"));
     // Nothing further may start: a second item would show within a few seconds.
