@@ -125,6 +125,16 @@ protected:
         })) << folder;
     }
 
+    // Starts the program and backs up the one profile Data.dat holds.
+    void BackUpTheStoredProfile(HWND& terminal) {
+        ASSERT_NO_FATAL_FAILURE(Start());
+        ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == 1; }));
+        SelectListLine(Control(M::idProfiles), 0);
+        ASSERT_TRUE(WaitUntil([&] { return Enabled(Control(M::idBackup)); }));
+        Click(Control(M::idBackup));
+        terminal = Terminal();
+        ASSERT_NE(terminal, nullptr);
+    }
     HWND Terminal() {
         HWND terminal = Program->WaitForWindow("Backup Terminal", 30s);
         EXPECT_NE(terminal, nullptr) << "no terminal";
@@ -212,13 +222,8 @@ TEST_F(Transfer, AnUnknownModuleShowsRsyncsErrorInTheErrorPane) {
         UseDaemon(sync, "NoSuchModule");
         (new TRSyncProfile(&sync, "Refused"))->AddPath(source);
     });
-    Start();
-    ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == 1; }));
-    SelectListLine(Control(M::idProfiles), 0);
-    ASSERT_TRUE(WaitUntil([&] { return Enabled(Control(M::idBackup)); }));
-    Click(Control(M::idBackup));
-    HWND terminal = Terminal();
-    ASSERT_NE(terminal, nullptr);
+    HWND terminal = nullptr;
+    ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
     ASSERT_TRUE(WaitUntil(
         [&] { return Errors(terminal).find("Unknown module") != std::string::npos; }, 60s))
         << Output(terminal) << "\n---\n"
@@ -240,13 +245,8 @@ TEST_F(Transfer, CtrlBreakStopsTheRunAndNoFurtherItemStarts) {
         p->AddPath(big);
         p->SetCommonSources({csMyDocuments}); // a second item that must not start
     });
-    Start();
-    ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == 1; }));
-    SelectListLine(Control(M::idProfiles), 0);
-    ASSERT_TRUE(WaitUntil([&] { return Enabled(Control(M::idBackup)); }));
-    Click(Control(M::idBackup));
-    HWND terminal = Terminal();
-    ASSERT_NE(terminal, nullptr);
+    HWND terminal = nullptr;
+    ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
     ASSERT_TRUE(WaitForOutput(terminal, "Transfering: "));
     PostMessageA(TerminalPanes(terminal).at(0), WM_KEYDOWN, VK_CANCEL, 0);
     ASSERT_TRUE(WaitForOutput(terminal, "Process Terminated!", 30s)) << Output(terminal);
