@@ -259,6 +259,16 @@ TEST_F(Transfer, CtrlBreakStopsTheRunAndNoFurtherItemStarts) {
         << Output(terminal);
     EXPECT_EQ(Output(terminal).find("Transfer Complete."), std::string::npos);
     EXPECT_FALSE(fs::exists(AccountPath / "My Documents"));
+    // The host's rsync really ended: the daemon drops its partial file once the
+    // client is gone, and a client still running would keep it growing.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::error_code error;
+            return fs::is_empty(AccountPath / "big", error) || error;
+        },
+        15s))
+        << "a partial file remains in the module";
+    EXPECT_FALSE(fs::exists(AccountPath / "big" / "large.bin"));
 }
 
 // Scheduled a few seconds ahead rather than a minute, to keep the suite short.
