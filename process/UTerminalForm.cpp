@@ -39,9 +39,10 @@ void AppendLines(const char* text, std::string& lines) {
 void AppendToPane(HWND pane, const std::string& lines) {
     if (lines.empty())
         return;
-    // Caret to the end without asking for the length, which some hosts count anew.
-    SendMessageA(pane, EM_SETSEL, 0, -1);
-    SendMessageA(pane, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+    // The wide length: the ANSI one is counted anew over the whole text on some
+    // hosts. The code page is single-byte, so both count the same characters.
+    const int end = GetWindowTextLengthW(pane);
+    SendMessageA(pane, EM_SETSEL, end, end);
     SendMessageA(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(lines.c_str()));
     SendMessageA(pane, EM_SCROLLCARET, 0, 0);
 }

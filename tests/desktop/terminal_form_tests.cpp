@@ -222,6 +222,14 @@ TEST(TerminalForm, KeysInEitherPaneReachTheWindowsKeyEvents) {
         SendMessageA(pane, WM_KEYUP, VK_CANCEL, 0xC0460001);
         SendMessageA(pane, WM_CHAR, 'q', 0);
     }
+    // Through the message loop too, as a real key press travels.
+    form.Show();
+    PostMessageA(form.mem_ConsoleError, WM_KEYDOWN, VK_CANCEL, 0x00460001);
+    TApplication::ProcessMessages();
+    ASSERT_EQ(downs.size(), 3u);
+    EXPECT_EQ(downs[2].Key, 3);
+    downs.pop_back();
+
     ASSERT_EQ(downs.size(), 2u);
     ASSERT_EQ(ups.size(), 2u);
     for (const Seen& seen : downs) {
