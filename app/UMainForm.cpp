@@ -2,6 +2,7 @@
 
 #include "UAboutForm.h"
 #include "UEULA.h"
+#include "UFormUtils.h"
 #include "UInputQuery.h"
 #include "UOptionsForm.h"
 #include "UProfileEventDialog.h"
@@ -79,29 +80,6 @@ TWindowSpec MainSpec(HMENU menu) {
     return spec;
 }
 
-// A label as wide as its text in the window's font, or `width` when given.
-HWND Label(HWND parent, const char* text, int left, int top, int width = 0) {
-    HWND label = CreateControl({.ClassName = "STATIC",
-                                .Text = text,
-                                .Style = WS_VISIBLE | SS_NOPREFIX | SS_LEFTNOWORDWRAP,
-                                .Left = left,
-                                .Top = top,
-                                .Width = width ? width : 10,
-                                .Height = 13,
-                                .Parent = parent});
-    if (!width) {
-        TWindowDC dc(label);
-        HGDIOBJ old =
-            SelectObject(dc.get(), reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
-        SIZE extent{};
-        GetTextExtentPoint32A(dc.get(), text, static_cast<int>(std::strlen(text)), &extent);
-        SelectObject(dc.get(), old);
-        SetWindowPos(label, nullptr, 0, 0, extent.cx + 2, std::max<LONG>(13, extent.cy),
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    return label;
-}
-
 HWND Button(HWND parent, const char* text, int id, int left, int top, int width) {
     return CreateControl({.ClassName = "BUTTON",
                           .Text = text,
@@ -110,18 +88,6 @@ HWND Button(HWND parent, const char* text, int id, int left, int top, int width)
                           .Top = top,
                           .Width = width,
                           .Height = 25,
-                          .Id = id,
-                          .Parent = parent});
-}
-
-HWND Edit(HWND parent, int id, int left, int top, int width, DWORD style = 0) {
-    return CreateControl({.ClassName = "EDIT",
-                          .Style = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | style,
-                          .ExStyle = WS_EX_CLIENTEDGE,
-                          .Left = left,
-                          .Top = top,
-                          .Width = width,
-                          .Height = 21,
                           .Id = id,
                           .Parent = parent});
 }
@@ -261,13 +227,13 @@ void TMainForm::CreateControls() {
         TPanel::TSpec{.Parent = Handle(), .Width = width, .Height = 55, .Target = Handle()});
     Layout.Align(pnl_Top->Handle(), TAlign::alTop);
     HWND top = pnl_Top->Handle();
-    Label(top, "Username", 25, 11);
-    edt_User = Edit(top, idUser, 79, 8, 130);
-    Label(top, "Server Address", 215, 11);
-    edt_Server = Edit(top, idServer, 295, 8, 100, ES_READONLY);
-    Label(top, "Master Account", 214, 35);
-    edt_Account = Edit(top, idAccount, 295, 30, 100);
-    Label(top, "Password File", 8, 35);
+    CreateLabel(top, "Username", 25, 11);
+    edt_User = CreateEdit(top, 79, 8, 130, 0, idUser);
+    CreateLabel(top, "Server Address", 215, 11);
+    edt_Server = CreateEdit(top, 295, 8, 100, ES_READONLY, idServer);
+    CreateLabel(top, "Master Account", 214, 35);
+    edt_Account = CreateEdit(top, 295, 30, 100, 0, idAccount);
+    CreateLabel(top, "Password File", 8, 35);
     img_Display = CreateControl({.ClassName = "STATIC",
                                  .Style = WS_VISIBLE | SS_OWNERDRAW,
                                  .Left = 439,
@@ -330,7 +296,7 @@ void TMainForm::CreateControls() {
                                                        .Target = Handle()});
     Layout.Align(pnl_Right->Handle(), TAlign::alRight);
     HWND right = pnl_Right->Handle();
-    HWND label1 = Label(right, "Sheduling Profiles", 0, 0, 163);
+    HWND label1 = CreateLabel(right, "Sheduling Profiles", 0, 0, 163);
     pnl_Right->Layout.Align(label1, TAlign::alTop);
     pnl_BottomRight = std::make_unique<TPanel>(
         TPanel::TSpec{.Parent = right, .Width = 163, .Height = 41, .Target = Handle()});
@@ -359,7 +325,7 @@ void TMainForm::CreateControls() {
                                                         .Target = Handle()});
     Layout.Align(pnl_Centre->Handle(), TAlign::alClient);
     HWND centre = pnl_Centre->Handle();
-    HWND label2 = Label(centre, "Files and Folders", 0, 0, 100);
+    HWND label2 = CreateLabel(centre, "Files and Folders", 0, 0, 100);
     pnl_Centre->Layout.Align(label2, TAlign::alTop);
     pnl_Bottom = std::make_unique<TPanel>(TPanel::TSpec{
         .Parent = centre, .Width = width - 129 - 166, .Height = 41, .Target = Handle()});

@@ -79,7 +79,7 @@ HWND CreateButton(HWND parent, const char* text, int left, int top, int id, bool
                           .Parent = parent});
 }
 
-HWND CreateEdit(HWND parent, int left, int top, int width, DWORD style) {
+HWND CreateEdit(HWND parent, int left, int top, int width, DWORD style, int id) {
     return CreateControl({.ClassName = "EDIT",
                           .Style = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | style,
                           .ExStyle = WS_EX_CLIENTEDGE,
@@ -87,6 +87,7 @@ HWND CreateEdit(HWND parent, int left, int top, int width, DWORD style) {
                           .Top = top,
                           .Width = width,
                           .Height = 21,
+                          .Id = id,
                           .Parent = parent});
 }
 

@@ -29,6 +29,6 @@ HWND CreateLabel(HWND parent, const char* text, int left, int top, int width = 0
 HWND CreateCheckBox(HWND parent, const char* text, int left, int top, int width);
 // A 75 by 25 push button; the default one answers Enter.
 HWND CreateButton(HWND parent, const char* text, int left, int top, int id, bool isDefault);
-HWND CreateEdit(HWND parent, int left, int top, int width, DWORD style = 0);
+HWND CreateEdit(HWND parent, int left, int top, int width, DWORD style = 0, int id = 0);
 
 } // namespace kal

@@ -1,5 +1,7 @@
 #include "UInputQuery.h"
 
+#include "UFormUtils.h"
+
 namespace kal {
 
 TInputQueryForm::TInputQueryForm(HWND owner, const std::string& caption, const std::string& prompt,
@@ -13,42 +15,11 @@ TInputQueryForm::TInputQueryForm(HWND owner, const std::string& caption, const s
     spec.ClientHeight = 96;
     spec.Parent = owner;
     Create(spec);
-    CreateControl({.ClassName = "STATIC",
-                   .Text = prompt.c_str(),
-                   .Style = WS_VISIBLE,
-                   .Left = 8,
-                   .Top = 10,
-                   .Width = 284,
-                   .Height = 16,
-                   .Parent = Handle()});
-    FEdit = CreateControl({.ClassName = "EDIT",
-                           .Text = value.c_str(),
-                           .Style = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
-                           .ExStyle = WS_EX_CLIENTEDGE,
-                           .Left = 8,
-                           .Top = 30,
-                           .Width = 284,
-                           .Height = 21,
-                           .Id = 100,
-                           .Parent = Handle()});
-    CreateControl({.ClassName = "BUTTON",
-                   .Text = "OK",
-                   .Style = WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
-                   .Left = 136,
-                   .Top = 62,
-                   .Width = 75,
-                   .Height = 25,
-                   .Id = IDOK,
-                   .Parent = Handle()});
-    CreateControl({.ClassName = "BUTTON",
-                   .Text = "Cancel",
-                   .Style = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
-                   .Left = 217,
-                   .Top = 62,
-                   .Width = 75,
-                   .Height = 25,
-                   .Id = IDCANCEL,
-                   .Parent = Handle()});
+    CreateLabel(Handle(), prompt.c_str(), 8, 10, 284, 16);
+    FEdit = CreateEdit(Handle(), 8, 30, 284, 0, 100);
+    SetText(FEdit, value);
+    CreateButton(Handle(), "OK", 136, 62, IDOK, true);
+    CreateButton(Handle(), "Cancel", 217, 62, IDCANCEL, false);
     SendMessageA(FEdit, EM_SETSEL, 0, -1);
     OnShow = [this](TWindow*) {
         SetFocus(FEdit);

@@ -113,6 +113,26 @@ HWND TProgram::WaitForWindow(const std::string& caption, std::chrono::millisecon
     return found;
 }
 
+HWND TProgram::WaitForDialog(std::chrono::milliseconds timeout,
+                             const std::function<bool(HWND)>& accept) const {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND window : Windows()) {
+                char cls[64] = {};
+                GetClassNameA(window, cls, sizeof cls);
+                if (std::string(cls) == "#32770" && IsWindowVisible(window) &&
+                    (!accept || accept(window))) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeout);
+    return found;
+}
+
 bool TProgram::WaitForExit(std::chrono::milliseconds timeout) {
     return WaitForSingleObject(FInfo.hProcess, static_cast<DWORD>(timeout.count())) ==
            WAIT_OBJECT_0;

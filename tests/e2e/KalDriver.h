@@ -33,6 +33,10 @@ public:
     HWND FindWindow(const std::string& caption, const char* className = nullptr) const;
     HWND WaitForWindow(const std::string& caption, std::chrono::milliseconds timeout = 20s,
                        const char* className = nullptr) const;
+    // A visible standard dialog of the program (class "#32770": message boxes,
+    // task dialogs, file choosers, the folder picker) that `accept` agrees to.
+    HWND WaitForDialog(std::chrono::milliseconds timeout = 20s,
+                       const std::function<bool(HWND)>& accept = {}) const;
     // Every top-level window of the program.
     std::vector<HWND> Windows() const;
     bool WaitForExit(std::chrono::milliseconds timeout);

@@ -121,16 +121,8 @@ TEST_F(MainWindow, ThreeFilesChosenAtOnceAreAddedInOrderAndSaved) {
     Start();
     ASSERT_TRUE(WaitForProfiles(1));
     Click(Control(M::idAddFile));
-    HWND chooser = nullptr;
-    ASSERT_TRUE(WaitUntil([&] {
-        for (HWND w : Program->Windows()) {
-            char cls[64] = {};
-            GetClassNameA(w, cls, sizeof cls);
-            if (std::string(cls) == "#32770" && Visible(w))
-                return (chooser = w) != nullptr;
-        }
-        return false;
-    }));
+    HWND chooser = Program->WaitForDialog();
+    ASSERT_NE(chooser, nullptr);
     // The file-name box: an edit of its own (edt1) or inside the combo box cmb13.
     HWND edit = nullptr;
     for (int id : {0x480, 0x47C}) {
@@ -201,16 +193,8 @@ TEST_F(MainWindow, RemovingTheLastProfileEmptiesAndDisablesTheFilePanel) {
     EXPECT_TRUE(Checked(Control(M::idDesktop)));
     EXPECT_TRUE(Enabled(Control(M::idRemovePath)));
     Click(Control(M::idRemoveProfile));
-    HWND confirm = nullptr;
-    ASSERT_TRUE(WaitUntil([&] {
-        for (HWND w : Program->Windows()) {
-            char cls[64] = {};
-            GetClassNameA(w, cls, sizeof cls);
-            if (std::string(cls) == "#32770" && Visible(w) && FindChild(w, IDYES))
-                return (confirm = w) != nullptr;
-        }
-        return false;
-    }));
+    HWND confirm = Program->WaitForDialog(20s, [](HWND w) { return FindChild(w, IDYES); });
+    ASSERT_NE(confirm, nullptr);
     Click(FindChild(confirm, IDYES));
     ASSERT_TRUE(WaitForProfiles(0));
     EXPECT_TRUE(ListLines(Control(M::idFilePath)).empty());
@@ -379,18 +363,8 @@ TEST_F(MainWindow, DamagedDataDatIsReportedKeptAsideAndDefaultsUsed) {
     const std::string damaged = std::string("\x78\x9c not really deflate data", 26);
     WriteFile(Folder + "\\Data.dat", damaged);
     Program = std::make_unique<TProgram>(Exe, "", Folder);
-    HWND box = nullptr;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            for (HWND w : Program->Windows()) {
-                char cls[64] = {};
-                GetClassNameA(w, cls, sizeof cls);
-                if (std::string(cls) == "#32770" && Visible(w))
-                    return (box = w) != nullptr;
-            }
-            return false;
-        },
-        30s));
+    HWND box = Program->WaitForDialog(30s);
+    ASSERT_NE(box, nullptr);
     std::string message;
     EnumChildWindows(
         box,
