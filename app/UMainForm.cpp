@@ -385,6 +385,12 @@ void TMainForm::FormCreate() {
     SendMessageA(lst_Profiles, LB_SETCURSEL, FRSync->ProfileCount() > 0 ? 0 : -1, 0);
     UpdateProfileView();
 
+    // An error on the schedule thread reaches the user like any other uncaught
+    // error, but from the window thread; the schedule goes on meanwhile.
+    FRSync->Schedule().OnError = [this](TSchedule&, TEvent*, const std::string& message) {
+        Post([message] { Application().ShowException(message); });
+    };
+
     OnQueryEndSession = [this](TWindow*, int source, int& result) {
         FormQueryEndSession(source, result);
     };

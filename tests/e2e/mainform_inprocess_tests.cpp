@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 namespace kal::e2e {
 namespace {
 
@@ -87,6 +89,34 @@ TEST_F(MainWindowInProcess, ADestroyedWindowSavesDataDat) {
     auto sync = ReadConfig(Folder);
     ASSERT_EQ(sync->ProfileCount(), 1);
     EXPECT_EQ(sync->GetProfile(0)->Name(), "Kept");
+}
+
+TEST_F(MainWindowInProcess, AnErrorOnTheScheduleThreadIsReportedOnTheWindowThread) {
+    struct TFailing : TEvent {
+        using TEvent::TEvent;
+        void Fire() override { throw std::runtime_error("The disk is full"); }
+    };
+    auto form = Create();
+    const DWORD windowThread = GetCurrentThreadId();
+    DWORD reportThread = 0;
+    Application().OnException = [&](const std::string& message) {
+        reportThread = GetCurrentThreadId();
+        Errors.push_back(message);
+    };
+    TFailing event(&form->RSync().Schedule(), Now(), "Failing");
+
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    MSG msg;
+    while (Errors.empty() && GetTickCount64() < deadline) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        Sleep(10);
+    }
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(Errors[0], "The disk is full");
+    EXPECT_EQ(reportThread, windowThread);
+    // A one-shot event is spent even though its action failed.
+    EXPECT_FALSE(event.Active());
 }
 
 } // namespace
