@@ -252,10 +252,17 @@ std::vector<std::string> ListLines(HWND list) {
     std::vector<std::string> lines;
     const int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
+        // The program may be rebuilding the list meanwhile: a line that is gone
+        // reads as LB_ERR, and what was read so far is the answer of this look.
         const int length = static_cast<int>(SendMessageW(list, LB_GETTEXTLEN, i, 0));
+        if (length < 0)
+            break;
         std::wstring line(static_cast<std::size_t>(length) + 1, L'\0');
-        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
-        line.resize(static_cast<std::size_t>(length));
+        const int got = static_cast<int>(
+            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data())));
+        if (got < 0 || got > length)
+            break;
+        line.resize(static_cast<std::size_t>(got));
         lines.push_back(Narrow(line));
     }
     return lines;
