@@ -774,6 +774,15 @@ void TMainForm::btn_RemoveProfileClick() {
     TRSyncProfile* profile = SelectedProfile();
     if (!profile)
         return;
+    // Its scheduled backup is waiting for the running transfer; removing it now
+    // would hold this window until that transfer ends.
+    if (FRSync->Schedule().Firing(profile->Event())) {
+        MessageBoxA(Handle(),
+                    "This profile's scheduled backup is about to start. Remove the profile "
+                    "when the current transfer has ended.",
+                    Application().Title.c_str(), MB_ICONINFORMATION | MB_OK);
+        return;
+    }
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof config;
     config.hwndParent = Handle();

@@ -354,6 +354,15 @@ TRSyncProfile::TRSyncProfile(TRSync* sync, std::string name) {
 }
 
 TRSyncProfile::~TRSyncProfile() {
+    // The schedule thread may be firing this profile's event, using the event and
+    // the profile: take the event out of the schedule, then let that firing end
+    // before anything it uses goes. Taken out, the event cannot start firing anew.
+    if (FEvent) {
+        if (TSchedule* schedule = FEvent->Schedule()) {
+            schedule->RemoveEvent(FEvent.get());
+            WaitHandlingSentMessages([&] { return !schedule->Firing(FEvent.get()); });
+        }
+    }
     TLock lock = Lock();
     FEvent.reset();
     if (FSync)

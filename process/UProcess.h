@@ -53,6 +53,11 @@ public:
 // and a literal quote); the program name takes quotes without escapes.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
+// Returns once `done` holds, checking it every few milliseconds. Meanwhile a Windows
+// thread with windows keeps handling the messages sent to them, so a runner that
+// sends output to one of them cannot block this wait (nor this wait the runner).
+void WaitHandlingSentMessages(const std::function<bool()>& done);
+
 class TBaseProcess;
 
 // The worker of one run. Starts running before its constructor returns; the

@@ -4,6 +4,7 @@
 #include "UProcess.h"
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <thread>
@@ -289,6 +290,12 @@ void TBaseProcess::RunChild() {
         }
         waited = false;
     }
+}
+
+void WaitHandlingSentMessages(const std::function<bool()>& done) {
+    // Output windows here are called directly on the worker; nothing to handle.
+    while (!done())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 } // namespace kal

@@ -277,4 +277,14 @@ void TBaseProcess::RunChild() {
     }
 }
 
+void WaitHandlingSentMessages(const std::function<bool()>& done) {
+    while (!done()) {
+        if (MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE) ==
+            WAIT_OBJECT_0) {
+            MSG message;
+            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+    }
+}
+
 } // namespace kal

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 namespace kal {
 namespace {
@@ -162,6 +163,29 @@ TEST_F(ScheduledRuns, ABackupThatFailsStillAdvancesNotifiesAndIsReported) {
     EXPECT_EQ(reportedText, "shell folders unavailable");
     EXPECT_GT(profile->DateTime(), Now());
     EXPECT_EQ(Sync.ProcessRef(), nullptr);
+}
+
+TEST_F(ScheduledRuns, ARemovedProfileWaitsForItsFiringToEnd) {
+    // The firing waits behind a manual run for a moment; the profile goes meanwhile.
+    Sync.SetRSyncLocation("/bin/sh -c \"sleep 1\"");
+    Sync.RunTransfer({"manual"}, 0, 0);
+    auto* profile = AddProfile("Doomed");
+    TEvent* event = profile->Event();
+    profile->SetProfileEvent(reDaily);
+    profile->SetDateTime(Now() - OneHour);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!Sync.Schedule().Firing(event) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(Sync.Schedule().Firing(event));
+    ASSERT_EQ(FiredCount(), 0u) << "still waiting for the manual run";
+
+    delete profile;
+    // The firing, which used the profile, finished before the profile was freed.
+    EXPECT_FALSE(Sync.Schedule().Firing(event));
+    EXPECT_EQ(FiredCount(), 1u);
+    EXPECT_EQ(Sync.ProfileCount(), 0);
+    EXPECT_EQ(Sync.Schedule().EventCount(), 0);
+    Sync.WaitForProcess();
 }
 
 } // namespace
