@@ -20,8 +20,8 @@ bool IsLeapYear(int year);
 int DaysInMonth(int year, int month);
 
 // Raises std::invalid_argument for a date or time outside the calendar.
-TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0,
-                         int second = 0, int millisecond = 0);
+TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                         int millisecond = 0);
 // The calendar fields, rounded to the millisecond.
 TDateTimeParts DecodeDateTime(TDateTime value);
 

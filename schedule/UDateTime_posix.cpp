@@ -16,8 +16,12 @@ TDateTime Now() {
                           static_cast<int>(tv.tv_usec / 1000));
 }
 
-char DateSeparator() { return '/'; }
-char TimeSeparator() { return ':'; }
+char DateSeparator() {
+    return '/';
+}
+char TimeSeparator() {
+    return ':';
+}
 
 std::string FormatShortDate(TDateTime value) {
     const TDateTimeParts p = DecodeDateTime(value);

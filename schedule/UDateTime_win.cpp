@@ -20,8 +20,12 @@ char LocaleChar(LCTYPE type, char fallback) {
 }
 } // namespace
 
-char DateSeparator() { return LocaleChar(LOCALE_SDATE, '/'); }
-char TimeSeparator() { return LocaleChar(LOCALE_STIME, ':'); }
+char DateSeparator() {
+    return LocaleChar(LOCALE_SDATE, '/');
+}
+char TimeSeparator() {
+    return LocaleChar(LOCALE_STIME, ':');
+}
 
 std::string FormatShortDate(TDateTime value) {
     const TDateTimeParts p = DecodeDateTime(value);

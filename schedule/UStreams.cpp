@@ -58,7 +58,7 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
     if (!FFile) {
         const char* reason = std::strerror(errno);
         throw EFOpenError(std::string(mode == TFileMode::fmCreate ? "Cannot create file \""
-                                                                   : "Cannot open file \"") +
+                                                                  : "Cannot open file \"") +
                           fileName + "\". " + reason);
     }
 }
@@ -116,10 +116,18 @@ template <typename T> T ReadLE(TStream& s) {
 }
 } // namespace
 
-void WriteUInt8(TStream& s, std::uint8_t v) { s.WriteBuffer(&v, 1); }
-void WriteUInt16(TStream& s, std::uint16_t v) { WriteLE(s, v); }
-void WriteUInt32(TStream& s, std::uint32_t v) { WriteLE(s, v); }
-void WriteInt32(TStream& s, std::int32_t v) { WriteLE(s, static_cast<std::uint32_t>(v)); }
+void WriteUInt8(TStream& s, std::uint8_t v) {
+    s.WriteBuffer(&v, 1);
+}
+void WriteUInt16(TStream& s, std::uint16_t v) {
+    WriteLE(s, v);
+}
+void WriteUInt32(TStream& s, std::uint32_t v) {
+    WriteLE(s, v);
+}
+void WriteInt32(TStream& s, std::int32_t v) {
+    WriteLE(s, static_cast<std::uint32_t>(v));
+}
 
 void WriteDouble(TStream& s, double v) {
     std::uint64_t bits;
@@ -138,9 +146,15 @@ std::uint8_t ReadUInt8(TStream& s) {
     s.ReadBuffer(&v, 1);
     return v;
 }
-std::uint16_t ReadUInt16(TStream& s) { return ReadLE<std::uint16_t>(s); }
-std::uint32_t ReadUInt32(TStream& s) { return ReadLE<std::uint32_t>(s); }
-std::int32_t ReadInt32(TStream& s) { return static_cast<std::int32_t>(ReadLE<std::uint32_t>(s)); }
+std::uint16_t ReadUInt16(TStream& s) {
+    return ReadLE<std::uint16_t>(s);
+}
+std::uint32_t ReadUInt32(TStream& s) {
+    return ReadLE<std::uint32_t>(s);
+}
+std::int32_t ReadInt32(TStream& s) {
+    return static_cast<std::int32_t>(ReadLE<std::uint32_t>(s));
+}
 
 double ReadDouble(TStream& s) {
     const std::uint64_t bits = ReadLE<std::uint64_t>(s);
