@@ -50,6 +50,15 @@ protected:
         return WaitUntil([&] { return Profiles().size() == count; });
     }
     std::vector<std::string> Recorded() const { return ReadLines(Folder + "\\record.txt"); }
+    // One profile, in the start-up backup group only, backed up by the recorder.
+    void WriteStartupBackupOnly() const {
+        WriteConfig(Folder, [&](TRSync& sync) {
+            UseRecorder(sync);
+            auto* p = new TRSyncProfile(&sync, "P");
+            p->AddPath("C:\\p");
+            (new TRSyncProfileGroup(&sync, "StartupBackup", false))->Add(p);
+        });
+    }
 
     // A destination folder of the test's own and the recorder as rsync.
     void UseRecorder(TRSync& sync) const {
@@ -291,12 +300,7 @@ TEST_F(MainWindow, StartupRunRestoresThenBacksUp) {
 }
 
 TEST_F(MainWindow, NoStartupRunWithoutTheSwitchOrWithoutDataDat) {
-    WriteConfig(Folder, [&](TRSync& sync) {
-        UseRecorder(sync);
-        auto* p = new TRSyncProfile(&sync, "P");
-        p->AddPath("C:\\p");
-        (new TRSyncProfileGroup(&sync, "StartupBackup", false))->Add(p);
-    });
+    WriteStartupBackupOnly();
     Start();
     Sleep(1500);
     EXPECT_FALSE(FileExists(Folder + "\\record.txt"));
@@ -343,12 +347,7 @@ TEST_F(MainWindow, SessionEndRunsTheShutdownGroupsThenPowersOff) {
 }
 
 TEST_F(MainWindow, SessionEndWithEmptyShutdownGroupsIsAllowedAndRunsNothing) {
-    WriteConfig(Folder, [&](TRSync& sync) {
-        UseRecorder(sync);
-        auto* p = new TRSyncProfile(&sync, "P");
-        p->AddPath("C:\\p");
-        (new TRSyncProfileGroup(&sync, "StartupBackup", false))->Add(p);
-    });
+    WriteStartupBackupOnly();
     Start();
     DWORD_PTR answer = 0;
     ASSERT_TRUE(SendMessageTimeoutA(Main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer));
