@@ -3,7 +3,11 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <chrono>
+
 namespace kal::e2e {
+
+using namespace std::chrono_literals;
 
 std::wstring PickerSelection(TProgram& program, HWND picker) {
     HWND tree = FindWindowExA(picker, nullptr, "SysTreeView32", nullptr);
@@ -46,10 +50,15 @@ bool PickFolder(TProgram& program, const std::string& folder, const std::string&
         wide += {c, '\0'};
     wide += '\0';
     void* remotePath = program.RemoteString(wide);
-    const bool shown = WaitUntil([&] {
-        SendMessageW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remotePath));
-        return PickerSelection(program, picker) == expected;
-    });
+    // Each selection expands the tree from Z:\ down, which takes a while on a
+    // loaded machine: give each request time to land before asking again.
+    bool shown = false;
+    const auto deadline = std::chrono::steady_clock::now() + 45s;
+    while (!shown && IsWindow(picker) && std::chrono::steady_clock::now() < deadline) {
+        SendMessageTimeoutW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remotePath),
+                            SMTO_NORMAL, 15000, nullptr);
+        shown = WaitUntil([&] { return PickerSelection(program, picker) == expected; }, 3s);
+    }
     if (!screenshot.empty())
         SaveScreenshot(picker, screenshot);
     if (!shown)
