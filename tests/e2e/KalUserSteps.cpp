@@ -3,62 +3,164 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace kal::e2e {
 
 using namespace std::chrono_literals;
 
-std::wstring PickerSelection(TProgram& program, HWND picker) {
-    HWND tree = FindWindowExA(picker, nullptr, "SysTreeView32", nullptr);
-    if (!tree)
-        return L"";
-    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
-                                 program.ProcessId());
-    if (!process)
-        return L"";
-    wchar_t text[512] = {};
-    auto* remote = static_cast<char*>(
-        VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    if (item && remote) {
+namespace {
+
+// Reads item texts of a tree view in the program's process: tree-view items
+// carry pointers the system does not marshal across processes.
+class TRemoteTree {
+public:
+    TRemoteTree(TProgram& program, HWND tree) : FTree(tree) {
+        FProcess = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
+                               program.ProcessId());
+        if (FProcess)
+            FRemote = static_cast<char*>(
+                VirtualAllocEx(FProcess, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    }
+    ~TRemoteTree() {
+        if (FRemote)
+            VirtualFreeEx(FProcess, FRemote, 0, MEM_RELEASE);
+        if (FProcess)
+            CloseHandle(FProcess);
+    }
+    TRemoteTree(const TRemoteTree&) = delete;
+    TRemoteTree& operator=(const TRemoteTree&) = delete;
+
+    std::wstring Text(HTREEITEM item) const {
+        wchar_t text[512] = {};
+        if (!item || !FRemote)
+            return text;
         TVITEMW query{};
         query.mask = TVIF_TEXT;
         query.hItem = item;
-        query.pszText = reinterpret_cast<wchar_t*>(remote + sizeof query);
+        query.pszText = reinterpret_cast<wchar_t*>(FRemote + sizeof query);
         query.cchTextMax = 511;
-        if (WriteProcessMemory(process, remote, &query, sizeof query, nullptr) &&
-            SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote)))
-            ReadProcessMemory(process, remote + sizeof query, text, sizeof text - sizeof *text,
+        if (WriteProcessMemory(FProcess, FRemote, &query, sizeof query, nullptr) &&
+            SendMessageW(FTree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(FRemote)))
+            ReadProcessMemory(FProcess, FRemote + sizeof query, text, sizeof text - sizeof *text,
                               nullptr);
+        return text;
     }
-    if (remote)
-        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    CloseHandle(process);
-    return text;
+    HTREEITEM Next(HTREEITEM item, UINT relation) const {
+        return reinterpret_cast<HTREEITEM>(
+            SendMessageW(FTree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+    }
+    HTREEITEM Selected() const { return Next(nullptr, TVGN_CARET); }
+
+private:
+    HWND FTree;
+    HANDLE FProcess = nullptr;
+    char* FRemote = nullptr;
+};
+
+HWND PickerTree(HWND picker) {
+    return FindWindowExA(picker, nullptr, "SysTreeView32", nullptr);
+}
+
+std::wstring Widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+// The folders of `folder` below its drive, e.g. {"tmp", "x"} for Z:\tmp\x.
+std::vector<std::wstring> FolderSteps(const std::string& folder) {
+    std::vector<std::wstring> steps;
+    std::size_t from = folder.find('\\');
+    while (from != std::string::npos && from + 1 < folder.size()) {
+        const std::size_t to = folder.find('\\', from + 1);
+        steps.push_back(
+            Widen(folder.substr(from + 1, to == std::string::npos ? to : to - from - 1)));
+        from = to;
+    }
+    return steps;
+}
+
+// Goes on from wherever the picker's selection got to, as a user would: expands
+// the selected folder and clicks the next one by name. A whole path handed to
+// Wine's picker sometimes stops at the drive (its query of the root file system's
+// volume is refused), while its tree still lists every folder.
+bool WalkTheRest(TProgram& program, HWND picker, const std::string& folder) {
+    HWND tree = PickerTree(picker);
+    if (!tree)
+        return false;
+    TRemoteTree remote(program, tree);
+    const std::vector<std::wstring> steps = FolderSteps(folder);
+    const std::wstring drive = L"(" + Widen(folder.substr(0, 2)) + L")";
+
+    // Which of the steps the selection already stands on: its ancestors up to the drive.
+    std::vector<std::wstring> reached;
+    HTREEITEM item = remote.Selected();
+    for (HTREEITEM at = item; at; at = remote.Next(at, TVGN_PARENT)) {
+        const std::wstring text = remote.Text(at);
+        if (text.ends_with(drive))
+            break;
+        reached.insert(reached.begin(), text);
+        if (!remote.Next(at, TVGN_PARENT))
+            return false; // not below the drive at all
+    }
+    if (reached.size() > steps.size() ||
+        !std::equal(reached.begin(), reached.end(), steps.begin(),
+                    [](const std::wstring& a, const std::wstring& b) {
+                        return _wcsicmp(a.c_str(), b.c_str()) == 0;
+                    }))
+        return false;
+
+    for (std::size_t i = reached.size(); i < steps.size(); ++i) {
+        SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+        HTREEITEM next = nullptr;
+        WaitUntil(
+            [&] {
+                for (HTREEITEM c = remote.Next(item, TVGN_CHILD); c; c = remote.Next(c, TVGN_NEXT))
+                    if (_wcsicmp(remote.Text(c).c_str(), steps[i].c_str()) == 0)
+                        return (next = c) != nullptr;
+                return false;
+            },
+            10s);
+        if (!next)
+            return false;
+        SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(next));
+        SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(next));
+        item = next;
+    }
+    return remote.Selected() == item;
+}
+
+} // namespace
+
+std::wstring PickerSelection(TProgram& program, HWND picker) {
+    HWND tree = PickerTree(picker);
+    if (!tree)
+        return L"";
+    TRemoteTree remote(program, tree);
+    return remote.Text(remote.Selected());
 }
 
 bool PickFolder(TProgram& program, const std::string& folder, const std::string& screenshot) {
     HWND picker = program.WaitForDialog();
     if (!picker)
         return false;
-    const std::string name = folder.substr(folder.find_last_of('\\') + 1);
-    const std::wstring expected(name.begin(), name.end());
-    // The wide form: the ANSI one is not taken up by Wine's picker.
+    const std::wstring expected = Widen(folder.substr(folder.find_last_of('\\') + 1));
+    // The drive by its path (the wide form: Wine's picker ignores the ANSI one),
+    // the folders below it by clicking through the tree.
+    const std::string root = folder.substr(0, 3);
     std::string wide;
-    for (char c : folder)
+    for (char c : root)
         wide += {c, '\0'};
     wide += '\0';
-    void* remotePath = program.RemoteString(wide);
-    // Each selection expands the tree from Z:\ down, which takes a while on a
-    // loaded machine: give each request time to land before asking again.
-    bool shown = false;
-    const auto deadline = std::chrono::steady_clock::now() + 45s;
-    while (!shown && IsWindow(picker) && std::chrono::steady_clock::now() < deadline) {
-        SendMessageTimeoutW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remotePath),
-                            SMTO_NORMAL, 15000, nullptr);
-        shown = WaitUntil([&] { return PickerSelection(program, picker) == expected; }, 3s);
-    }
+    void* remoteRoot = program.RemoteString(wide);
+    const std::wstring drive = L"(" + Widen(root.substr(0, 2)) + L")";
+    const auto driveSelected = [&] {
+        SendMessageTimeoutW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remoteRoot),
+                            SMTO_NORMAL, 10000, nullptr);
+        return PickerSelection(program, picker).ends_with(drive);
+    };
+    const bool shown = WaitUntil(driveSelected, 20s) && WalkTheRest(program, picker, folder) &&
+                       PickerSelection(program, picker) == expected;
     if (!screenshot.empty())
         SaveScreenshot(picker, screenshot);
     if (!shown)
