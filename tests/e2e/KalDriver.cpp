@@ -115,13 +115,18 @@ HWND TProgram::WaitForWindow(const std::string& caption, std::chrono::millisecon
 
 HWND TProgram::WaitForDialog(std::chrono::milliseconds timeout,
                              const std::function<bool(HWND)>& accept) const {
+    return WaitForVisible("#32770", timeout, accept);
+}
+
+HWND TProgram::WaitForVisible(const char* className, std::chrono::milliseconds timeout,
+                              const std::function<bool(HWND)>& accept) const {
     HWND found = nullptr;
     WaitUntil(
         [&] {
             for (HWND window : Windows()) {
                 char cls[64] = {};
                 GetClassNameA(window, cls, sizeof cls);
-                if (std::string(cls) == "#32770" && IsWindowVisible(window) &&
+                if (std::string(cls) == className && IsWindowVisible(window) &&
                     (!accept || accept(window))) {
                     found = window;
                     return true;

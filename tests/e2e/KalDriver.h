@@ -37,6 +37,9 @@ public:
     // task dialogs, file choosers, the folder picker) that `accept` agrees to.
     HWND WaitForDialog(std::chrono::milliseconds timeout = 20s,
                        const std::function<bool(HWND)>& accept = {}) const;
+    // A visible top-level window of the program of this class (a pop-up menu is "#32768").
+    HWND WaitForVisible(const char* className, std::chrono::milliseconds timeout = 20s,
+                        const std::function<bool(HWND)>& accept = {}) const;
     // Every top-level window of the program.
     std::vector<HWND> Windows() const;
     bool WaitForExit(std::chrono::milliseconds timeout);

@@ -400,6 +400,15 @@ TEST_F(MainWindow, Screenshots) {
     const std::string shots = ScreenshotFolder();
     EXPECT_TRUE(SaveScreenshot(Main, shots + "\\main-window.png"));
 
+    // The tray icon's menu, opened as a right click on the icon opens it.
+    PostMessageA(Main, WM_TRAYNOTIFY, 0, WM_RBUTTONUP);
+    HWND menu = Program->WaitForVisible("#32768");
+    ASSERT_NE(menu, nullptr);
+    Sleep(300);
+    EXPECT_TRUE(SaveScreenshot(menu, shots + "\\tray-menu.png"));
+    PostMessageA(Main, WM_CANCELMODE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(menu); }));
+
     Click(Control(M::idBackup));
     HWND terminal = Program->WaitForWindow("Backup Terminal", 20s);
     ASSERT_NE(terminal, nullptr);
