@@ -28,7 +28,8 @@ display=:$((500 + RANDOM % 400))
 echo "run: no display found; starting a virtual one ($display)"
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
-trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
+# Wine's services go with the virtual display they were started on.
+trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; kill $xvfb_pid 2>/dev/null || true' EXIT
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 bash tools/wine-prime.sh

@@ -5,5 +5,5 @@
 root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEARCH=win64
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
-/usr/lib/wine/wineserver -p
+/usr/lib/wine/wineserver -p >/dev/null 2>&1 </dev/null
 /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1 </dev/null
