@@ -67,17 +67,17 @@ HMENU CreateMainMenu() {
     return bar;
 }
 
-TWindowSpec MainSpec(HMENU menu) {
-    TWindowSpec spec;
-    spec.ClassName = "KalvarenMainForm";
-    spec.Caption = "Kalvaren";
-    spec.Style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
-    spec.ClientWidth = 692;
-    spec.ClientHeight = 394;
-    spec.Menu = menu;
-    spec.FontFace = "Tahoma";
-    spec.FontHeight = -11;
-    return spec;
+TWindowParams MainParams(HMENU menu) {
+    TWindowParams params;
+    params.ClassName = "KalvarenMainForm";
+    params.Caption = "Kalvaren";
+    params.Style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    params.ClientWidth = 692;
+    params.ClientHeight = 394;
+    params.Menu = menu;
+    params.FontFace = "Tahoma";
+    params.FontHeight = -11;
+    return params;
 }
 
 HWND Button(HWND parent, const char* text, int id, int left, int top, int width) {
@@ -178,7 +178,7 @@ void DefaultPowerOff() {
 } // namespace
 
 TMainForm::TMainForm(const std::string& dataFolder, TTrayEnvironment environment)
-    : TTrayForm(MainSpec(CreateMainMenu()), Application().Title, std::move(environment)),
+    : TTrayForm(MainParams(CreateMainMenu()), Application().Title, std::move(environment)),
       PowerOff(DefaultPowerOff), FDataFolder(dataFolder) {
     MainMenu1 = GetMenu(Handle());
     Constraints.MinWidth = 664;
@@ -224,7 +224,7 @@ void TMainForm::CreateControls() {
 
     // Top strip: the destination account.
     pnl_Top = std::make_unique<TPanel>(
-        TPanel::TSpec{.Parent = Handle(), .Width = width, .Height = 55, .Target = Handle()});
+        TPanel::TParams{.Parent = Handle(), .Width = width, .Height = 55, .Target = Handle()});
     Layout.Align(pnl_Top->Handle(), TAlign::alTop);
     HWND top = pnl_Top->Handle();
     CreateLabel(top, "Username", 25, 11);
@@ -254,7 +254,7 @@ void TMainForm::CreateControls() {
     pnl_Top->Layout.Anchor(lbl_Display, akTop | akRight);
 
     // Left: the well-known folders.
-    CommFolders = std::make_unique<TPanel>(TPanel::TSpec{
+    CommFolders = std::make_unique<TPanel>(TPanel::TParams{
         .Parent = Handle(), .Top = 55, .Width = 129, .Height = height - 55, .Target = Handle()});
     Layout.Align(CommFolders->Handle(), TAlign::alLeft);
     HWND group = CreateControl({.ClassName = "BUTTON",
@@ -288,18 +288,18 @@ void TMainForm::CreateControls() {
     }
 
     // Right: the profiles; created before the splitter so that it is the outer one.
-    pnl_Right = std::make_unique<TPanel>(TPanel::TSpec{.Parent = Handle(),
-                                                       .Left = width - 163,
-                                                       .Top = 55,
-                                                       .Width = 163,
-                                                       .Height = height - 55,
-                                                       .Target = Handle()});
+    pnl_Right = std::make_unique<TPanel>(TPanel::TParams{.Parent = Handle(),
+                                                         .Left = width - 163,
+                                                         .Top = 55,
+                                                         .Width = 163,
+                                                         .Height = height - 55,
+                                                         .Target = Handle()});
     Layout.Align(pnl_Right->Handle(), TAlign::alRight);
     HWND right = pnl_Right->Handle();
     HWND label1 = CreateLabel(right, "Sheduling Profiles", 0, 0, 163);
     pnl_Right->Layout.Align(label1, TAlign::alTop);
     pnl_BottomRight = std::make_unique<TPanel>(
-        TPanel::TSpec{.Parent = right, .Width = 163, .Height = 41, .Target = Handle()});
+        TPanel::TParams{.Parent = right, .Width = 163, .Height = 41, .Target = Handle()});
     pnl_Right->Layout.Align(pnl_BottomRight->Handle(), TAlign::alBottom);
     lst_Profiles = ListBox(right, idProfiles);
     pnl_Right->Layout.Align(lst_Profiles, TAlign::alClient);
@@ -317,17 +317,17 @@ void TMainForm::CreateControls() {
     };
 
     // Centre: the selected profile's files and folders.
-    pnl_Centre = std::make_unique<TPanel>(TPanel::TSpec{.Parent = Handle(),
-                                                        .Left = 129,
-                                                        .Top = 55,
-                                                        .Width = width - 129 - 166,
-                                                        .Height = height - 55,
-                                                        .Target = Handle()});
+    pnl_Centre = std::make_unique<TPanel>(TPanel::TParams{.Parent = Handle(),
+                                                          .Left = 129,
+                                                          .Top = 55,
+                                                          .Width = width - 129 - 166,
+                                                          .Height = height - 55,
+                                                          .Target = Handle()});
     Layout.Align(pnl_Centre->Handle(), TAlign::alClient);
     HWND centre = pnl_Centre->Handle();
     HWND label2 = CreateLabel(centre, "Files and Folders", 0, 0, 100);
     pnl_Centre->Layout.Align(label2, TAlign::alTop);
-    pnl_Bottom = std::make_unique<TPanel>(TPanel::TSpec{
+    pnl_Bottom = std::make_unique<TPanel>(TPanel::TParams{
         .Parent = centre, .Width = width - 129 - 166, .Height = 41, .Target = Handle()});
     pnl_Centre->Layout.Align(pnl_Bottom->Handle(), TAlign::alBottom);
     lst_FilePath = ListBox(centre, idFilePath);
@@ -352,7 +352,7 @@ void TMainForm::CreateControls() {
 // ---- creation, showing, destruction -------------------------------------------
 
 void TMainForm::FormCreate() {
-    edt_PasswordFile = std::make_unique<TCustomFileOpenEdit>(TCustomDialogEdit::TSpec{
+    edt_PasswordFile = std::make_unique<TCustomFileOpenEdit>(TCustomDialogEdit::TParams{
         .Parent = pnl_Top->Handle(), .Left = 79, .Top = 32, .Width = 130, .Id = idPasswordFile});
     edt_PasswordFile->SetIntialDir(GetMyDocumentsDir());
     edt_PasswordFile->SetFilter("All Files|*.*|Text File (*.txt)|*txt");

@@ -78,15 +78,15 @@ TAboutTexts AboutTextsFromVersion(const TVersionInfo* info) {
 }
 
 TAboutForm::TAboutForm(HWND owner) {
-    Create(DialogSpec("TAboutForm", "About", 298, 213, DefaultOwner(owner),
-                      TOwnerFont{"MS Sans Serif", -11}));
-    Panel1 = std::make_unique<TPanel>(TPanel::TSpec{.Parent = Handle(),
-                                                    .Left = 8,
-                                                    .Top = 8,
-                                                    .Width = 281,
-                                                    .Height = 161,
-                                                    .Bevel = TBevel::bvLowered,
-                                                    .Target = Handle()});
+    Create(DialogParams("TAboutForm", "About", 298, 213, DefaultOwner(owner),
+                        TOwnerFont{"MS Sans Serif", -11}));
+    Panel1 = std::make_unique<TPanel>(TPanel::TParams{.Parent = Handle(),
+                                                      .Left = 8,
+                                                      .Top = 8,
+                                                      .Width = 281,
+                                                      .Height = 161,
+                                                      .Bevel = TBevel::bvLowered,
+                                                      .Target = Handle()});
     HWND panel = Panel1->Handle();
     ProgramIcon = CreateControl({.ClassName = "STATIC",
                                  .Style = WS_VISIBLE | SS_ICON,

@@ -54,17 +54,17 @@ constexpr int EditId = 100;
 constexpr int ButtonId = 101;
 } // namespace
 
-TCustomDialogEdit::TCustomDialogEdit(const TSpec& spec) {
+TCustomDialogEdit::TCustomDialogEdit(const TParams& params) {
     Create({.ClassName = "KalvarenDialogEdit",
             .Style = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_CLIPCHILDREN,
             .ExStyle = WS_EX_CONTROLPARENT,
-            .ClientWidth = spec.Width,
-            .ClientHeight = spec.Height,
-            .Left = spec.Left,
-            .Top = spec.Top,
+            .ClientWidth = params.Width,
+            .ClientHeight = params.Height,
+            .Left = params.Left,
+            .Top = params.Top,
             .Centred = false,
-            .Parent = spec.Parent,
-            .Menu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id)),
+            .Parent = params.Parent,
+            .Menu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(params.Id)),
             .FontFace = nullptr});
     FEdit = CreateControl({.ClassName = "EDIT",
                            .Style = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
@@ -189,7 +189,7 @@ LRESULT TCustomDialogEdit::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
     return TWindow::HandleMessage(message, wParam, lParam);
 }
 
-TCustomFileOpenEdit::TCustomFileOpenEdit(const TSpec& spec) : TCustomDialogEdit(spec) {
+TCustomFileOpenEdit::TCustomFileOpenEdit(const TParams& params) : TCustomDialogEdit(params) {
     SetOwnedDialog(std::make_unique<TOpenDialog>());
     SetButtonText("...");
 }
@@ -222,7 +222,7 @@ void TCustomFileOpenEdit::DoAfterDialog() {
     TCustomDialogEdit::DoAfterDialog();
 }
 
-TCustomFileSaveEdit::TCustomFileSaveEdit(const TSpec& spec) : TCustomFileOpenEdit(spec) {
+TCustomFileSaveEdit::TCustomFileSaveEdit(const TParams& params) : TCustomFileOpenEdit(params) {
     SetOwnedDialog(std::make_unique<TSaveDialog>());
 }
 

@@ -52,7 +52,7 @@ using TDialogEditEvent = std::function<void(TCustomDialogEdit* Sender)>;
 
 class TCustomDialogEdit : public TWindow {
 public:
-    struct TSpec {
+    struct TParams {
         HWND Parent = nullptr;
         int Left = 0;
         int Top = 0;
@@ -60,7 +60,7 @@ public:
         int Height = 21;
         int Id = 0;
     };
-    explicit TCustomDialogEdit(const TSpec& spec);
+    explicit TCustomDialogEdit(const TParams& params);
     ~TCustomDialogEdit() override;
 
     std::string Text() const { return GetText(); }
@@ -107,7 +107,7 @@ private:
 
 class TCustomFileOpenEdit : public TCustomDialogEdit {
 public:
-    explicit TCustomFileOpenEdit(const TSpec& spec);
+    explicit TCustomFileOpenEdit(const TParams& params);
 
     const std::string& IntialDir() const noexcept { return FIntialDir; }
     void SetIntialDir(const std::string& value);
@@ -128,7 +128,7 @@ private:
 
 class TCustomFileSaveEdit : public TCustomFileOpenEdit {
 public:
-    explicit TCustomFileSaveEdit(const TSpec& spec);
+    explicit TCustomFileSaveEdit(const TParams& params);
 };
 
 } // namespace kal

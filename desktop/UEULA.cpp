@@ -42,8 +42,8 @@ std::string ReadTextFile(const std::string& fileName) {
 }
 
 TEULAForm::TEULAForm(HWND owner) {
-    Create(DialogSpec("TEULAForm", "End User Licence Agreement", 484, 370, DefaultOwner(owner),
-                      TOwnerFont{"Tahoma", -11}));
+    Create(DialogParams("TEULAForm", "End User Licence Agreement", 484, 370, DefaultOwner(owner),
+                        TOwnerFont{"Tahoma", -11}));
     Memo1 = CreateControl({.ClassName = "EDIT",
                            .Text = "The End User Licence Agreement File could not be loaded.\r\n"
                                    "Please see the EULA.txt file for more information.",

@@ -20,8 +20,8 @@ TOwnerFont OwnerFont(HWND owner) {
     return result;
 }
 
-TWindowSpec DialogSpec(const char* className, const char* caption, int clientWidth,
-                       int clientHeight, HWND owner, const TOwnerFont& font) {
+TWindowParams DialogParams(const char* className, const char* caption, int clientWidth,
+                           int clientHeight, HWND owner, const TOwnerFont& font) {
     return {.ClassName = className,
             .Caption = caption,
             .Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN,

@@ -10,7 +10,7 @@ namespace kal {
 // The owner a form gets when none is given: the application's main window.
 HWND DefaultOwner(HWND owner);
 
-// A font by face and height, as a window spec takes it.
+// A font by face and height, as the window parameters take it.
 struct TOwnerFont {
     std::string Face = "Tahoma";
     int Height = -11;
@@ -20,9 +20,9 @@ struct TOwnerFont {
 TOwnerFont OwnerFont(HWND owner);
 
 // A fixed-size dialog frame (caption and close box, no resizing), centred on the
-// screen. The spec points into `font`, which must outlive the Create call.
-TWindowSpec DialogSpec(const char* className, const char* caption, int clientWidth,
-                       int clientHeight, HWND owner, const TOwnerFont& font);
+// screen. The parameters point into `font`, which must outlive the Create call.
+TWindowParams DialogParams(const char* className, const char* caption, int clientWidth,
+                           int clientHeight, HWND owner, const TOwnerFont& font);
 
 // A label as wide as its text in the parent's font unless a width is given.
 HWND CreateLabel(HWND parent, const char* text, int left, int top, int width = 0, int height = 13);

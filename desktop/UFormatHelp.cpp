@@ -45,7 +45,7 @@ const std::string& FormatHelpText() {
 TFormatHelpDialog::TFormatHelpDialog(HWND owner) {
     HWND parent = DefaultOwner(owner);
     const TOwnerFont font = OwnerFont(parent);
-    Create(DialogSpec("TFormatHelpDialog", "Formatting Help", 574, 285, parent, font));
+    Create(DialogParams("TFormatHelpDialog", "Formatting Help", 574, 285, parent, font));
     Memo1 = CreateControl({.ClassName = "EDIT",
                            .Text = FormatHelpText().c_str(),
                            .Style = WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |

@@ -6,15 +6,15 @@ namespace kal {
 
 TInputQueryForm::TInputQueryForm(HWND owner, const std::string& caption, const std::string& prompt,
                                  const std::string& value) {
-    TWindowSpec spec;
-    spec.ClassName = "KalvarenInputQuery";
-    spec.Caption = caption.c_str();
-    spec.Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
-    spec.ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-    spec.ClientWidth = 300;
-    spec.ClientHeight = 96;
-    spec.Parent = owner;
-    Create(spec);
+    TWindowParams params;
+    params.ClassName = "KalvarenInputQuery";
+    params.Caption = caption.c_str();
+    params.Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    params.ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+    params.ClientWidth = 300;
+    params.ClientHeight = 96;
+    params.Parent = owner;
+    Create(params);
     CreateLabel(Handle(), prompt.c_str(), 8, 10, 284, 16);
     FEdit = CreateEdit(Handle(), 8, 30, 284, 0, 100);
     SetText(FEdit, value);

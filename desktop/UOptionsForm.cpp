@@ -34,7 +34,7 @@ TOptionsForm::TOptionsForm(HWND owner) {
     InitCommonControlsEx(&classes);
     HWND parent = DefaultOwner(owner);
     const TOwnerFont font = OwnerFont(parent);
-    Create(DialogSpec("TOptionsForm", "Options", 373, 182, parent, font));
+    Create(DialogParams("TOptionsForm", "Options", 373, 182, parent, font));
 
     PageControl1 = CreateControl({.ClassName = WC_TABCONTROLA,
                                   .Style = WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN,
@@ -42,8 +42,8 @@ TOptionsForm::TOptionsForm(HWND owner) {
                                   .Width = 373 - 88,
                                   .Height = 182,
                                   .Parent = Handle()});
-    Panel1 = std::make_unique<TPanel>(
-        TPanel::TSpec{.Parent = Handle(), .Left = 373 - 88, .Top = 0, .Width = 88, .Height = 182});
+    Panel1 = std::make_unique<TPanel>(TPanel::TParams{
+        .Parent = Handle(), .Left = 373 - 88, .Top = 0, .Width = 88, .Height = 182});
     OKBtn = CreateButton(Panel1->Handle(), "OK", 9, 8, IDOK, true);
     CancelBtn = CreateButton(Panel1->Handle(), "Cancel", 8, 39, IDCANCEL, false);
     Layout.Align(Panel1->Handle(), TAlign::alRight);
@@ -69,12 +69,12 @@ void TOptionsForm::CreatePages() {
     GetClientRect(PageControl1, &page);
     TabCtrl_AdjustRect(PageControl1, FALSE, &page);
     for (std::unique_ptr<TPanel>* slot : Pages) {
-        *slot = std::make_unique<TPanel>(TPanel::TSpec{.Parent = PageControl1,
-                                                       .Left = page.left,
-                                                       .Top = page.top,
-                                                       .Width = page.right - page.left,
-                                                       .Height = page.bottom - page.top,
-                                                       .Target = Handle()});
+        *slot = std::make_unique<TPanel>(TPanel::TParams{.Parent = PageControl1,
+                                                         .Left = page.left,
+                                                         .Top = page.top,
+                                                         .Width = page.right - page.left,
+                                                         .Height = page.bottom - page.top,
+                                                         .Target = Handle()});
         ShowWindow((*slot)->Handle(), SW_HIDE);
     }
 
@@ -116,29 +116,29 @@ void TOptionsForm::CreatePages() {
 
 void TOptionsForm::FormCreate() {
     edt_Delay = std::make_unique<TValueEdit>(
-        TValueEdit::TSpec{.Parent = tab_General->Handle(), .Left = 65, .Top = 120, .Width = 80});
+        TValueEdit::TParams{.Parent = tab_General->Handle(), .Left = 65, .Top = 120, .Width = 80});
     edt_Delay->SetEnabled(false);
     edt_Delay->SetMin(0);
 
     edt_Bandwidth = std::make_unique<TValueEdit>(
-        TValueEdit::TSpec{.Parent = tab_Connection->Handle(), .Left = 64, .Top = 3, .Width = 57});
+        TValueEdit::TParams{.Parent = tab_Connection->Handle(), .Left = 64, .Top = 3, .Width = 57});
     edt_Bandwidth->SetMin(0);
     // The configuration keeps 16 bits; a larger number would silently wrap.
     edt_Bandwidth->SetMax(65535);
 
-    edt_Port = std::make_unique<TValueEdit>(
-        TValueEdit::TSpec{.Parent = tab_Connection->Handle(), .Left = 64, .Top = 29, .Width = 57});
+    edt_Port = std::make_unique<TValueEdit>(TValueEdit::TParams{
+        .Parent = tab_Connection->Handle(), .Left = 64, .Top = 29, .Width = 57});
     edt_Port->SetMin(0);
     edt_Port->SetMax(65535);
     edt_Port->SetMaxLength(5);
 
-    edt_LogFile = std::make_unique<TCustomFileSaveEdit>(TCustomDialogEdit::TSpec{
+    edt_LogFile = std::make_unique<TCustomFileSaveEdit>(TCustomDialogEdit::TParams{
         .Parent = tab_Advanced->Handle(), .Left = 84, .Top = 19, .Width = 181});
     edt_LogFile->SetIntialDir(".");
     edt_LogFile->SetFilter("Log Files (*.log)|*.log");
 
     const auto formatEdit = [this](int left, int top, int width) {
-        auto edit = std::make_unique<TCustomDialogEdit>(TCustomDialogEdit::TSpec{
+        auto edit = std::make_unique<TCustomDialogEdit>(TCustomDialogEdit::TParams{
             .Parent = tab_Advanced->Handle(), .Left = left, .Top = top, .Width = width});
         edit->SetButtonText("?");
         edit->BeforeDialogEvent = [this](TCustomDialogEdit* sender, TCommonDialog* dialog) {

@@ -2,23 +2,23 @@
 
 namespace kal {
 
-TPanel::TPanel(const TSpec& spec) : FTarget(spec.Target), FBevel(spec.Bevel) {
+TPanel::TPanel(const TParams& params) : FTarget(params.Target), FBevel(params.Bevel) {
     // Controls on a panel take the font of the window it sits on.
-    if (spec.Parent)
-        FParentFont = reinterpret_cast<HFONT>(SendMessageA(spec.Parent, WM_GETFONT, 0, 0));
-    TWindowSpec w;
+    if (params.Parent)
+        FParentFont = reinterpret_cast<HFONT>(SendMessageA(params.Parent, WM_GETFONT, 0, 0));
+    TWindowParams w;
     w.ClassName = "KalvarenPanel";
     // No WS_CLIPCHILDREN: a group box on a panel leaves its inside to the panel.
     w.Style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
     w.ExStyle = WS_EX_CONTROLPARENT;
     w.Centred = false;
-    w.Left = spec.Left;
-    w.Top = spec.Top;
-    w.ClientWidth = spec.Width;
-    w.ClientHeight = spec.Height;
-    w.Parent = spec.Parent;
-    w.Menu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id));
-    w.Background = spec.Background;
+    w.Left = params.Left;
+    w.Top = params.Top;
+    w.ClientWidth = params.Width;
+    w.ClientHeight = params.Height;
+    w.Parent = params.Parent;
+    w.Menu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(params.Id));
+    w.Background = params.Background;
     w.FontFace = nullptr;
     Create(w);
 }

@@ -11,7 +11,7 @@ enum class TBevel { bvNone, bvRaised, bvLowered };
 
 class TPanel : public TWindow {
 public:
-    struct TSpec {
+    struct TParams {
         HWND Parent = nullptr;
         int Left = 0;
         int Top = 0;
@@ -24,7 +24,7 @@ public:
         HWND Target = nullptr;
         int Background = COLOR_BTNFACE;
     };
-    explicit TPanel(const TSpec& spec);
+    explicit TPanel(const TParams& params);
 
     // After the panel's size changed and its controls were laid out.
     std::function<void()> OnResize;

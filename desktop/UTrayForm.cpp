@@ -77,12 +77,12 @@ void WriteFlag(HKEY key, const char* name, bool value) {
 
 } // namespace
 
-TTrayForm::TTrayForm(const TWindowSpec& spec) : TTrayForm(spec, Application().Title) {}
+TTrayForm::TTrayForm(const TWindowParams& params) : TTrayForm(params, Application().Title) {}
 
-TTrayForm::TTrayForm(const TWindowSpec& spec, const std::string& registryKey,
+TTrayForm::TTrayForm(const TWindowParams& params, const std::string& registryKey,
                      TTrayEnvironment environment)
     : FEnvironment(std::move(environment)), FRegistryKey(registryKey) {
-    Create(spec);
+    Create(params);
     FTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
 
     FIconData.cbSize = NOTIFYICONDATAA_V2_SIZE;

@@ -46,8 +46,8 @@ struct TTrayEnvironment {
 class TTrayForm : public TWindow {
 public:
     // The registry name is the application title of this moment.
-    explicit TTrayForm(const TWindowSpec& spec);
-    TTrayForm(const TWindowSpec& spec, const std::string& registryKey,
+    explicit TTrayForm(const TWindowParams& params);
+    TTrayForm(const TWindowParams& params, const std::string& registryKey,
               TTrayEnvironment environment = {});
     ~TTrayForm() override;
 

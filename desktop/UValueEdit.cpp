@@ -38,17 +38,17 @@ namespace {
 constexpr UINT_PTR ValueEditSubclassId = 1;
 } // namespace
 
-TCustomValueEdit::TCustomValueEdit(const TSpec& spec) {
+TCustomValueEdit::TCustomValueEdit(const TParams& params) {
     FHandle = CreateControl({.ClassName = "EDIT",
                              .Text = "0",
                              .Style = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
                              .ExStyle = WS_EX_CLIENTEDGE,
-                             .Left = spec.Left,
-                             .Top = spec.Top,
-                             .Width = spec.Width,
-                             .Height = spec.Height,
-                             .Id = spec.Id,
-                             .Parent = spec.Parent});
+                             .Left = params.Left,
+                             .Top = params.Top,
+                             .Width = params.Width,
+                             .Height = params.Height,
+                             .Id = params.Id,
+                             .Parent = params.Parent});
     if (!SetWindowSubclass(FHandle, &SubclassProc, ValueEditSubclassId,
                            reinterpret_cast<DWORD_PTR>(this))) {
         DestroyWindow(FHandle);

@@ -34,7 +34,7 @@ using TValueEditEvent = std::function<void(TCustomValueEdit* Sender)>;
 // owner keeps the object; the control may go with its parent window first.
 class TCustomValueEdit {
 public:
-    struct TSpec {
+    struct TParams {
         HWND Parent = nullptr;
         int Left = 0;
         int Top = 0;
@@ -42,7 +42,7 @@ public:
         int Height = 21;
         int Id = 0;
     };
-    explicit TCustomValueEdit(const TSpec& spec);
+    explicit TCustomValueEdit(const TParams& params);
     TCustomValueEdit(const TCustomValueEdit&) = delete;
     TCustomValueEdit& operator=(const TCustomValueEdit&) = delete;
     virtual ~TCustomValueEdit();

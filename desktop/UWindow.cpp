@@ -156,15 +156,17 @@ void SetText(HWND window, const std::string& text) {
     SetWindowTextA(window, text.c_str());
 }
 
-HWND CreateControl(const TControlSpec& spec) {
-    HWND control = CreateWindowExA(spec.ExStyle, spec.ClassName, spec.Text, spec.Style | WS_CHILD,
-                                   spec.Left, spec.Top, spec.Width, spec.Height, spec.Parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id)),
-                                   Application().InstanceHandle(), nullptr);
+HWND CreateControl(const TControlParams& params) {
+    HWND control =
+        CreateWindowExA(params.ExStyle, params.ClassName, params.Text, params.Style | WS_CHILD,
+                        params.Left, params.Top, params.Width, params.Height, params.Parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(params.Id)),
+                        Application().InstanceHandle(), nullptr);
     if (!control)
         throw std::runtime_error(LastErrorText("CreateWindowExA"));
-    HFONT font = spec.Font ? spec.Font
-                           : reinterpret_cast<HFONT>(SendMessageA(spec.Parent, WM_GETFONT, 0, 0));
+    HFONT font = params.Font
+                     ? params.Font
+                     : reinterpret_cast<HFONT>(SendMessageA(params.Parent, WM_GETFONT, 0, 0));
     if (font)
         SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return control;
@@ -315,9 +317,9 @@ void TLayout::Apply(int clientWidth, int clientHeight) const {
 
 namespace {
 
-void RegisterClassOnce(const TWindowSpec& spec, WNDPROC procedure) {
+void RegisterClassOnce(const TWindowParams& params, WNDPROC procedure) {
     static std::set<std::string> registered;
-    if (registered.count(spec.ClassName))
+    if (registered.count(params.ClassName))
         return;
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
@@ -326,12 +328,12 @@ void RegisterClassOnce(const TWindowSpec& spec, WNDPROC procedure) {
     wc.hInstance = Application().InstanceHandle();
     wc.hIcon = Application().Icon();
     wc.hCursor =
-        spec.Cursor ? spec.Cursor : LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    wc.hbrBackground = spec.Background >= 0 ? GetSysColorBrush(spec.Background) : nullptr;
-    wc.lpszClassName = spec.ClassName;
+        params.Cursor ? params.Cursor : LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hbrBackground = params.Background >= 0 ? GetSysColorBrush(params.Background) : nullptr;
+    wc.lpszClassName = params.ClassName;
     if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         throw std::runtime_error(LastErrorText("RegisterClassExA"));
-    registered.insert(spec.ClassName);
+    registered.insert(params.ClassName);
 }
 
 } // namespace
@@ -345,34 +347,35 @@ void TWindow::DestroyHandle() {
         DestroyWindow(FHandle);
 }
 
-void TWindow::Create(const TWindowSpec& spec) {
-    RegisterClassOnce(spec, &TWindow::WindowProc);
-    if (spec.FontFace)
-        FFont = MakeFont(spec.FontFace, spec.FontHeight);
-    int left = spec.Left, top = spec.Top, width = spec.ClientWidth, height = spec.ClientHeight;
-    if (!(spec.Style & WS_CHILD)) {
-        RECT frame{0, 0, spec.ClientWidth, spec.ClientHeight};
-        AdjustWindowRectEx(&frame, spec.Style, spec.Menu != nullptr, spec.ExStyle);
+void TWindow::Create(const TWindowParams& params) {
+    RegisterClassOnce(params, &TWindow::WindowProc);
+    if (params.FontFace)
+        FFont = MakeFont(params.FontFace, params.FontHeight);
+    int left = params.Left, top = params.Top, width = params.ClientWidth,
+        height = params.ClientHeight;
+    if (!(params.Style & WS_CHILD)) {
+        RECT frame{0, 0, params.ClientWidth, params.ClientHeight};
+        AdjustWindowRectEx(&frame, params.Style, params.Menu != nullptr, params.ExStyle);
         width = frame.right - frame.left;
         height = frame.bottom - frame.top;
-        if (spec.Centred) {
+        if (params.Centred) {
             RECT work;
             SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
             left = work.left + (work.right - work.left - width) / 2;
             top = work.top + (work.bottom - work.top - height) / 2;
         }
     }
-    HWND window =
-        CreateWindowExA(spec.ExStyle, spec.ClassName, spec.Caption, spec.Style, left, top, width,
-                        height, spec.Parent, spec.Menu, Application().InstanceHandle(), this);
+    HWND window = CreateWindowExA(params.ExStyle, params.ClassName, params.Caption, params.Style,
+                                  left, top, width, height, params.Parent, params.Menu,
+                                  Application().InstanceHandle(), this);
     if (!window)
         throw std::runtime_error(LastErrorText("CreateWindowExA"));
-    // A menu that wraps changes the client height; the Parts give client sizes.
-    if (!(spec.Style & WS_CHILD) && spec.Menu) {
+    // A menu that wraps changes the client height; every window is laid out by client size.
+    if (!(params.Style & WS_CHILD) && params.Menu) {
         RECT client;
         GetClientRect(window, &client);
-        if (client.bottom != spec.ClientHeight)
-            SetWindowPos(window, nullptr, 0, 0, width, height + spec.ClientHeight - client.bottom,
+        if (client.bottom != params.ClientHeight)
+            SetWindowPos(window, nullptr, 0, 0, width, height + params.ClientHeight - client.bottom,
                          SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }

@@ -187,7 +187,7 @@ unique_hfont MakeFont(const char* face, int height, int weight = FW_NORMAL, bool
 std::string GetText(HWND window);
 void SetText(HWND window, const std::string& text);
 
-struct TControlSpec {
+struct TControlParams {
     const char* ClassName = "STATIC";
     const char* Text = "";
     DWORD Style = 0; // WS_CHILD is always added
@@ -201,7 +201,7 @@ struct TControlSpec {
     HFONT Font = nullptr; // none: the parent's font (WM_GETFONT)
 };
 // Throws std::runtime_error when the control cannot be created.
-HWND CreateControl(const TControlSpec& spec);
+HWND CreateControl(const TControlParams& params);
 
 // ---- layout ----------------------------------------------------------------------
 
@@ -246,7 +246,7 @@ struct TSizeConstraints {
 
 // ---- windows ---------------------------------------------------------------------
 
-struct TWindowSpec {
+struct TWindowParams {
     const char* ClassName = "KalvarenWindow";
     const char* Caption = "";
     DWORD Style = WS_OVERLAPPEDWINDOW;
@@ -306,7 +306,7 @@ public:
 protected:
     // Registers the class on first use and creates the window; `this` is wired
     // before the first message arrives.
-    void Create(const TWindowSpec& spec);
+    void Create(const TWindowParams& params);
     // The layer's handling: layout on WM_SIZE, constraints, close and show steps,
     // posted tasks; everything else to DefWindowProcA.
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);

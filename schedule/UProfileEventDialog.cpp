@@ -73,9 +73,9 @@ TProfileEventDialog::TProfileEventDialog(HWND owner) {
     InitCommonControlsEx(&classes);
     HWND parent = DefaultOwner(owner);
     const TOwnerFont font = OwnerFont(parent);
-    TWindowSpec spec = DialogSpec("TProfileEventDialog", "Dialog", 337, 212, parent, font);
-    spec.Style &= ~WS_CLIPCHILDREN; // the repeat group box leaves its inside to the dialog
-    Create(spec);
+    TWindowParams params = DialogParams("TProfileEventDialog", "Dialog", 337, 212, parent, font);
+    params.Style &= ~WS_CLIPCHILDREN; // the repeat group box leaves its inside to the dialog
+    Create(params);
     HWND self = Handle();
 
     // Created in keyboard order: OK, Cancel, the repeat group, name, time, date,

@@ -47,7 +47,7 @@ protected:
         environment.NotifyIcon = [](DWORD, NOTIFYICONDATAA*) {
             return TRUE;
         };
-        Tray = std::make_unique<TTrayForm>(TWindowSpec{.ClassName = "TOptionsTestTray"},
+        Tray = std::make_unique<TTrayForm>(TWindowParams{.ClassName = "TOptionsTestTray"},
                                            "KalvarenOptionsTest", std::move(environment));
     }
 

@@ -55,7 +55,7 @@ protected:
             return TRUE;
         };
         Form = std::make_unique<TTrayForm>(
-            TWindowSpec{.ClassName = "TTrayTestForm", .Caption = "Tray test"}, "Kalvaren",
+            TWindowParams{.ClassName = "TTrayTestForm", .Caption = "Tray test"}, "Kalvaren",
             std::move(environment));
     }
 

@@ -16,10 +16,10 @@ constexpr UINT WM_TEST_THROW = WM_APP + 1;
 
 class TestWindow : public TWindow {
 public:
-    explicit TestWindow(TWindowSpec spec = {}) {
-        if (!spec.ClassName || std::string(spec.ClassName) == "KalvarenWindow")
-            spec.ClassName = "KalvarenLayerTest";
-        Create(spec);
+    explicit TestWindow(TWindowParams params = {}) {
+        if (!params.ClassName || std::string(params.ClassName) == "KalvarenWindow")
+            params.ClassName = "KalvarenLayerTest";
+        Create(params);
     }
     ~TestWindow() override { DestroyHandle(); }
 

@@ -14,7 +14,7 @@ namespace {
 using test::CSIDL_LOCAL_APPDATA;
 using test::CSIDL_PERSONAL;
 
-// The configuration of the worked examples: remote "store", module Master, a
+// The reference configuration: remote "store", module Master, a
 // profile of two paths and the documents folder.
 class CommandLines : public ::testing::Test {
 protected:
