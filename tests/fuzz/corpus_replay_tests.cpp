@@ -1,6 +1,7 @@
 // Replays every kept input of the Data.dat reader: the damaged samples, the
 // fuzzing seeds and every input that ever failed under the fuzzer.
 #include "FuzzDataDat.h"
+#include "URSync.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,35 @@ TEST(DataDatCorpus, EveryKeptInputLoadsOrFailsCleanly) {
                                               std::istreambuf_iterator<char>());
         EXPECT_NO_THROW(kal::FuzzDataDat(bytes.data(), bytes.size()));
     }
+}
+
+// A seed the reader refuses would start the fuzzer in the error paths only.
+TEST(DataDatCorpus, EverySeedIsAValidConfiguration) {
+    const char* source = std::getenv("KAL_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    int seeds = 0;
+    for (const auto& entry :
+         fs::directory_iterator(fs::path(source) / "tests/samples/fuzz-seeds")) {
+        if (entry.path().extension() != ".dat")
+            continue;
+        SCOPED_TRACE(entry.path().string());
+        ++seeds;
+        kal::TRSync fromFile;
+        EXPECT_NO_THROW(kal::LoadDataFile(fromFile, entry.path().string()));
+        EXPECT_EQ(fromFile.GroupCount(), 4);
+
+        fs::path raw = entry.path();
+        raw.replace_extension(".raw");
+        std::ifstream in(raw, std::ios::binary);
+        kal::TMemoryStream stream(std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
+                                                            std::istreambuf_iterator<char>()));
+        ASSERT_GT(stream.Size(), 0u);
+        kal::TRSync fromRecord;
+        EXPECT_NO_THROW(fromRecord.LoadFromStream(stream));
+        EXPECT_EQ(fromRecord.ProfileCount(), fromFile.ProfileCount());
+        EXPECT_EQ(stream.Position(), stream.Size()) << "the record has bytes left over";
+    }
+    EXPECT_GE(seeds, 4);
 }
 
 } // namespace
