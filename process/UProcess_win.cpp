@@ -47,6 +47,12 @@ void NameThisThread() {
         setDescription(GetCurrentThread(), L"Kalvaren process runner");
 }
 
+// Delivers the messages other threads have sent to this thread's windows.
+void HandleSentMessages() {
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
 // Waits for `handle`; a thread with windows keeps handling the messages sent to them,
 // or a worker that sends to one of its windows and this wait would block each other.
 void WaitHandlingSentMessages(HANDLE handle) {
@@ -54,8 +60,7 @@ void WaitHandlingSentMessages(HANDLE handle) {
         const DWORD result =
             MsgWaitForMultipleObjectsEx(1, &handle, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
         if (result == WAIT_OBJECT_0 + 1) {
-            MSG message;
-            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            HandleSentMessages();
             continue;
         }
         if (result == WAIT_FAILED)
@@ -280,10 +285,8 @@ void TBaseProcess::RunChild() {
 void WaitHandlingSentMessages(const std::function<bool()>& done) {
     while (!done()) {
         if (MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE) ==
-            WAIT_OBJECT_0) {
-            MSG message;
-            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        }
+            WAIT_OBJECT_0)
+            HandleSentMessages();
     }
 }
 

@@ -154,9 +154,17 @@ DWORD TProgram::ExitCode() const {
 }
 
 void* TProgram::RemoteString(const std::string& text) {
-    void* p = VirtualAllocEx(FInfo.hProcess, nullptr, text.size() + 1, MEM_COMMIT | MEM_RESERVE,
-                             PAGE_READWRITE);
-    if (!p || !WriteProcessMemory(FInfo.hProcess, p, text.c_str(), text.size() + 1, nullptr))
+    return RemoteBytes(text.c_str(), text.size() + 1);
+}
+
+void* TProgram::RemoteString(const std::wstring& text) {
+    return RemoteBytes(text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
+
+void* TProgram::RemoteBytes(const void* bytes, std::size_t size) {
+    void* p =
+        VirtualAllocEx(FInfo.hProcess, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!p || !WriteProcessMemory(FInfo.hProcess, p, bytes, size, nullptr))
         throw std::runtime_error("cannot write into the program's memory");
     FRemote.push_back(p);
     return p;
@@ -205,8 +213,6 @@ HWND FindChild(HWND top, const char* className, const std::string& text) {
     return search.Found;
 }
 
-std::string Narrow(const std::wstring& text);
-
 std::string Text(HWND window) {
     const int length = static_cast<int>(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0));
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
@@ -250,6 +256,16 @@ std::string Narrow(const std::wstring& text) {
     std::string out(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
                         nullptr, nullptr);
+    return out;
+}
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
     return out;
 }
 

@@ -49,8 +49,11 @@ public:
     // Copies `text` into the program's memory (for messages that take a pointer
     // the system does not carry across processes); freed with the program.
     void* RemoteString(const std::string& text);
+    void* RemoteString(const std::wstring& text);
 
 private:
+    void* RemoteBytes(const void* bytes, std::size_t size);
+
     PROCESS_INFORMATION FInfo{};
     std::vector<void*> FRemote;
 };
@@ -59,6 +62,9 @@ private:
 HWND FindChild(HWND top, int id);
 HWND FindChild(HWND top, const char* className, const std::string& text);
 std::string Text(HWND window);
+// Between the program's ANSI texts and the UTF-16 that Wine carries across processes.
+std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& text);
 // WM_SETTEXT: an edit notifies its parent as if the user had typed.
 void SetText(HWND window, const std::string& text);
 bool Enabled(HWND window);

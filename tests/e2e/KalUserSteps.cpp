@@ -63,10 +63,6 @@ HWND PickerTree(HWND picker) {
     return FindWindowExA(picker, nullptr, "SysTreeView32", nullptr);
 }
 
-std::wstring Widen(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
-
 // The folders of `folder` below its drive, e.g. {"tmp", "x"} for Z:\tmp\x.
 std::vector<std::wstring> FolderSteps(const std::string& folder) {
     std::vector<std::wstring> steps;
@@ -148,11 +144,7 @@ bool PickFolder(TProgram& program, const std::string& folder, const std::string&
     // The drive by its path (the wide form: Wine's picker ignores the ANSI one),
     // the folders below it by clicking through the tree.
     const std::string root = folder.substr(0, 3);
-    std::string wide;
-    for (char c : root)
-        wide += {c, '\0'};
-    wide += '\0';
-    void* remoteRoot = program.RemoteString(wide);
+    void* remoteRoot = program.RemoteString(Widen(root));
     const std::wstring drive = L"(" + Widen(root.substr(0, 2)) + L")";
     const auto driveSelected = [&] {
         SendMessageTimeoutW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remoteRoot),
