@@ -68,13 +68,15 @@ void VerifyServer(PCCERT_CONTEXT certificate, const std::string& host) {
     status.cbSize = sizeof status;
     const BOOL checked =
         CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status);
+    const DWORD trust = chain->TrustStatus.dwErrorStatus &
+                        ~(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
     CertFreeCertificateChain(chain);
     if (!checked)
         Fail("cannot check the server's certificate: " +
              StatusText(static_cast<long>(GetLastError())));
     switch (static_cast<HRESULT>(status.dwError)) {
     case S_OK:
-        return;
+        break;
     case CERT_E_CN_NO_MATCH:
         Fail(detail::CertificateNameMismatch(host));
     case CERT_E_EXPIRED:
@@ -86,6 +88,18 @@ void VerifyServer(PCCERT_CONTEXT certificate, const std::string& host) {
     default:
         Fail("the server's certificate was refused: " +
              StatusText(static_cast<long>(status.dwError)));
+    }
+    // Then the chain's own status: Wine's SSL policy lets a chain that ends at an
+    // unknown issuer pass; Windows reaches the same verdict either way.
+    if (trust != CERT_TRUST_NO_ERROR) {
+        if (trust & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
+                     CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_CYCLIC))
+            Fail(detail::CertificateUntrusted);
+        if (trust & CERT_TRUST_IS_NOT_TIME_VALID)
+            Fail(detail::CertificateExpired);
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(trust));
+        Fail(std::string("the server's certificate was refused (chain status ") + code + ")");
     }
 }
 

@@ -285,8 +285,8 @@ TEST(SmtpTls, AnUnprovenServerGetsNeitherLoginNorReportAndTheErrorSaysWhy) {
         std::string Mode;
         std::string Reason;
     } cases[] = {
-        {"wrongname", "the server's certificate is for another name than \"localhost\""},
         {"untrusted", "the server's certificate is not from a trusted certification authority"},
+        {"wrongname", "the server's certificate is for another name than \"localhost\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Mode);
