@@ -347,9 +347,9 @@ public:
     void StartTls(const std::string& host) {
         // Bytes that came in clear after the go-ahead could be a forger's
         // replies to the commands still to come.
+        FBroken = true; // nothing more in clear, not even QUIT, should this fail
         if (!FPending.empty())
             throw EStep("the server sent more than its go-ahead for TLS");
-        FBroken = true; // a failed handshake leaves nothing to say QUIT on
         FTls = std::make_unique<TTlsChannel>(FSocket, host, FDeadline);
         FBroken = false;
     }
