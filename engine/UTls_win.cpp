@@ -16,18 +16,10 @@ namespace {
 using TReason = ESocketError::TReason;
 
 std::string StatusText(long status) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = length > 0 ? std::string(text, length) : std::string();
-    LocalFree(text);
-    while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
-                               result.back() == '.' || result.back() == ' '))
-        result.pop_back();
+    const std::string text = detail::SystemMessage(static_cast<unsigned long>(status));
     char code[16];
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
-    return result.empty() ? std::string(code) : result + " (" + code + ")";
+    return text.empty() ? std::string(code) : text + " (" + code + ")";
 }
 
 [[noreturn]] void Fail(const std::string& reason) {
