@@ -162,6 +162,10 @@ struct TTlsChannel::TImpl {
 
         bool needMore = true;
         for (;;) {
+            // Schannel may ask again without reading (a server that wants a
+            // client certificate): the deadline still holds.
+            if (detail::RemainingMs(deadline) == 0)
+                throw ESocketError(TReason::Timeout, "TLS handshake timed out");
             if (needMore && !ReceiveMore(deadline))
                 throw ESocketError(TReason::Closed,
                                    "connection closed by the server during the TLS handshake");

@@ -315,14 +315,17 @@ TEST_F(Transfer, BackupToALocalFolder) {
     EXPECT_EQ(test::CompareTrees(source, fs::path(dest) / "Demo" / "Local Folder"), "");
 }
 
-// What the fixture's server `name` recorded of the one message sent to `rcpt`:
-// its key=value lines, or nothing.
-std::string RecordedFor(const std::string& name, const std::string& rcpt) {
+// A file or folder of the fixture's mail server `name` (tests/fixtures/README.md).
+fs::path MailFixture(const std::string& name, const std::string& entry) {
     const char* binary = std::getenv("KAL_BINARY_DIR");
-    const fs::path mail =
-        "Z:" + std::string(binary ? binary : "") + "/smtp_fixture/" + name + "/mail";
+    return "Z:" + std::string(binary ? binary : "") + "/smtp_fixture/" + name + "/" + entry;
+}
+
+// What the server recorded of the one message sent to `rcpt`: its key=value
+// lines, or nothing.
+std::string RecordedFor(const std::string& name, const std::string& rcpt) {
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(mail, error)) {
+    for (const auto& entry : fs::directory_iterator(MailFixture(name, "mail"), error)) {
         if (entry.path().extension() != ".env")
             continue;
         const std::string text = test::ReadTextFile(entry.path());
@@ -330,12 +333,6 @@ std::string RecordedFor(const std::string& name, const std::string& rcpt) {
             return text;
     }
     return {};
-}
-
-std::uint16_t FixturePort(const std::string& name) {
-    const char* binary = std::getenv("KAL_BINARY_DIR");
-    return static_cast<std::uint16_t>(std::stoi(test::ReadTextFile(
-        "Z:" + std::string(binary ? binary : "") + "/smtp_fixture/" + name + "/port")));
 }
 
 TEST_F(Transfer, TheReportReachesEveryKindOfMailServerOrSaysWhyNot) {
@@ -368,7 +365,9 @@ TEST_F(Transfer, TheReportReachesEveryKindOfMailServerOrSaysWhyNot) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Server);
         std::string address = c.Address;
-        address.replace(address.find("<port>"), 6, std::to_string(FixturePort(c.Server)));
+        address.replace(
+            address.find("<port>"), 6,
+            std::to_string(std::stoi(test::ReadTextFile(MailFixture(c.Server, "port")))));
         const std::string rcpt = c.Server + "." + std::to_string(random()) + "@example.test";
         WriteConfig(Folder, [&](TRSync& sync) {
             sync.SetServer(std::make_unique<TLocalHost>(dest));

@@ -59,7 +59,9 @@ TSmtpServer TlsServer(const std::string& mode) {
 #ifndef _WIN32
     setenv("SSL_CERT_FILE", (FixtureFolder() + "/certs/ca.pem").c_str(), 1);
 #endif
-    TSmtpServer server = kal::ParseSmtpAddress("localhost:" + std::to_string(Port(mode)));
+    TSmtpServer server;
+    server.Host = "localhost";
+    server.Port = Port(mode);
     server.User = "backup@example.test";
     server.Password = "s3cret pass";
     server.TimeoutMs = 10000;
