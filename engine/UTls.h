@@ -43,6 +43,17 @@ inline const char* const CertificateUntrusted =
 inline const char* const CertificateExpired =
     "the server's certificate has expired or is not yet valid";
 
+// A TLS server's first byte is a record type (20 to 24). Anything else, such as
+// a plain SMTP greeting on a port taken for TLS, would leave the handshake
+// waiting until the deadline for a record that never comes.
+inline void CheckTlsRecordStart(char first) {
+    const auto type = static_cast<unsigned char>(first);
+    if (type < 20 || type > 24)
+        throw ESocketError(ESocketError::TReason::Failed,
+                           "TLS handshake failed: the server does not speak TLS on this port "
+                           "from the first byte");
+}
+
 } // namespace detail
 
 } // namespace kal

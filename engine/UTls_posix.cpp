@@ -82,6 +82,9 @@ struct TTlsChannel::TImpl {
                 throw ESocketError(TReason::Closed,
                                    "connection closed by the server during the TLS handshake");
             }
+            if (!Answered)
+                detail::CheckTlsRecordStart(buffer[0]);
+            Answered = true;
             BIO_write(In, buffer, static_cast<int>(got));
         }
     }
@@ -119,6 +122,7 @@ struct TTlsChannel::TImpl {
     std::string Host;
     std::unique_ptr<SSL_CTX, TFree> Context;
     std::unique_ptr<SSL, TFree> Ssl;
+    bool Answered = false; // the server has sent its first bytes
     BIO* In = nullptr;
     BIO* Out = nullptr;
 };

@@ -166,9 +166,14 @@ struct TTlsChannel::TImpl {
             // client certificate): the deadline still holds.
             if (detail::RemainingMs(deadline) == 0)
                 throw ESocketError(TReason::Timeout, "TLS handshake timed out");
+            const bool first = Incoming.empty() && !Answered;
             if (needMore && !ReceiveMore(deadline))
                 throw ESocketError(TReason::Closed,
                                    "connection closed by the server during the TLS handshake");
+            if (first) {
+                detail::CheckTlsRecordStart(Incoming.front());
+                Answered = true;
+            }
             SecBuffer in[2] = {
                 {static_cast<unsigned long>(Incoming.size()), SECBUFFER_TOKEN, Incoming.data()},
                 {0, SECBUFFER_EMPTY, nullptr}};
@@ -217,9 +222,10 @@ struct TTlsChannel::TImpl {
     bool HaveCredentials = false;
     bool HaveContext = false;
     SecPkgContext_StreamSizes Sizes{};
-    std::string Incoming; // received, not yet decrypted
-    std::string Plain;    // decrypted, not yet handed out
-    bool Ended = false;   // the server closed the channel
+    std::string Incoming;  // received, not yet decrypted
+    std::string Plain;     // decrypted, not yet handed out
+    bool Ended = false;    // the server closed the channel
+    bool Answered = false; // the server has sent its first bytes
 };
 
 TTlsChannel::TTlsChannel(TSocket& socket, const std::string& host, TDeadline deadline)

@@ -282,6 +282,18 @@ TEST(SmtpTls, EveryWayInDeliversEncryptedWithTheLoginTheServerOffers) {
     }
 }
 
+TEST(SmtpTls, APlainServerReachedAsSmtpsFailsAtOnceWithTheReason) {
+    // The user typed smtps:// (or port 465) for a server that speaks plain SMTP:
+    // its greeting is no TLS, and that ends the mail before the deadline does.
+    TSmtpServer server = Server("auth");
+    server.Security = kal::TSmtpSecurity::Implicit;
+    server.User = "backup@example.test";
+    const std::string error = SendFailure(server, SampleReport("never"));
+    const std::string prefix =
+        "Mail to 127.0.0.1:" + std::to_string(server.Port) + " failed: TLS handshake failed: ";
+    EXPECT_EQ(error.rfind(prefix, 0), 0u) << error;
+}
+
 TEST(SmtpTls, AnUnprovenServerGetsNeitherLoginNorReportAndTheErrorSaysWhy) {
     const struct {
         std::string Mode;
