@@ -1,6 +1,7 @@
 #include "UTls.h"
 
 #define SECURITY_WIN32
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS // for dwUrlRetrievalTimeout
 #include <windows.h>
 #include <security.h>
 #include <schannel.h>
@@ -36,13 +37,16 @@ std::wstring Wide(const std::string& text) {
 
 // The chain to a root in the Windows trust store, and the name, by the rules
 // Windows applies to any TLS server (CERT_CHAIN_POLICY_SSL).
-void VerifyServer(PCCERT_CONTEXT certificate, const std::string& host) {
+void VerifyServer(PCCERT_CONTEXT certificate, const std::string& host, TDeadline deadline) {
     LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
     CERT_CHAIN_PARA chainPara{};
     chainPara.cbSize = sizeof chainPara;
     chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
     chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    // Windows may fetch a missing intermediate certificate from the network.
+    const int left = detail::RemainingMs(deadline);
+    chainPara.dwUrlRetrievalTimeout = static_cast<DWORD>(left > 0 ? left : 1);
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara,
                                  0, nullptr, &chain))
@@ -204,7 +208,7 @@ struct TTlsChannel::TImpl {
         if (status != SEC_E_OK || certificate == nullptr)
             Fail("the server sent no certificate");
         try {
-            VerifyServer(certificate, Host);
+            VerifyServer(certificate, Host, deadline);
         } catch (...) {
             CertFreeCertificateContext(certificate);
             throw;
