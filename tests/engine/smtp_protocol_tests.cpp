@@ -101,12 +101,15 @@ TEST(SmtpExchange, AServerThatOffersTlsGetsNothingMoreInClearText) {
     };
     const TCase cases[] = {
         // Refused: QUIT is all that may follow.
-        {"454 4.7.0 TLS not available", "STARTTLS refused: 454 4.7.0 TLS not available",
+        {"454 4.7.0 TLS not available",
+         "STARTTLS refused: 454 4.7.0 TLS not available",
          {"EHLO client.example.test", "STARTTLS", "QUIT"}},
-        {"502 5.5.1 not implemented", "STARTTLS refused: 502 5.5.1 not implemented",
+        {"502 5.5.1 not implemented",
+         "STARTTLS refused: 502 5.5.1 not implemented",
          {"EHLO client.example.test", "STARTTLS", "QUIT"}},
         // A reply smuggled in behind the go-ahead is a forger's.
-        {"220 go ahead\r\n250 2.1.0 sender ok", "the server sent more than its go-ahead for TLS",
+        {"220 go ahead\r\n250 2.1.0 sender ok",
+         "the server sent more than its go-ahead for TLS",
          {"EHLO client.example.test", "STARTTLS"}},
     };
     for (const TCase& c : cases) {
