@@ -1,5 +1,6 @@
 #include "USmtp.h"
 #include "USocket.h"
+#include "UTls.h"
 
 #include <algorithm>
 #include <cctype>
@@ -340,7 +341,19 @@ public:
     TSmtpSession(TSocket socket, TDeadline deadline)
         : FSocket(std::move(socket)), FDeadline(deadline) {}
 
-    void Send(std::string_view data) { FSocket.Send(data, FDeadline); }
+    void Send(std::string_view data) { Send(data, FDeadline); }
+
+    // From here on every byte goes encrypted, to a server proved to be `host`.
+    void StartTls(const std::string& host) {
+        // Bytes that came in clear after the go-ahead could be a forger's
+        // replies to the commands still to come.
+        FBroken = true; // nothing more in clear, not even QUIT, should this fail
+        if (!FPending.empty())
+            throw EStep("the server sent more than its go-ahead for TLS");
+        FTls = std::make_unique<TTlsChannel>(FSocket, host, FDeadline);
+        FBroken = false;
+    }
+    bool Encrypted() const { return FTls != nullptr; }
 
     TReply ReadReply() {
         TReply reply;
@@ -379,11 +392,13 @@ public:
     // Polite end; never throws. Without waiting, the QUIT goes out only if the
     // socket takes it at once: a silent server gets no more of the run's time.
     void Quit(bool waitForReply) noexcept {
+        if (FBroken)
+            return;
         try {
             if (waitForReply)
                 Command("QUIT");
             else
-                FSocket.Send("QUIT\r\n", std::chrono::steady_clock::now());
+                Send("QUIT\r\n", std::chrono::steady_clock::now());
         } catch (...) {
         }
     }
@@ -407,7 +422,8 @@ private:
             if (FPending.size() > MaxLineLength)
                 throw EStep("reply line longer than " + std::to_string(MaxLineLength) + " bytes");
             char buffer[1024];
-            const std::size_t got = FSocket.Receive(buffer, sizeof buffer, FDeadline);
+            const std::size_t got = FTls ? FTls->Receive(buffer, sizeof buffer, FDeadline)
+                                         : FSocket.Receive(buffer, sizeof buffer, FDeadline);
             if (got == 0)
                 throw ESocketError(ESocketError::TReason::Closed,
                                    "connection closed by the server");
@@ -415,23 +431,49 @@ private:
         }
     }
 
+    void Send(std::string_view data, TDeadline deadline) {
+        if (FTls)
+            FTls->Send(data, deadline);
+        else
+            FSocket.Send(data, deadline);
+    }
+
     TSocket FSocket;
+    std::unique_ptr<TTlsChannel> FTls; // after FSocket: it ends first
     TDeadline FDeadline;
     std::string FPending;
+    bool FBroken = false;
 };
 
-bool OffersLogin(const TReply& ehlo) {
+std::string Upper(std::string_view text) {
+    std::string upper;
+    for (const char c : text)
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
+}
+
+// Whether an EHLO reply line starts with `keyword` ("STARTTLS", "AUTH") as a word.
+bool OffersExtension(const TReply& ehlo, std::string_view keyword) {
     for (const std::string& line : ehlo.Lines) {
-        // "AUTH PLAIN LOGIN", or the old "AUTH=LOGIN" form.
-        std::string upper;
-        for (const char c : line)
-            upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const std::string upper = Upper(line);
+        if (upper.rfind(keyword, 0) == 0 &&
+            (upper.size() == keyword.size() || upper[keyword.size()] == ' '))
+            return true;
+    }
+    return false;
+}
+
+// Whether the reply offers the AUTH mechanism: "AUTH PLAIN LOGIN", or the old
+// "AUTH=LOGIN" form.
+bool OffersLogin(const TReply& ehlo, std::string_view mechanism) {
+    for (const std::string& line : ehlo.Lines) {
+        const std::string upper = Upper(line);
         if (upper.rfind("AUTH", 0) != 0 || upper.size() < 5 || (upper[4] != ' ' && upper[4] != '='))
             continue;
         std::size_t pos = 5;
         while (pos < upper.size()) {
             const std::size_t end = std::min(upper.find_first_of(" =", pos), upper.size());
-            if (upper.compare(pos, end - pos, "LOGIN") == 0)
+            if (upper.compare(pos, end - pos, mechanism) == 0)
                 return true;
             pos = end + 1;
         }
@@ -472,22 +514,35 @@ std::string ServerName(const TSmtpServer& server) {
     return (v6 ? "[" + server.Host + "]" : server.Host) + ":" + std::to_string(server.Port);
 }
 
-void Converse(TSmtpSession& session, const TSmtpServer& server, const TEnvelope& envelope,
-              const std::string& text) {
+void Converse(TSmtpSession& session, const TSmtpServer& server, const std::string& host,
+              const TEnvelope& envelope, const std::string& text) {
     const TReply greeting = session.ReadReply();
     if (greeting.Code != 220)
         throw EStep("server not ready: " + greeting.Summary());
     const std::string name = GreetingName(server, session.Socket());
-    const TReply ehlo = session.Command("EHLO " + name);
-    bool login = false;
-    if (ehlo.Code == 250)
-        login = OffersLogin(ehlo);
-    else
+    TReply ehlo = session.Command("EHLO " + name);
+    if (ehlo.Code != 250) {
         session.Expect("HELO " + name, {250}, "HELO");
-    if (login && !server.User.empty()) {
-        session.Expect("AUTH LOGIN", {334}, "login");
-        session.Expect(Base64(server.User), {334}, "login");
-        session.Expect(Base64(server.Password), {235}, "login");
+        ehlo = {};
+    }
+    // A server that offers TLS gets nothing more in clear text: not the login,
+    // not the report. A refused or failed upgrade ends the mail.
+    if (!session.Encrypted() && OffersExtension(ehlo, "STARTTLS")) {
+        session.Expect("STARTTLS", {220}, "STARTTLS");
+        session.StartTls(host);
+        ehlo = session.Expect("EHLO " + name, {250}, "EHLO after STARTTLS");
+    }
+    if (!server.User.empty()) {
+        if (OffersLogin(ehlo, "LOGIN")) {
+            session.Expect("AUTH LOGIN", {334}, "login");
+            session.Expect(Base64(server.User), {334}, "login");
+            session.Expect(Base64(server.Password), {235}, "login");
+        } else if (session.Encrypted() && OffersLogin(ehlo, "PLAIN")) {
+            // RFC 4616: no authorisation identity, the user, the password.
+            const std::string credentials =
+                std::string(1, '\0') + server.User + std::string(1, '\0') + server.Password;
+            session.Expect("AUTH PLAIN " + Base64(credentials), {235}, "login");
+        }
     }
     session.Expect("MAIL FROM:<" + envelope.SenderAddress + ">", {250},
                    "sender <" + envelope.SenderAddress + ">");
@@ -503,11 +558,26 @@ void Converse(TSmtpSession& session, const TSmtpServer& server, const TEnvelope&
 } // namespace
 
 TSmtpServer ParseSmtpAddress(const std::string& address) {
-    const std::string text = Trim(address);
+    std::string text = Trim(address);
     const auto invalid = [&](const std::string& why) {
         return ESmtpError("Mail server address \"" + Printable(address, 80) + "\" " + why);
     };
+    constexpr std::uint16_t ImplicitTlsPort = 465;
     TSmtpServer server;
+    enum class TScheme { None, Smtp, Smtps } scheme = TScheme::None;
+    const std::string head = Upper(text.substr(0, 8));
+    if (head.rfind("SMTP://", 0) == 0) {
+        scheme = TScheme::Smtp;
+        text.erase(0, 7);
+    } else if (head.rfind("SMTPS://", 0) == 0) {
+        scheme = TScheme::Smtps;
+        text.erase(0, 8);
+    } else if (text.find("://") != std::string::npos) {
+        throw invalid("has a scheme other than smtp:// or smtps://");
+    }
+    if (scheme != TScheme::None && !text.empty() && text.back() == '/')
+        text.pop_back();
+    const std::string defaultPort = scheme == TScheme::Smtps ? "465" : "25";
     std::string port;
     if (!text.empty() && text.front() == '[') {
         const auto close = text.find(']');
@@ -517,23 +587,20 @@ TSmtpServer ParseSmtpAddress(const std::string& address) {
         const std::string rest = text.substr(close + 1);
         if (!rest.empty() && rest.front() != ':')
             throw invalid("has text after ']'");
-        if (!rest.empty())
-            port = rest.substr(1);
-        else
-            port = "25";
+        port = rest.empty() ? defaultPort : rest.substr(1);
     } else if (const auto colon = text.find(':');
                colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
         server.Host = text.substr(0, colon);
         port = text.substr(colon + 1);
     } else {
         server.Host = text; // a name, or a bare IPv6 address
-        port = "25";
+        port = defaultPort;
     }
     if (server.Host.empty())
         throw invalid("names no server");
     for (const char c : server.Host)
-        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F)
-            throw invalid("holds a blank or a control character");
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F || c == '/' || c == '@')
+            throw invalid("holds a character that no server name has");
     unsigned long value = 0;
     for (const char c : port) {
         if (!std::isdigit(static_cast<unsigned char>(c)) || value > 65535)
@@ -543,6 +610,9 @@ TSmtpServer ParseSmtpAddress(const std::string& address) {
     if (port.empty() || value == 0 || value > 65535)
         throw invalid("has an invalid port");
     server.Port = static_cast<std::uint16_t>(value);
+    const bool implicit =
+        scheme == TScheme::Smtps || (scheme == TScheme::None && server.Port == ImplicitTlsPort);
+    server.Security = implicit ? TSmtpSecurity::Implicit : TSmtpSecurity::StartTls;
     return server;
 }
 
@@ -603,7 +673,9 @@ void SendMail(const TSmtpServer& server, const TMailMessage& message) {
 
     TSmtpSession session(std::move(socket), deadline);
     try {
-        Converse(session, server, envelope, text);
+        if (server.Security == TSmtpSecurity::Implicit)
+            session.StartTls(host);
+        Converse(session, server, host, envelope, text);
     } catch (const EStep& e) {
         session.Quit(true);
         throw ESmtpError(prefix + e.what());

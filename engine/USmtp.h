@@ -16,9 +16,18 @@ struct TMailMessage {
     std::string HtmlBody; // ANSI (ISO-8859-1) text; any line ends, sent as CRLF
 };
 
+enum class TSmtpSecurity {
+    // A plain start, upgraded with STARTTLS whenever the server offers it; after
+    // such an offer nothing more goes in clear text.
+    StartTls,
+    // TLS from the first byte (port 465, "smtps").
+    Implicit,
+};
+
 struct TSmtpServer {
     std::string Host;
     std::uint16_t Port = 25;
+    TSmtpSecurity Security = TSmtpSecurity::StartTls;
     std::string User; // empty: no login even when the server offers one
     std::string Password;
     std::string HeloName; // empty: the computer's host name
@@ -33,7 +42,11 @@ class ESmtpError : public std::runtime_error {
     using runtime_error::runtime_error;
 };
 
-// "host" or "host:port" ("[::1]:2525" too) into Host and Port; port 25 when absent.
+// The EmailServer text into Host, Port and Security:
+//   host, host:port, [::1]:port     plain start; port 25 when absent, and port 465
+//                                   speaks TLS from the first byte
+//   smtp://host[:port]              plain start, whatever the port
+//   smtps://host[:port]             TLS from the first byte; port 465 when absent
 // Raises ESmtpError for an empty host or a port outside 1..65535.
 TSmtpServer ParseSmtpAddress(const std::string& address);
 

@@ -89,6 +89,12 @@ std::vector<TSocketAddress> ResolveHostWithin(const std::string& host, std::uint
 // Milliseconds left, rounded up, 0 when past.
 int RemainingMs(TDeadline deadline);
 
+#ifdef _WIN32
+// The system's text for a Win32, Winsock or SSPI code, without its final full
+// stop and line end; empty when the system has none.
+std::string SystemMessage(unsigned long code);
+#endif
+
 } // namespace detail
 
 } // namespace kal

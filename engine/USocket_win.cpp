@@ -24,15 +24,7 @@ std::string ErrorText(int code) {
     default:
         break;
     }
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = length > 0 ? std::string(text, length) : std::string();
-    LocalFree(text);
-    while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
-                               result.back() == '.' || result.back() == ' '))
-        result.pop_back();
+    std::string result = detail::SystemMessage(static_cast<unsigned long>(code));
     if (result.empty())
         result = "Winsock error " + std::to_string(code);
     return result;
@@ -174,6 +166,19 @@ std::string TSocket::LocalAddress() const {
 }
 
 namespace detail {
+
+std::string SystemMessage(unsigned long code) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = length > 0 ? std::string(text, length) : std::string();
+    LocalFree(text);
+    while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
+                               result.back() == '.' || result.back() == ' '))
+        result.pop_back();
+    return result;
+}
 
 std::vector<TSocketAddress> ResolveHost(const std::string& host, std::uint16_t port) {
     EnsureWinsock();

@@ -9,7 +9,7 @@ packages=(
     cmake ninja-build g++ zlib1g-dev googletest
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
     wine64 xvfb xauth x11-utils imagemagick
-    rsync python3-aiosmtpd
+    rsync python3-aiosmtpd openssl libssl-dev libgnutls30
     clang libclang-rt-14-dev clang-format
 )
 

@@ -1,6 +1,7 @@
 // Transfers through the real program, the rsync bridge and a real rsync daemon on
 // 127.0.0.1 (the kal_rsyncd fixture): backup, restore, recovery, a refused
-// module, Ctrl+Break, a scheduled run, a local destination, and branding.
+// module, Ctrl+Break, a scheduled run, a local destination, branding, and the
+// report mail to the loopback SMTP servers of the smtp_servers fixture.
 #include "KalTestSupport.h"
 #include "KalUserSteps.h"
 #include "UMainForm.h"
@@ -10,6 +11,7 @@
 #include <shlobj.h>
 
 #include <filesystem>
+#include <random>
 
 namespace kal::e2e {
 namespace {
@@ -311,6 +313,92 @@ TEST_F(Transfer, BackupToALocalFolder) {
     ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
     SaveScreenshot(terminal, Shot("backup"));
     EXPECT_EQ(test::CompareTrees(source, fs::path(dest) / "Demo" / "Local Folder"), "");
+}
+
+// A file or folder of the fixture's mail server `name` (tests/fixtures/README.md).
+fs::path MailFixture(const std::string& name, const std::string& entry) {
+    const char* binary = std::getenv("KAL_BINARY_DIR");
+    return "Z:" + std::string(binary ? binary : "") + "/smtp_fixture/" + name + "/" + entry;
+}
+
+// What the server recorded of the one message sent to `rcpt`: its key=value
+// lines, or nothing.
+std::string RecordedFor(const std::string& name, const std::string& rcpt) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(MailFixture(name, "mail"), error)) {
+        if (entry.path().extension() != ".env")
+            continue;
+        const std::string text = test::ReadTextFile(entry.path());
+        if (text.find("\nrcpt=" + rcpt + "\n") != std::string::npos)
+            return text;
+    }
+    return {};
+}
+
+TEST_F(Transfer, TheReportReachesEveryKindOfMailServerOrSaysWhyNot) {
+    const struct {
+        std::string Server, Address; // "<port>" stands for the server's port
+        std::string Recorded;        // what the server must have recorded, or
+        std::string Error;           // the error pane's reason
+    } cases[] = {
+        {"starttls", "localhost:<port>",
+         "login=kalvaren@example.test\npassword=s3cret pass\n"
+         "mechanism=LOGIN\ntls=yes\n",
+         ""},
+        {"tls", "smtps://localhost:<port>", "mechanism=LOGIN\ntls=yes\n", ""},
+        {"plainonly", "smtp://localhost:<port>",
+         "login=kalvaren@example.test\n"
+         "password=s3cret pass\nmechanism=PLAIN\ntls=yes\n",
+         ""},
+        {"auth", "127.0.0.1:<port>",
+         "login=kalvaren@example.test\npassword=s3cret pass\n"
+         "mechanism=LOGIN\ntls=no\n",
+         ""},
+        {"wrongname", "localhost:<port>", "",
+         "the server's certificate is for another name than \"localhost\""},
+        {"untrusted", "localhost:<port>", "",
+         "the server's certificate is not from a trusted certification authority"},
+    };
+    const std::string source = MakeSource("Reported");
+    const std::string dest = Folder + "\\Backup\\";
+    std::random_device random;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Server);
+        std::string address = c.Address;
+        address.replace(
+            address.find("<port>"), 6,
+            std::to_string(std::stoi(test::ReadTextFile(MailFixture(c.Server, "port")))));
+        const std::string rcpt = c.Server + "." + std::to_string(random()) + "@example.test";
+        WriteConfig(Folder, [&](TRSync& sync) {
+            sync.SetServer(std::make_unique<TLocalHost>(dest));
+            sync.SetOutputAutoCloseDelay(-1);
+            sync.SetEmailServer(address);
+            sync.SetEmailFrom("kalvaren@example.test");
+            sync.SetEmailRecipient(rcpt);
+            sync.SetEmailPassword("s3cret pass");
+            (new TRSyncProfile(&sync, "Reported"))->AddPath(source);
+        });
+        HWND terminal = nullptr;
+        ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
+        ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
+        if (c.Error.empty()) {
+            ASSERT_TRUE(WaitUntil([&] { return !RecordedFor(c.Server, rcpt).empty(); }, 30s))
+                << Errors(terminal);
+            const std::string recorded = RecordedFor(c.Server, rcpt);
+            EXPECT_NE(recorded.find(c.Recorded), std::string::npos) << recorded;
+            EXPECT_NE(recorded.find("\nsubject=Kalvaren - Success ("), std::string::npos)
+                << recorded;
+            EXPECT_TRUE(Errors(terminal).empty()) << Errors(terminal);
+        } else {
+            const std::string line = "Mail to " + address + " failed: " + c.Error;
+            ASSERT_TRUE(
+                WaitUntil([&] { return Errors(terminal).find(line) != std::string::npos; }, 30s))
+                << Errors(terminal);
+            SaveScreenshot(terminal, Shot(c.Server));
+            EXPECT_EQ(RecordedFor(c.Server, rcpt), "");
+        }
+        Program.reset();
+    }
 }
 
 TEST_F(Transfer, BrandingShowsTheSubTitleAndTheJpegPicture) {

@@ -234,28 +234,42 @@ TEST(MailMessage, BodyIsQuotedPrintableWithinLineLimits) {
     EXPECT_EQ(lines.back(), escapes);
 }
 
-TEST(SmtpAddress, SplitsHostAndPortInEveryForm) {
+TEST(SmtpAddress, SplitsHostPortAndSecurityInEveryForm) {
+    constexpr auto Plain = kal::TSmtpSecurity::StartTls;
+    constexpr auto Tls = kal::TSmtpSecurity::Implicit;
     const struct {
         const char* Text;
         const char* Host;
         int Port;
+        kal::TSmtpSecurity Security;
     } cases[] = {
-        {"mail.example.test", "mail.example.test", 25},
-        {" mail.example.test:2525 ", "mail.example.test", 2525},
-        {"127.0.0.1:587", "127.0.0.1", 587},
-        {"[::1]:2525", "::1", 2525},
-        {"[::1]", "::1", 25},
-        {"::1", "::1", 25},
-        {"fe80::1:2", "fe80::1:2", 25},
-        {"host:65535", "host", 65535},
+        {"mail.example.test", "mail.example.test", 25, Plain},
+        {" mail.example.test:2525 ", "mail.example.test", 2525, Plain},
+        {"127.0.0.1:587", "127.0.0.1", 587, Plain},
+        {"[::1]:2525", "::1", 2525, Plain},
+        {"[::1]", "::1", 25, Plain},
+        {"::1", "::1", 25, Plain},
+        {"fe80::1:2", "fe80::1:2", 25, Plain},
+        {"host:65535", "host", 65535, Plain},
+        {"smtp.example.test:465", "smtp.example.test", 465, Tls},
+        {"[::1]:465", "::1", 465, Tls},
+        {"smtp://smtp.example.test", "smtp.example.test", 25, Plain},
+        {"SMTP://smtp.example.test:587/", "smtp.example.test", 587, Plain},
+        {"smtp://smtp.example.test:465", "smtp.example.test", 465, Plain},
+        {"smtps://smtp.example.test", "smtp.example.test", 465, Tls},
+        {"Smtps://[::1]:2465", "::1", 2465, Tls},
+        {"smtps://smtp.example.test:25", "smtp.example.test", 25, Tls},
     };
     for (const auto& c : cases) {
         const kal::TSmtpServer server = ParseSmtpAddress(c.Text);
         EXPECT_EQ(server.Host, c.Host) << c.Text;
         EXPECT_EQ(server.Port, c.Port) << c.Text;
+        EXPECT_EQ(server.Security, c.Security) << c.Text;
     }
-    for (const char* bad : {"", "  ", ":25", "host:", "host:0", "host:65536", "host:99999999999",
-                            "host:2x", "[::1", "[::1]x", "my host:25", "host\r\n:25"}) {
+    for (const char* bad :
+         {"", "  ", ":25", "host:", "host:0", "host:65536", "host:99999999999", "host:2x", "[::1",
+          "[::1]x", "my host:25", "host\r\n:25", "smtps://", "smtp://:25",
+          "https://smtp.example.test", "smtp://user@host", "smtp://host/path"}) {
         EXPECT_THROW(ParseSmtpAddress(bad), ESmtpError) << bad;
     }
 }

@@ -93,6 +93,34 @@ TEST(SmtpExchange, LogsInOnlyWhenLoginIsOfferedAndAUserIsGiven) {
     }
 }
 
+TEST(SmtpExchange, AServerThatOffersTlsGetsNothingMoreInClearText) {
+    const std::string offer = "250-fake.test\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN";
+    struct TCase {
+        std::string Reply, Reason;
+        std::vector<std::string> Lines;
+    };
+    const TCase cases[] = {
+        // Refused: QUIT is all that may follow.
+        {"454 4.7.0 TLS not available",
+         "STARTTLS refused: 454 4.7.0 TLS not available",
+         {"EHLO client.example.test", "STARTTLS", "QUIT"}},
+        {"502 5.5.1 not implemented",
+         "STARTTLS refused: 502 5.5.1 not implemented",
+         {"EHLO client.example.test", "STARTTLS", "QUIT"}},
+        // A reply smuggled in behind the go-ahead is a forger's.
+        {"220 go ahead\r\n250 2.1.0 sender ok",
+         "the server sent more than its go-ahead for TLS",
+         {"EHLO client.example.test", "STARTTLS"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Reply);
+        TFakeSmtpServer fake(Script{{"EHLO", offer}, {"STARTTLS", c.Reply}});
+        EXPECT_EQ(SendFailure(At(fake), SampleReport()),
+                  "Mail to 127.0.0.1:" + std::to_string(fake.Port()) + " failed: " + c.Reason);
+        EXPECT_EQ(fake.Finish().Lines, c.Lines);
+    }
+}
+
 TEST(SmtpExchange, FallsBackToHeloWhenEhloIsRefused) {
     TFakeSmtpServer fake(Script{{"EHLO", "502 5.5.1 EHLO not implemented"}});
     EXPECT_EQ(SendFailure(At(fake), SampleReport()), "");

@@ -39,12 +39,31 @@ std::string ReadFile(const std::filesystem::path& path) {
     return text.str();
 }
 
+std::uint16_t Port(const std::string& mode) {
+    return static_cast<std::uint16_t>(
+        std::atoi(ReadFile(FixtureFolder() + "/" + mode + "/port").c_str()));
+}
+
 // The server of a fixture mode: "auth", "noauth" or "silent".
 TSmtpServer Server(const std::string& mode) {
-    const std::string port = ReadFile(FixtureFolder() + "/" + mode + "/port");
     TSmtpServer server;
     server.Host = "127.0.0.1";
-    server.Port = static_cast<std::uint16_t>(std::atoi(port.c_str()));
+    server.Port = Port(mode);
+    server.TimeoutMs = 10000;
+    return server;
+}
+
+// A server with TLS, by the name its certificate carries. The test CA is trusted
+// in the test's Wine prefix by the fixture, natively through OpenSSL's variable.
+TSmtpServer TlsServer(const std::string& mode) {
+#ifndef _WIN32
+    setenv("SSL_CERT_FILE", (FixtureFolder() + "/certs/ca.pem").c_str(), 1);
+#endif
+    TSmtpServer server;
+    server.Host = "localhost";
+    server.Port = Port(mode);
+    server.User = "backup@example.test";
+    server.Password = "s3cret pass";
     server.TimeoutMs = 10000;
     return server;
 }
@@ -90,6 +109,38 @@ std::string UniqueSubject(const std::string& stem) {
     return stem + " #" + std::to_string(random());
 }
 
+// What a server received on the connection that greeted it with `helo`, line by
+// line, each starting "clear " or "tls ".
+std::vector<std::string> Wire(const std::string& mode, const std::string& helo) {
+    const std::filesystem::path folder = FixtureFolder() + "/" + mode + "/wire";
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::vector<std::string> lines;
+        std::istringstream text(ReadFile(entry.path()));
+        bool mine = false;
+        for (std::string line; std::getline(text, line);) {
+            mine = mine || line.find(" EHLO " + helo) != std::string::npos ||
+                   line.rfind("tls EHLO " + helo, 0) == 0;
+            lines.push_back(line);
+        }
+        if (mine)
+            return lines;
+    }
+    return {};
+}
+
+std::string UniqueHelo() {
+    std::random_device random;
+    return "t" + std::to_string(random()) + ".example.test";
+}
+
+std::vector<std::string> InClear(const std::vector<std::string>& wire) {
+    std::vector<std::string> clear;
+    for (const std::string& line : wire)
+        if (line.rfind("clear ", 0) == 0)
+            clear.push_back(line.substr(6));
+    return clear;
+}
+
 // Sends the sample report and gives what the server recorded of it.
 TDelivery DeliverSample(const std::string& mode, const TSmtpServer& server) {
     const TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Success"));
@@ -130,6 +181,8 @@ TEST(SmtpDelivery, ArrivesWithEnvelopeCredentialsHeadersAndBodyIntact) {
     EXPECT_EQ(rcpt, (std::vector<std::string>{"first@example.test", "second@example.test"}));
     EXPECT_EQ(mail.Value("login"), "backup@example.test");
     EXPECT_EQ(mail.Value("password"), "p\xE4ss w=rd");
+    EXPECT_EQ(mail.Value("mechanism"), "LOGIN");
+    EXPECT_EQ(mail.Value("tls"), "no") << "a server without STARTTLS keeps the plain exchange";
     EXPECT_EQ(mail.Value("defects"), "0");
     EXPECT_NE(mail.Raw.find("\r\nTo: first@example.test, Second <second@example.test>\r\n"),
               std::string::npos);
@@ -168,16 +221,101 @@ TEST(SmtpDelivery, AServerWithoutAuthGetsNoLoginAttempt) {
     EXPECT_EQ(mail.Value("login"), "<none>");
 }
 
-TEST(SmtpDelivery, ASilentServerFailsWithinTheTimeout) {
-    TSmtpServer server = Server("silent");
-    server.TimeoutMs = 1500;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(SendFailure(server, SampleReport("never")),
-              "Mail to 127.0.0.1:" + std::to_string(server.Port) +
-                  " failed: no reply within 1.5 s");
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(elapsed, std::chrono::milliseconds(1400));
-    EXPECT_LT(elapsed, std::chrono::seconds(10));
+TEST(SmtpDelivery, ASilentServerFailsWithinTheTimeoutTheTlsHandshakeIncluded) {
+    for (const auto security : {kal::TSmtpSecurity::StartTls, kal::TSmtpSecurity::Implicit}) {
+        TSmtpServer server = Server("silent");
+        server.Security = security;
+        server.TimeoutMs = 1500;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(SendFailure(server, SampleReport("never")),
+                  "Mail to 127.0.0.1:" + std::to_string(server.Port) +
+                      " failed: no reply within 1.5 s");
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(elapsed, std::chrono::milliseconds(1400));
+        EXPECT_LT(elapsed, std::chrono::seconds(10));
+    }
+}
+
+// ---- TLS: servers with certificates from the fixture's test CA ----
+
+struct TTlsCase {
+    std::string Mode;
+    std::string Address; // the EmailServer text, "<port>" standing for the port
+};
+
+TEST(SmtpTls, EveryWayInDeliversEncryptedWithTheLoginTheServerOffers) {
+    const struct {
+        TTlsCase Case;
+        std::string Mechanism;
+        std::vector<std::string> Clear; // what may cross before TLS
+    } cases[] = {
+        {{"starttls", "localhost:<port>"}, "LOGIN", {"EHLO", "STARTTLS"}},
+        {{"starttls", "smtp://localhost:<port>"}, "LOGIN", {"EHLO", "STARTTLS"}},
+        {{"plainonly", "localhost:<port>"}, "PLAIN", {"EHLO", "STARTTLS"}},
+        {{"tls", "smtps://localhost:<port>"}, "LOGIN", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Case.Address + " (" + c.Case.Mode + ")");
+        std::string address = c.Case.Address;
+        address.replace(address.find("<port>"), 6, std::to_string(Port(c.Case.Mode)));
+        TSmtpServer server = TlsServer(c.Case.Mode);
+        const TSmtpServer parsed = kal::ParseSmtpAddress(address);
+        server.Port = parsed.Port;
+        server.Security = parsed.Security;
+        server.HeloName = UniqueHelo();
+        const TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Success"));
+
+        ASSERT_EQ(SendFailure(server, message), "");
+
+        const auto found = Deliveries(c.Case.Mode, message.Subject);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].Value("tls"), "yes");
+        EXPECT_EQ(found[0].Value("mechanism"), c.Mechanism);
+        EXPECT_EQ(found[0].Value("login"), "backup@example.test");
+        EXPECT_EQ(found[0].Value("password"), "s3cret pass");
+        EXPECT_EQ(found[0].Body,
+                  "<B>Params:</B> -a <BR>\r\nThis is an automated responce.<BR>\r\n");
+        std::vector<std::string> clearWords;
+        for (const std::string& line : InClear(Wire(c.Case.Mode, server.HeloName)))
+            clearWords.push_back(line.substr(0, line.find(' ')));
+        EXPECT_EQ(clearWords, c.Clear);
+    }
+}
+
+TEST(SmtpTls, APlainServerReachedAsSmtpsFailsAtOnceWithTheReason) {
+    // The user typed smtps:// (or port 465) for a server that speaks plain SMTP:
+    // its greeting is no TLS, and that ends the mail before the deadline does.
+    TSmtpServer server = Server("auth");
+    server.Security = kal::TSmtpSecurity::Implicit;
+    server.User = "backup@example.test";
+    const std::string error = SendFailure(server, SampleReport("never"));
+    const std::string prefix =
+        "Mail to 127.0.0.1:" + std::to_string(server.Port) + " failed: TLS handshake failed: ";
+    EXPECT_EQ(error.rfind(prefix, 0), 0u) << error;
+}
+
+TEST(SmtpTls, AnUnprovenServerGetsNeitherLoginNorReportAndTheErrorSaysWhy) {
+    const struct {
+        std::string Mode;
+        std::string Reason;
+    } cases[] = {
+        {"untrusted", "the server's certificate is not from a trusted certification authority"},
+        {"wrongname", "the server's certificate is for another name than \"localhost\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Mode);
+        TSmtpServer server = TlsServer(c.Mode);
+        server.HeloName = UniqueHelo();
+        const TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Success"));
+
+        EXPECT_EQ(SendFailure(server, message),
+                  "Mail to localhost:" + std::to_string(server.Port) + " failed: " + c.Reason);
+
+        EXPECT_TRUE(Deliveries(c.Mode, message.Subject).empty());
+        // Not one line after the go-ahead: no QUIT in clear, no login in any form.
+        EXPECT_EQ(Wire(c.Mode, server.HeloName),
+                  (std::vector<std::string>{"clear EHLO " + server.HeloName, "clear STARTTLS"}));
+    }
 }
 
 } // namespace

@@ -105,8 +105,8 @@ TEST_F(MailedReports, ACompletedRunDeliversOneSuccessReport) {
     const auto envelope = Lines(server.Envelope(messages[0]));
     EXPECT_EQ(envelope, (std::vector<std::string>{
                             "mail_from=kalvaren@example.com", "rcpt=jo@example.com",
-                            "login=kalvaren@example.com", "password=s3cret pass",
-                            "subject=Kalvaren - Success (" + today + ")", "defects=0"}));
+                            "login=kalvaren@example.com", "password=s3cret pass", "mechanism=LOGIN",
+                            "tls=no", "subject=Kalvaren - Success (" + today + ")", "defects=0"}));
     EXPECT_EQ(Lines(server.Body(messages[0])),
               (std::vector<std::string>{
                   "<B>Params:</B> -v -h -a <BR>", "<B>Files/Folders:</B><BR>", items[0] + "<BR>",
