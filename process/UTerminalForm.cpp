@@ -4,47 +4,84 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 
 namespace kal {
 
-std::vector<std::string_view> SplitConsoleLines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    size_t start = 0, pos = 0;
-    while (pos < text.size()) {
-        if (text[pos] == '\n') {
-            lines.push_back(text.substr(start, pos - start));
-            ++pos;
-            if (pos < text.size() && text[pos] == '\r')
-                ++pos;
-            start = pos;
-        } else {
-            ++pos;
-        }
-    }
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
+std::string HiddenLinesMarker(unsigned long long hidden) {
+    std::string text = "[";
+    text += std::to_string(hidden);
+    text +=
+        hidden == 1 ? " earlier line is no longer shown]" : " earlier lines are no longer shown]";
+    return text;
 }
 
-void AppendLines(const char* text, std::string& lines) {
-    if (!text)
-        return;
-    for (std::string_view line : SplitConsoleLines(text)) {
-        lines.append(line);
-        lines.append("\r\n");
-    }
+namespace {
+
+LRESULT Send(HWND pane, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    return SendMessageA(pane, message, wParam, lParam);
 }
 
-void AppendToPane(HWND pane, const std::string& lines) {
+// How far a trim moved the kept text up.
+struct TTrim {
+    long Lines = 0;
+    long Chars = 0;
+    long Cut = 0; // old position of the first kept character
+};
+
+// A pane past its bound drops its oldest lines down to three quarters of it in
+// one block, so a trim comes once every few thousand lines, not with every chunk.
+TTrim TrimPane(HWND pane, unsigned long long& hidden) {
+    const long marker = hidden > 0 ? 1 : 0;
+    // Every line ends with a break, so the control counts an empty last line.
+    const long lines = static_cast<long>(Send(pane, EM_GETLINECOUNT)) - 1 - marker;
+    // The wide length: the ANSI one is counted anew over the whole text on some hosts.
+    const long chars = GetWindowTextLengthW(pane);
+    if (lines <= PaneLineLimit && chars <= PaneCharLimit)
+        return {};
+    long first = marker + lines - PaneLineLimit / 4 * 3;
+    if (chars > PaneCharLimit / 4 * 3) {
+        const long byChars =
+            static_cast<long>(Send(pane, EM_LINEFROMCHAR, chars - PaneCharLimit / 4 * 3)) + 1;
+        first = std::max(first, byChars);
+    }
+    first = std::min(first, marker + lines - 1); // the newest line always stays
+    if (first <= marker)
+        return {};
+    const long cut = static_cast<long>(Send(pane, EM_LINEINDEX, first));
+    hidden += static_cast<unsigned long long>(first - marker);
+    const std::string text = HiddenLinesMarker(hidden) + "\r\n";
+    Send(pane, EM_SETSEL, 0, cut);
+    Send(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    return {first - 1, cut - static_cast<long>(text.size()), cut};
+}
+
+} // namespace
+
+void AppendToPane(HWND pane, const std::string& lines, unsigned long long& hidden) {
     if (lines.empty())
         return;
-    // The wide length: the ANSI one is counted anew over the whole text on some
-    // hosts. The code page is single-byte, so both count the same characters.
+    DWORD selStart = 0, selEnd = 0;
+    Send(pane, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
+    const long top = static_cast<long>(Send(pane, EM_GETFIRSTVISIBLELINE));
+
     const int end = GetWindowTextLengthW(pane);
-    SendMessageA(pane, EM_SETSEL, end, end);
-    SendMessageA(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(lines.c_str()));
-    SendMessageA(pane, EM_SCROLLCARET, 0, 0);
+    Send(pane, EM_SETSEL, end, end);
+    Send(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(lines.c_str()));
+    const TTrim trim = TrimPane(pane, hidden);
+
+    // A selection means the user is reading or copying: neither it nor the view may
+    // move under them, as long as the selected text is still there.
+    if (selStart != selEnd && static_cast<long>(selStart) >= trim.Cut) {
+        Send(pane, EM_SETSEL, selStart - trim.Chars, selEnd - trim.Chars);
+        const long now = static_cast<long>(Send(pane, EM_GETFIRSTVISIBLELINE));
+        Send(pane, EM_LINESCROLL, 0, std::max(0L, top - trim.Lines) - now);
+        return;
+    }
+    const int newEnd = GetWindowTextLengthW(pane);
+    Send(pane, EM_SETSEL, newEnd, newEnd);
+    Send(pane, EM_SCROLLCARET);
 }
 
 namespace {
@@ -110,17 +147,17 @@ TTerminalForm::~TTerminalForm() {
 }
 
 void TTerminalForm::Clear() {
-    FPendingOutput.clear();
-    FPendingError.clear();
+    FOutput = {};
+    FError = {};
     SetWindowTextA(mem_ConsoleOutput, "");
     SetWindowTextA(mem_ConsoleError, "");
     ShowWindow(mem_ConsoleError, SW_HIDE);
     Relayout();
 }
 
-void TTerminalForm::Queue(std::string& pending, WPARAM text) {
-    AppendLines(reinterpret_cast<const char*>(text), pending);
-    if (pending.size() >= kFlushSize || GetTickCount64() - FLastFlush >= kFlushInterval) {
+void TTerminalForm::Queue(TPaneText& pane, WPARAM text) {
+    AppendLines(reinterpret_cast<const char*>(text), pane.Pending);
+    if (pane.Pending.size() >= kFlushSize || GetTickCount64() - FLastFlush >= kFlushInterval) {
         Flush();
     } else if (!FFlushTimer) {
         FFlushTimer = SetTimer(Handle(), kFlushTimer, kFlushInterval, nullptr) != 0;
@@ -132,10 +169,11 @@ void TTerminalForm::Flush() {
         KillTimer(Handle(), kFlushTimer);
         FFlushTimer = false;
     }
-    AppendToPane(mem_ConsoleOutput, FPendingOutput);
-    AppendToPane(mem_ConsoleError, FPendingError);
-    FPendingOutput.clear();
-    FPendingError.clear();
+    AppendToPane(mem_ConsoleOutput, FOutput.Pending, FOutput.Hidden);
+    AppendToPane(mem_ConsoleError, FError.Pending, FError.Hidden);
+    // clear() keeps the capacity: the buffers stay allocated, at most one flush in size.
+    FOutput.Pending.clear();
+    FError.Pending.clear();
     FLastFlush = GetTickCount64();
 }
 
@@ -163,7 +201,7 @@ LRESULT TTerminalForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
     case WM_CONSOLE_OUTPUT:
         ShowIfHidden();
-        Queue(FPendingOutput, wParam);
+        Queue(FOutput, wParam);
         return 0;
     case WM_CONSOLE_ERROR:
         ShowIfHidden();
@@ -171,7 +209,7 @@ LRESULT TTerminalForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             ShowWindow(mem_ConsoleError, SW_SHOWNA);
             Relayout();
         }
-        Queue(FPendingError, wParam);
+        Queue(FError, wParam);
         return 0;
     case WM_TIMER:
         if (wParam == kFlushTimer) {

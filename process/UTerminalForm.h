@@ -3,27 +3,32 @@
 // synchronously by the runner's worker; the window shows itself on text.
 #pragma once
 
+#include "UConsoleLines.h"
 #include "UWindow.h"
 
 #include <memory>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace kal {
 
-// The lines of one received text: an LF ends a line (an LF CR pair counts as
-// one break), a CR anywhere else stays in the text, and a last line without a
-// break is kept. Views into `text`.
-std::vector<std::string_view> SplitConsoleLines(std::string_view text);
+// A pane keeps only the newest text. rsync -v writes a line per file, so a first
+// backup of a home folder brings hundreds of thousands of lines; an edit control
+// that holds them all grows to tens of megabytes, every insertion then costs more,
+// and the window freezes with the transfer waiting behind it. 20,000 lines (or
+// 2 MB of text, whichever comes first) is far more than anyone reads back in the
+// window and far below where the control slows down; rsync's own log file, an
+// option of the transfer, keeps a complete record.
+constexpr long PaneLineLimit = 20000;
+constexpr long PaneCharLimit = 2 * 1024 * 1024;
 
-// Adds the lines of `text` to `lines`, each ended by CR LF as a multi-line
-// edit holds them. A null text adds nothing.
-void AppendLines(const char* text, std::string& lines);
+// The line a trimmed pane shows at its top in place of its `hidden` oldest lines.
+std::string HiddenLinesMarker(unsigned long long hidden);
 
-// Appends CR LF-ended lines to the end of a multi-line edit and keeps the
-// newest line in view.
-void AppendToPane(HWND pane, const std::string& lines);
+// Appends CR LF-ended lines to the end of a multi-line edit and keeps it within its
+// bound: past it, the oldest lines go in one block and the marker line counts them
+// (`hidden` carries the count from call to call). The newest line stays in view,
+// unless the user is selecting text: then the selection and the view stay put.
+void AppendToPane(HWND pane, const std::string& lines, unsigned long long& hidden);
 
 class TTerminalForm : public TWindow {
 public:
@@ -60,13 +65,17 @@ private:
     void AKeyUp(WORD& key, TShiftState shift) { DoKeyUp(key, shift); }
     void AKeyPressed(char& key) { DoKeyPress(key); }
     void ShowIfHidden();
-    void Queue(std::string& pending, WPARAM text);
 
     // Text is collected for a moment and added to a pane in one piece: the edit
     // control's cost is per insertion, so a flood of small chunks would
     // otherwise keep the window busy for minutes.
-    std::string FPendingOutput;
-    std::string FPendingError;
+    struct TPaneText {
+        std::string Pending;
+        unsigned long long Hidden = 0; // lines trimmed from the top since the last Clear
+    };
+    void Queue(TPaneText& pane, WPARAM text);
+    TPaneText FOutput;
+    TPaneText FError;
     ULONGLONG FLastFlush = 0;
     bool FFlushTimer = false;
     static LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam,

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -269,6 +270,119 @@ TEST(TerminalForm, LongRunsAreKeptWholeWithTheNewestLineInView) {
     // Line 2000 holds "the last line"; the empty line after it may be the last shown.
     EXPECT_GE(first + perPage, 2000);
     EXPECT_LE(first, 2000);
+}
+
+namespace {
+
+// Sends `count` numbered lines from `from` on, `perMessage` to a message, as the
+// runner sends a flood; each line is padded to `width` characters.
+void SendNumbered(const TTerminalForm& form, unsigned message, int from, int count, int perMessage,
+                  size_t width = 0) {
+    std::string text;
+    for (int i = from; i < from + count; ++i) {
+        std::string line = "line " + std::to_string(i);
+        line.resize(std::max(width, line.size()), '.');
+        text += line + "\n";
+        if ((i - from + 1) % perMessage == 0 || i + 1 == from + count) {
+            Send(form, message, text);
+            text.clear();
+        }
+    }
+}
+
+// The pane's lines after the marker are numbered lines `first`, `first` + 1, ... up
+// to `last`; checks them all and returns the marker line.
+std::string ExpectNumberedTail(const std::vector<std::string>& lines, int last, size_t width = 0) {
+    EXPECT_GE(lines.size(), 2u);
+    if (lines.size() < 2)
+        return "";
+    const int first = last - static_cast<int>(lines.size()) + 2;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::string line = "line " + std::to_string(first + static_cast<int>(i) - 1);
+        line.resize(std::max(width, line.size()), '.');
+        if (lines[i] != line) {
+            ADD_FAILURE() << "pane line " << i << " is \"" << lines[i] << "\", not \"" << line
+                          << "\"";
+            break;
+        }
+    }
+    return lines.front();
+}
+
+} // namespace
+
+TEST(TerminalForm, AFloodKeepsTheNewestLinesWholeBelowAMarkerCountingTheRest) {
+    TTerminalForm form;
+    // One and a half times the line bound: the pane trims twice on the way.
+    const int total = PaneLineLimit * 3 / 2;
+    SendNumbered(form, WM_CONSOLE_OUTPUT, 0, total, 400);
+    std::vector<std::string> lines = PaneLines(form, form.mem_ConsoleOutput);
+    ASSERT_LE(lines.size(), size_t(PaneLineLimit) + 1);
+    EXPECT_GE(lines.size(), size_t(PaneLineLimit) / 2);
+    std::string marker = ExpectNumberedTail(lines, total - 1);
+    EXPECT_EQ(marker, "[" + std::to_string(total - lines.size() + 1) +
+                          " earlier lines are no longer shown]");
+
+    // Text after a trim is still added in order, up to the newest line in view.
+    SendNumbered(form, WM_CONSOLE_OUTPUT, total, 10, 10);
+    lines = PaneLines(form, form.mem_ConsoleOutput);
+    ExpectNumberedTail(lines, total + 9);
+    const int firstVisible =
+        static_cast<int>(SendMessageA(form.mem_ConsoleOutput, EM_GETFIRSTVISIBLELINE, 0, 0));
+    EXPECT_GT(firstVisible, static_cast<int>(lines.size()) - 100);
+
+    // Clear forgets the count; long lines meet the character bound before the line bound.
+    form.Clear();
+    const size_t width = 1000;
+    const int longLines = PaneCharLimit / int(width) * 3 / 2;
+    SendNumbered(form, WM_CONSOLE_ERROR, 0, longLines, 60, width);
+    EXPECT_TRUE(Showing(form.mem_ConsoleError));
+    EXPECT_LE(GetWindowTextLengthW(form.mem_ConsoleError), PaneCharLimit);
+    EXPECT_EQ(GetText(form.mem_ConsoleOutput), "");
+    lines = PaneLines(form, form.mem_ConsoleError);
+    marker = ExpectNumberedTail(lines, longLines - 1, width);
+    EXPECT_EQ(marker, "[" + std::to_string(longLines - lines.size() + 1) +
+                          " earlier lines are no longer shown]");
+}
+
+TEST(TerminalForm, TextSelectedDuringAFloodStaysSelectedAndCanBeCopied) {
+    TTerminalForm form;
+    form.Show();
+    SendNumbered(form, WM_CONSOLE_OUTPUT, 0, PaneLineLimit - 100, 500);
+    form.Flush();
+    // The user selects a line near the end and keeps it while the flood goes on
+    // and the pane trims its oldest lines.
+    const HWND pane = form.mem_ConsoleOutput;
+    const int line = PaneLineLimit - 150;
+    const int start = static_cast<int>(SendMessageA(pane, EM_LINEINDEX, line, 0));
+    SendMessageA(pane, EM_SETSEL, start, start + 10);
+    SendMessageA(pane, EM_LINESCROLL, 0, -40);
+    const int top = static_cast<int>(SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0));
+    SendNumbered(form, WM_CONSOLE_OUTPUT, PaneLineLimit - 100, 1000, 500);
+    form.Flush();
+    ASSERT_EQ(PaneLines(form, pane).front().front(), '[') << "the pane was not trimmed";
+
+    DWORD from = 0, to = 0;
+    SendMessageA(pane, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    EXPECT_EQ(GetText(pane).substr(from, to - from), "line " + std::to_string(line));
+    const int dropped = line - static_cast<int>(SendMessageA(pane, EM_LINEFROMCHAR, from, 0));
+    EXPECT_EQ(SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0), top - dropped);
+
+    SendMessageA(pane, WM_COPY, 0, 0);
+    ASSERT_TRUE(OpenClipboard(form.Handle()));
+    const HANDLE data = GetClipboardData(CF_TEXT);
+    const char* copied = data ? static_cast<const char*>(GlobalLock(data)) : nullptr;
+    EXPECT_EQ(std::string(copied ? copied : ""), "line " + std::to_string(line));
+    if (copied)
+        GlobalUnlock(data);
+    CloseClipboard();
+
+    // Once the selection is let go, the newest line comes back into view.
+    SendMessageA(pane, EM_SETSEL, from, from);
+    SendNumbered(form, WM_CONSOLE_OUTPUT, PaneLineLimit + 900, 10, 10);
+    form.Flush();
+    EXPECT_GT(SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0),
+              SendMessageA(pane, EM_GETLINECOUNT, 0, 0) - 100);
 }
 
 TEST(TerminalForm, ScreenshotWithBothPanes) {

@@ -5,6 +5,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <cstdio>
+#include <unistd.h>
 #endif
 
 namespace kal::test {
@@ -122,8 +125,7 @@ TOutputHandle TOutputRecorder::Handle() const {
     return FImpl->Window;
 }
 
-// Handles this thread's messages for a few milliseconds at most.
-static void ServeMessagesBriefly() {
+void ServeMessagesBriefly() {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -158,7 +160,7 @@ TOutputHandle TOutputRecorder::Handle() const {
     return static_cast<IOutputWindow*>(FImpl.get());
 }
 
-static void ServeMessagesBriefly() {
+void ServeMessagesBriefly() {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
@@ -181,6 +183,49 @@ bool TOutputRecorder::WaitUntil(const std::function<bool()>& done,
 
 void TOutputRecorder::Pump(std::chrono::milliseconds duration) {
     WaitUntil([] { return false; }, duration);
+}
+
+std::size_t PlainRead(const std::string& command) {
+    char buffer[1024];
+    std::size_t total = 0;
+#ifdef _WIN32
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    if (!CreatePipe(&read, &write, &inheritable, 0))
+        return 0;
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdOutput = write;
+    startup.hStdError = write;
+    PROCESS_INFORMATION info{};
+    std::string line = command;
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                       nullptr, &startup, &info)) {
+        CloseHandle(write);
+        write = nullptr;
+        DWORD got = 0;
+        while (ReadFile(read, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+            total += got;
+        WaitForSingleObject(info.hProcess, INFINITE);
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    if (write)
+        CloseHandle(write);
+    CloseHandle(read);
+#else
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return 0;
+    ssize_t got;
+    while ((got = ::read(::fileno(pipe), buffer, sizeof(buffer))) > 0)
+        total += static_cast<std::size_t>(got);
+    ::pclose(pipe);
+#endif
+    return total;
 }
 
 } // namespace kal::test

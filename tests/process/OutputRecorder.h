@@ -57,6 +57,14 @@ private:
     bool FCountOnly = false;
 };
 
+// Handles this thread's messages for a few milliseconds at most.
+void ServeMessagesBriefly();
+
+// Reads everything the child of `command` writes, 1024 bytes at a time, as a plain
+// program would, and waits for its end; returns the byte count. The yardstick of
+// the runner's benchmarks.
+std::size_t PlainRead(const std::string& command);
+
 // The test child's full path, and a command line that runs it with these arguments.
 std::string TestChildPath();
 std::string ChildCommand(const std::vector<std::string>& arguments);

@@ -7,12 +7,6 @@
 #include <cstdio>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace {
 
 // Wine moves at best about 14 MB/s through a pipe read in 1 KB chunks, and a sent
@@ -31,50 +25,6 @@ double Seconds(TClock::time_point since) {
     return std::chrono::duration<double>(TClock::now() - since).count();
 }
 
-// Reads everything the child writes, 1024 bytes at a time; returns the byte count.
-std::size_t PlainRead(const std::string& command) {
-    char buffer[1024];
-    std::size_t total = 0;
-#ifdef _WIN32
-    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    HANDLE read = nullptr, write = nullptr;
-    if (!CreatePipe(&read, &write, &inheritable, 0))
-        return 0;
-    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdOutput = write;
-    startup.hStdError = write;
-    PROCESS_INFORMATION info{};
-    std::string line = command;
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                       nullptr, &startup, &info)) {
-        CloseHandle(write);
-        write = nullptr;
-        DWORD got = 0;
-        while (ReadFile(read, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-            total += got;
-        WaitForSingleObject(info.hProcess, INFINITE);
-        CloseHandle(info.hProcess);
-        CloseHandle(info.hThread);
-    }
-    if (write)
-        CloseHandle(write);
-    CloseHandle(read);
-#else
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return 0;
-    ssize_t got;
-    while ((got = ::read(::fileno(pipe), buffer, sizeof(buffer))) > 0)
-        total += static_cast<std::size_t>(got);
-    ::pclose(pipe);
-#endif
-    return total;
-}
-
 } // namespace
 
 int main() {
@@ -83,7 +33,7 @@ int main() {
     std::size_t plainBytes = 0, runnerBytes = 0;
     for (int round = 0; round < Rounds; ++round) {
         auto started = TClock::now();
-        plainBytes = PlainRead(command);
+        plainBytes = kal::test::PlainRead(command);
         plainBest = std::max(plainBest, plainBytes / Seconds(started) / 1e6);
 
         kal::test::TOutputRecorder window;

@@ -5,6 +5,7 @@
 //   outhex <hex>      raw bytes to standard output sleep <ms>
 //   flood-out <bytes> pattern to standard output   flood-err <bytes> to standard error
 //   blast <bytes>     constant bytes to standard output, fast (benchmarks)
+//   rsync-lines <n>   n file lines like rsync -v's to standard output, in 64 KB writes
 //   exit <code>       end at once with that code
 #include "TestPattern.h"
 
@@ -82,6 +83,19 @@ bool Blast(std::size_t bytes) {
     return true;
 }
 
+bool RsyncLines(std::size_t count) {
+    std::string block;
+    for (std::size_t i = 0; i < count; ++i) {
+        block += kal::testchild::RsyncLikeLine(i);
+        if (block.size() >= 0x10000 || i + 1 == count) {
+            if (!WriteAll(TStream::Output, block.data(), block.size()))
+                return false;
+            block.clear();
+        }
+    }
+    return true;
+}
+
 std::string FromHex(std::string_view hex) {
     std::string bytes;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
@@ -115,6 +129,8 @@ int main(int argc, char** argv) {
             ok = Flood(TStream::Error, std::stoull(argument));
         else if (command == "blast")
             ok = Blast(std::stoull(argument));
+        else if (command == "rsync-lines")
+            ok = RsyncLines(std::stoull(argument));
         else if (command == "exit")
             return std::atoi(argument.c_str());
         else {
