@@ -26,10 +26,13 @@ protected:
         };
     }
     void TearDown() override { Application().OnException = nullptr; }
-    // No registry writes of the machine's: the tray base works on HKCU here.
+    // As a standard user: the machine's keys refuse writes, the tray base
+    // works on the user's.
     std::unique_ptr<TMainForm> Create() {
         TTrayEnvironment environment;
-        environment.Root = HKEY_CURRENT_USER;
+        environment.RefusesWrites = [](HKEY root) {
+            return root == HKEY_LOCAL_MACHINE;
+        };
         environment.Arguments = std::vector<std::string>{};
         environment.NotifyIcon = [](DWORD, NOTIFYICONDATAA*) {
             return TRUE;
