@@ -42,6 +42,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "(C) 2026 ${PUBLISHER}"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
+!define MUI_WELCOMEPAGE_TEXT "Setup will install ${PRODUCT} ${VERSION} for you alone, into a folder of your own; it needs no administrator.$\r$\n$\r$\n${PRODUCT} keeps everything you set up in Data.dat in that folder. Uninstalling removes the program and leaves Data.dat where it is.$\r$\n$\r$\nClick Next to continue."
 !define MUI_FINISHPAGE_RUN "$INSTDIR\Kalvaren.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "Start ${PRODUCT}"
 
