@@ -186,23 +186,33 @@ void TTrayForm::WriteSettings() {
     }
 }
 
-// The machine's key first; a value the user's key still holds would hide the
-// new one, so it goes. When the machine's key refuses, the user's key.
 void TTrayForm::WriteSetting(const char* name, bool value) {
-    const std::string path = "Software\\" + FRegistryKey;
+    WriteValue(
+        "Software\\" + FRegistryKey, true, name,
+        [&](HKEY key) { return WriteFlag(key, name, value); }, true);
+}
+
+// The machine's key first; a value the user's key still holds would hide the
+// new one, so it goes. When the machine's key refuses, the user's key, if
+// `userMayOverride`; false when the value was not written for that reason.
+bool TTrayForm::WriteValue(const std::string& path, bool createMachineKey, const char* name,
+                           const std::function<LONG(HKEY)>& write, bool userMayOverride) {
     unique_hkey key;
-    LONG status = OpenForWrite(FEnvironment.MachineRoot, path, true, key);
+    LONG status = OpenForWrite(FEnvironment.MachineRoot, path, createMachineKey, key);
     if (status == ERROR_SUCCESS)
-        status = WriteFlag(key.get(), name, value);
+        status = write(key.get());
     if (status == ERROR_SUCCESS) {
         RegFlushKey(key.get());
         if (OpenForWrite(FEnvironment.UserRoot, path, false, key) == ERROR_SUCCESS)
             RegDeleteValueA(key.get(), name);
-        return;
+        return true;
     }
+    if (!userMayOverride)
+        return false;
     CheckWrite(OpenForWrite(FEnvironment.UserRoot, path, true, key), name);
-    CheckWrite(WriteFlag(key.get(), name, value), name);
+    CheckWrite(write(key.get()), name);
     RegFlushKey(key.get());
+    return true;
 }
 
 LONG TTrayForm::OpenForWrite(HKEY root, const std::string& path, bool create,
@@ -234,30 +244,20 @@ void TTrayForm::ReportRegistryFailure(const ERegistryException& e) {
 bool TTrayForm::TryUpdateRunKey() {
     const char* name = FRegistryKey.c_str();
     const bool machineHasEntry = HasValue(FEnvironment.MachineRoot, kRunKey, name);
-    unique_hkey machine, user;
-    LONG status = OpenForWrite(FEnvironment.MachineRoot, kRunKey, false, machine);
     if (FRunOnStartup) {
         const std::string data = RunCommand();
-        if (status == ERROR_SUCCESS)
-            status = WriteString(machine.get(), name, data);
-        if (status == ERROR_SUCCESS) {
-            RegFlushKey(machine.get());
-            if (OpenForWrite(FEnvironment.UserRoot, kRunKey, false, user) == ERROR_SUCCESS)
-                RegDeleteValueA(user.get(), name);
-            return true;
-        }
-        if (machineHasEntry)
-            return false;
-        CheckWrite(OpenForWrite(FEnvironment.UserRoot, kRunKey, true, user), name);
-        CheckWrite(WriteString(user.get(), name, data), name);
-        RegFlushKey(user.get());
-        return true;
+        return WriteValue(
+            kRunKey, false, name, [&](HKEY key) { return WriteString(key, name, data); },
+            !machineHasEntry);
     }
+    unique_hkey key;
     if (HasValue(FEnvironment.UserRoot, kRunKey, name)) {
-        status = OpenForWrite(FEnvironment.UserRoot, kRunKey, false, user);
-        CheckWrite(status == ERROR_SUCCESS ? RegDeleteValueA(user.get(), name) : status, name);
+        const LONG status = OpenForWrite(FEnvironment.UserRoot, kRunKey, false, key);
+        CheckWrite(status == ERROR_SUCCESS ? RegDeleteValueA(key.get(), name) : status, name);
     }
-    return !machineHasEntry || (machine && RegDeleteValueA(machine.get(), name) == ERROR_SUCCESS);
+    return !machineHasEntry ||
+           (OpenForWrite(FEnvironment.MachineRoot, kRunKey, false, key) == ERROR_SUCCESS &&
+            RegDeleteValueA(key.get(), name) == ERROR_SUCCESS);
 }
 
 void TTrayForm::UpdateRunKey() {

@@ -110,6 +110,8 @@ private:
     void ReadStartupState();
     void WriteSettings();
     void WriteSetting(const char* name, bool value);
+    bool WriteValue(const std::string& path, bool createMachineKey, const char* name,
+                    const std::function<LONG(HKEY)>& write, bool userMayOverride);
     LONG OpenForWrite(HKEY root, const std::string& path, bool create, unique_hkey& key) const;
     void ReportRegistryFailure(const ERegistryException& e);
     BOOL Notify(DWORD message);

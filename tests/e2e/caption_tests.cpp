@@ -132,15 +132,7 @@ size_t CaptionCount(HWND window) {
 } // namespace
 
 TEST(Captions, EveryCaptionOfTheMainWindowAndItsDialogsFits) {
-    TTrayEnvironment environment;
-    environment.RefusesWrites = [](HKEY root) {
-        return root == HKEY_LOCAL_MACHINE;
-    };
-    environment.Arguments = std::vector<std::string>{};
-    environment.NotifyIcon = [](DWORD, NOTIFYICONDATAA*) {
-        return TRUE;
-    };
-    TMainForm main(e2e::ScratchFolder("Captions"), environment);
+    TMainForm main(e2e::ScratchFolder("Captions"), e2e::StandardUserTray());
     TOptionsForm options(main.Handle());
     TProfileEventDialog schedule(main.Handle());
     for (const auto& [name, window] :

@@ -109,6 +109,18 @@ void CleanRegistry() {
     }
 }
 
+TTrayEnvironment StandardUserTray() {
+    TTrayEnvironment environment;
+    environment.RefusesWrites = [](HKEY root) {
+        return root == HKEY_LOCAL_MACHINE;
+    };
+    environment.Arguments = std::vector<std::string>{};
+    environment.NotifyIcon = [](DWORD, NOTIFYICONDATAA*) {
+        return TRUE;
+    };
+    return environment;
+}
+
 std::string ScreenshotFolder() {
     const std::string folder = BinaryDir() + "\\screenshots";
     CreateDirectoryA(folder.c_str(), nullptr);

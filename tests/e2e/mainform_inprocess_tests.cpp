@@ -26,18 +26,8 @@ protected:
         };
     }
     void TearDown() override { Application().OnException = nullptr; }
-    // As a standard user: the machine's keys refuse writes, the tray base
-    // works on the user's.
     std::unique_ptr<TMainForm> Create() {
-        TTrayEnvironment environment;
-        environment.RefusesWrites = [](HKEY root) {
-            return root == HKEY_LOCAL_MACHINE;
-        };
-        environment.Arguments = std::vector<std::string>{};
-        environment.NotifyIcon = [](DWORD, NOTIFYICONDATAA*) {
-            return TRUE;
-        };
-        return std::make_unique<TMainForm>(Folder, environment);
+        return std::make_unique<TMainForm>(Folder, StandardUserTray());
     }
     std::string Folder;
     std::vector<std::string> Errors;
