@@ -123,12 +123,12 @@ TTrayForm::~TTrayForm() {
     DestroyHandle();
 }
 
-std::optional<TTrayForm::TRunEntry> TTrayForm::ReadRunEntry() const {
+std::optional<std::string> TTrayForm::ReadRunValue() const {
     for (HKEY root : {FEnvironment.UserRoot, FEnvironment.MachineRoot}) {
         unique_hkey run = OpenKey(root, kRunKey, KEY_QUERY_VALUE);
         if (std::optional<std::string> data =
                 run ? ReadString(run.get(), FRegistryKey.c_str()) : std::nullopt)
-            return TRunEntry{*data, root == FEnvironment.MachineRoot};
+            return data;
     }
     return std::nullopt;
 }
@@ -148,12 +148,12 @@ std::string TTrayForm::RunCommand() const {
 // entry sets both flags. An entry that differs from this program's command
 // (another folder, the unquoted form of earlier versions) is rewritten.
 void TTrayForm::ReadStartupState() {
-    const std::optional<TRunEntry> found = ReadRunEntry();
+    const std::optional<std::string> found = ReadRunValue();
     if (!FRunOnStartup && found) {
         FRunOnStartup = true;
-        FTrayOnStartup = Lower(found->Data).find("-minimise") != std::string::npos;
+        FTrayOnStartup = Lower(*found).find("-minimise") != std::string::npos;
     }
-    if (FRunOnStartup && (!found || found->Data != RunCommand())) {
+    if (FRunOnStartup && found != RunCommand()) {
         try {
             // A machine-wide entry this user may not change still starts the
             // program; it is left as it is.
@@ -174,22 +174,21 @@ void TTrayForm::ReadStartupState() {
 }
 
 void TTrayForm::WriteSettings() {
+    WriteSetting(kMinimiseValue, MinimiseToTray, FStoredMinimiseToTray);
+    WriteSetting(kCloseValue, CloseToTray, FStoredCloseToTray);
+}
+
+void TTrayForm::WriteSetting(const char* name, bool value, bool& stored) {
+    if (value == stored)
+        return;
     try {
-        if (MinimiseToTray != FStoredMinimiseToTray)
-            WriteSetting(kMinimiseValue, MinimiseToTray);
-        FStoredMinimiseToTray = MinimiseToTray;
-        if (CloseToTray != FStoredCloseToTray)
-            WriteSetting(kCloseValue, CloseToTray);
-        FStoredCloseToTray = CloseToTray;
+        WriteValue(
+            "Software\\" + FRegistryKey, true, name,
+            [&](HKEY key) { return WriteFlag(key, name, value); }, true);
+        stored = value;
     } catch (const ERegistryException& e) {
         ReportRegistryFailure(e);
     }
-}
-
-void TTrayForm::WriteSetting(const char* name, bool value) {
-    WriteValue(
-        "Software\\" + FRegistryKey, true, name,
-        [&](HKEY key) { return WriteFlag(key, name, value); }, true);
 }
 
 // The machine's key first; a value the user's key still holds would hide the

@@ -100,16 +100,12 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    struct TRunEntry {
-        std::string Data;
-        bool InMachineKey = false;
-    };
-    std::optional<TRunEntry> ReadRunEntry() const;
+    std::optional<std::string> ReadRunValue() const;
     std::string RunCommand() const;
     bool TryUpdateRunKey();
     void ReadStartupState();
     void WriteSettings();
-    void WriteSetting(const char* name, bool value);
+    void WriteSetting(const char* name, bool value, bool& stored);
     bool WriteValue(const std::string& path, bool createMachineKey, const char* name,
                     const std::function<LONG(HKEY)>& write, bool userMayOverride);
     LONG OpenForWrite(HKEY root, const std::string& path, bool create, unique_hkey& key) const;
