@@ -61,7 +61,15 @@ echo "installer test: installed version $version in $folder"
 winfolder=$("$wine" winepath -w "$folder" 2>/dev/null </dev/null | tr -d '\r')
 (cd "$folder" && exec "$wine" "$winfolder\\Kalvaren.exe" >/dev/null 2>&1 </dev/null) &
 program=$!
-shows_window() { xwininfo -root -tree 2>/dev/null | grep -q '"Kalvaren"'; }
+# Other tests may show windows named so on the same display: the one sought
+# belongs to this process.
+shows_window() {
+    local window
+    for window in $(xwininfo -root -tree 2>/dev/null | awk '/"Kalvaren":/ {print $1}'); do
+        xprop -id "$window" _NET_WM_PID 2>/dev/null | grep -q "= $program\$" && return 0
+    done
+    return 1
+}
 within_a_minute shows_window || fail "the installed program showed no window"
 echo "installer test: the installed program shows its window"
 # Closing the window ends the program, which writes Data.dat.
