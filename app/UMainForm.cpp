@@ -40,6 +40,9 @@ constexpr std::array<TCommonBox, 9> CommonBoxes{{
     {&TMainForm::chk_Desktop, csDesktop, TMainForm::idDesktop},
 }};
 
+// Wide enough for "Shared Pictures" in Tahoma beside its indented check box.
+constexpr int kFoldersWidth = 140;
+
 constexpr char RepeatLetters[] = " OHDWFMQY"; // by TRSyncProfileEvent
 
 HMENU CreateMainMenu() {
@@ -254,13 +257,16 @@ void TMainForm::CreateControls() {
     pnl_Top->Layout.Anchor(lbl_Display, akTop | akRight);
 
     // Left: the well-known folders.
-    CommFolders = std::make_unique<TPanel>(TPanel::TParams{
-        .Parent = Handle(), .Top = 55, .Width = 129, .Height = height - 55, .Target = Handle()});
+    CommFolders = std::make_unique<TPanel>(TPanel::TParams{.Parent = Handle(),
+                                                           .Top = 55,
+                                                           .Width = kFoldersWidth,
+                                                           .Height = height - 55,
+                                                           .Target = Handle()});
     Layout.Align(CommFolders->Handle(), TAlign::alLeft);
     HWND group = CreateControl({.ClassName = "BUTTON",
                                 .Text = "Common Folders",
                                 .Style = WS_VISIBLE | BS_GROUPBOX,
-                                .Width = 129,
+                                .Width = kFoldersWidth,
                                 .Height = height - 55,
                                 .Parent = CommFolders->Handle()});
     CommFolders->Layout.Align(group, TAlign::alClient);
@@ -281,7 +287,7 @@ void TMainForm::CreateControls() {
                            .Style = WS_VISIBLE | WS_TABSTOP | WS_DISABLED | BS_AUTOCHECKBOX,
                            .Left = places[i].Left,
                            .Top = places[i].Top,
-                           .Width = 120 - places[i].Left,
+                           .Width = kFoldersWidth - 4 - places[i].Left,
                            .Height = 17,
                            .Id = CommonBoxes[i].Id,
                            .Parent = CommFolders->Handle()});
@@ -318,9 +324,9 @@ void TMainForm::CreateControls() {
 
     // Centre: the selected profile's files and folders.
     pnl_Centre = std::make_unique<TPanel>(TPanel::TParams{.Parent = Handle(),
-                                                          .Left = 129,
+                                                          .Left = kFoldersWidth,
                                                           .Top = 55,
-                                                          .Width = width - 129 - 166,
+                                                          .Width = width - kFoldersWidth - 166,
                                                           .Height = height - 55,
                                                           .Target = Handle()});
     Layout.Align(pnl_Centre->Handle(), TAlign::alClient);
@@ -328,7 +334,7 @@ void TMainForm::CreateControls() {
     HWND label2 = CreateLabel(centre, "Files and Folders", 0, 0, 100);
     pnl_Centre->Layout.Align(label2, TAlign::alTop);
     pnl_Bottom = std::make_unique<TPanel>(TPanel::TParams{
-        .Parent = centre, .Width = width - 129 - 166, .Height = 41, .Target = Handle()});
+        .Parent = centre, .Width = width - kFoldersWidth - 166, .Height = 41, .Target = Handle()});
     pnl_Centre->Layout.Align(pnl_Bottom->Handle(), TAlign::alBottom);
     lst_FilePath = ListBox(centre, idFilePath);
     EnableWindow(lst_FilePath, FALSE);
@@ -336,7 +342,7 @@ void TMainForm::CreateControls() {
     HWND bottom = pnl_Bottom->Handle();
     btn_File = Button(bottom, "&Add File", idAddFile, 6, 8, 66);
     btn_Folder = Button(bottom, "Add &Folder", idAddFolder, 79, 8, 66);
-    btn_Remove = Button(bottom, "Remove Selecte&d", idRemovePath, 151, 8, 90);
+    btn_Remove = Button(bottom, "Remove Selecte&d", idRemovePath, 151, 8, 100);
     btn_Restore = Button(bottom, "&Restore", idRestore, 285, 8, 50);
     btn_Backup = Button(bottom, "&Backup", idBackup, 341, 8, 50);
     pnl_Bottom->Layout.Anchor(btn_Restore, akTop | akRight);

@@ -80,7 +80,7 @@ void TOptionsForm::CreatePages() {
 
     // Created in keyboard order.
     HWND general = tab_General->Handle();
-    chk_Minimised = CreateCheckBox(general, "Minimised to System Tray", 22, 32, 147);
+    chk_Minimised = CreateCheckBox(general, "Minimised to System Tray", 22, 32, 150);
     chk_Startup = CreateCheckBox(general, "Run on System Startup", 9, 14, 136);
     chk_TrayOnClose = CreateCheckBox(general, "Hide To Tray On Close", 9, 72, 153);
     chk_TrayOnMin = CreateCheckBox(general, "Hide To Tray On Minimise", 8, 56, 153);

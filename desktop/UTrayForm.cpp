@@ -28,16 +28,6 @@ unique_hkey OpenKey(HKEY root, const std::string& path, REGSAM access) {
     return unique_hkey(key);
 }
 
-unique_hkey CreateKey(HKEY root, const std::string& path) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return {};
-    return unique_hkey(key);
-}
-
-// A key that could not be opened fails here too, so an unwritable root is
-// reported by the value it was meant to hold.
 void CheckWrite(LONG status, const char* name) {
     if (status != ERROR_SUCCESS)
         throw ERegistryException("Failed to set data for '" + std::string(name) + "'");
@@ -58,21 +48,34 @@ std::optional<std::string> ReadString(HKEY key, const char* name) {
     return data;
 }
 
-// Missing, or not a DWORD: false.
-bool ReadFlag(HKEY key, const char* name) {
+bool HasValue(HKEY root, const std::string& path, const char* name) {
+    unique_hkey key = OpenKey(root, path, KEY_QUERY_VALUE);
+    return key &&
+           RegQueryValueExA(key.get(), name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// Missing, or not a DWORD: none.
+std::optional<bool> ReadFlag(HKEY root, const std::string& path, const char* name) {
+    unique_hkey key = OpenKey(root, path, KEY_QUERY_VALUE);
     DWORD type = 0, value = 0, size = sizeof value;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+    if (!key ||
+        RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
             ERROR_SUCCESS ||
         type != REG_DWORD || size != sizeof value)
-        return false;
+        return std::nullopt;
     return value != 0;
 }
 
-void WriteFlag(HKEY key, const char* name, bool value) {
+LONG WriteFlag(HKEY key, const char* name, bool value) {
     const DWORD data = value ? 1 : 0;
-    CheckWrite(
-        RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data),
-        name);
+    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                          sizeof data);
+}
+
+LONG WriteString(HKEY key, const char* name, const std::string& data) {
+    // The stored length includes the terminating zero.
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>(data.size() + 1));
 }
 
 } // namespace
@@ -84,6 +87,10 @@ TTrayForm::TTrayForm(const TWindowParams& params, const std::string& registryKey
     : FEnvironment(std::move(environment)), FRegistryKey(registryKey) {
     Create(params);
     FTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    // Explorer runs with less privilege than an elevated program, whose message
+    // filter would otherwise drop the shell's restart notice.
+    if (FTaskbarCreated)
+        ChangeWindowMessageFilterEx(Handle(), FTaskbarCreated, MSGFLT_ALLOW, nullptr);
 
     FIconData.cbSize = NOTIFYICONDATAA_V2_SIZE;
     FIconData.hWnd = Handle();
@@ -93,21 +100,15 @@ TTrayForm::TTrayForm(const TWindowParams& params, const std::string& registryKey
     FIconData.hIcon = Application().Icon();
     SetTrayHint(Application().Title);
 
-    // An unwritable registry (an ordinary user and HKEY_LOCAL_MACHINE) must not
-    // stop the program from starting: the failure is reported, once.
     const std::vector<std::string> arguments =
         FEnvironment.Arguments ? *FEnvironment.Arguments : Application().Arguments();
     for (const std::string& argument : arguments) {
         const std::string lower = Lower(argument);
-        try {
-            if (lower == "-startup") {
-                FSystemStartup = true;
-                SetRunOnStartup(true);
-            } else if (FRunOnStartup && lower == "-minimise") {
-                SetTrayOnStartup(true);
-            }
-        } catch (const ERegistryException& e) {
-            ReportRegistryFailure(e);
+        if (lower == "-startup") {
+            FSystemStartup = true;
+            FRunOnStartup = true;
+        } else if (FRunOnStartup && lower == "-minimise") {
+            FTrayOnStartup = true;
         }
     }
     ReadStartupState();
@@ -122,37 +123,111 @@ TTrayForm::~TTrayForm() {
     DestroyHandle();
 }
 
-void TTrayForm::ReadStartupState() {
-    if (!FRunOnStartup) {
-        // Read access only: an ordinary user may read what it cannot write.
-        unique_hkey run = OpenKey(FEnvironment.Root, kRunKey, KEY_READ);
+std::optional<std::string> TTrayForm::ReadRunValue() const {
+    for (HKEY root : {FEnvironment.UserRoot, FEnvironment.MachineRoot}) {
+        unique_hkey run = OpenKey(root, kRunKey, KEY_QUERY_VALUE);
         if (std::optional<std::string> data =
-                run ? ReadString(run.get(), FRegistryKey.c_str()) : std::nullopt) {
-            run.reset();
-            try {
-                // The member first: the value is written once, complete.
-                FTrayOnStartup = Lower(*data).find("-minimise") != std::string::npos;
-                SetRunOnStartup(true);
-            } catch (const ERegistryException& e) {
-                ReportRegistryFailure(e);
-            }
+                run ? ReadString(run.get(), FRegistryKey.c_str()) : std::nullopt)
+            return data;
+    }
+    return std::nullopt;
+}
+
+std::string TTrayForm::RunCommand() const {
+    // Quoted: Windows would otherwise try "C:\Program.exe" and the like for a
+    // path with blanks.
+    std::string data(1, '"');
+    data += Application().ExeName();
+    data += "\" -startup";
+    if (FTrayOnStartup)
+        data += " -minimise";
+    return data;
+}
+
+// The switches of the command line come first; without "-startup" a stored
+// entry sets both flags. An entry that differs from this program's command
+// (another folder, the unquoted form of earlier versions) is rewritten.
+void TTrayForm::ReadStartupState() {
+    const std::optional<std::string> found = ReadRunValue();
+    if (!FRunOnStartup && found) {
+        FRunOnStartup = true;
+        FTrayOnStartup = Lower(*found).find("-minimise") != std::string::npos;
+    }
+    if (FRunOnStartup && found != RunCommand()) {
+        try {
+            // A machine-wide entry this user may not change still starts the
+            // program; it is left as it is.
+            TryUpdateRunKey();
+        } catch (const ERegistryException& e) {
+            ReportRegistryFailure(e);
         }
     }
-    if (unique_hkey settings = OpenKey(FEnvironment.Root, "Software\\" + FRegistryKey, KEY_READ)) {
-        MinimiseToTray = ReadFlag(settings.get(), kMinimiseValue);
-        CloseToTray = ReadFlag(settings.get(), kCloseValue);
-    }
+    const std::string settings = "Software\\" + FRegistryKey;
+    const auto read = [&](const char* name) {
+        std::optional<bool> value = ReadFlag(FEnvironment.UserRoot, settings, name);
+        if (!value)
+            value = ReadFlag(FEnvironment.MachineRoot, settings, name);
+        return value.value_or(false);
+    };
+    MinimiseToTray = FStoredMinimiseToTray = read(kMinimiseValue);
+    CloseToTray = FStoredCloseToTray = read(kCloseValue);
 }
 
 void TTrayForm::WriteSettings() {
+    WriteSetting(kMinimiseValue, MinimiseToTray, FStoredMinimiseToTray);
+    WriteSetting(kCloseValue, CloseToTray, FStoredCloseToTray);
+}
+
+void TTrayForm::WriteSetting(const char* name, bool value, bool& stored) {
+    if (value == stored)
+        return;
     try {
-        unique_hkey settings = CreateKey(FEnvironment.Root, "Software\\" + FRegistryKey);
-        WriteFlag(settings.get(), kMinimiseValue, MinimiseToTray);
-        WriteFlag(settings.get(), kCloseValue, CloseToTray);
-        RegFlushKey(settings.get());
+        WriteValue(
+            "Software\\" + FRegistryKey, true, name,
+            [&](HKEY key) { return WriteFlag(key, name, value); }, true);
+        stored = value;
     } catch (const ERegistryException& e) {
         ReportRegistryFailure(e);
     }
+}
+
+// The machine's key first; a value the user's key still holds would hide the
+// new one, so it goes. When the machine's key refuses, the user's key, if
+// `userMayOverride`; false when the value was not written for that reason.
+bool TTrayForm::WriteValue(const std::string& path, bool createMachineKey, const char* name,
+                           const std::function<LONG(HKEY)>& write, bool userMayOverride) {
+    unique_hkey key;
+    LONG status = OpenForWrite(FEnvironment.MachineRoot, path, createMachineKey, key);
+    if (status == ERROR_SUCCESS)
+        status = write(key.get());
+    if (status == ERROR_SUCCESS) {
+        RegFlushKey(key.get());
+        if (OpenForWrite(FEnvironment.UserRoot, path, false, key) == ERROR_SUCCESS)
+            RegDeleteValueA(key.get(), name);
+        return true;
+    }
+    if (!userMayOverride)
+        return false;
+    CheckWrite(OpenForWrite(FEnvironment.UserRoot, path, true, key), name);
+    CheckWrite(write(key.get()), name);
+    RegFlushKey(key.get());
+    return true;
+}
+
+LONG TTrayForm::OpenForWrite(HKEY root, const std::string& path, bool create,
+                             unique_hkey& key) const {
+    key.reset();
+    if (FEnvironment.RefusesWrites && FEnvironment.RefusesWrites(root))
+        return ERROR_ACCESS_DENIED;
+    HKEY opened = nullptr;
+    const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE;
+    const LONG status =
+        create ? RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                                 nullptr, &opened, nullptr)
+               : RegOpenKeyExA(root, path.c_str(), 0, access, &opened);
+    if (status == ERROR_SUCCESS)
+        key.reset(opened);
+    return status;
 }
 
 void TTrayForm::ReportRegistryFailure(const ERegistryException& e) {
@@ -162,36 +237,61 @@ void TTrayForm::ReportRegistryFailure(const ERegistryException& e) {
     Application().ShowException(e.what());
 }
 
-void TTrayForm::UpdateRunKey() {
-    unique_hkey run = OpenKey(FEnvironment.Root, kRunKey, KEY_ALL_ACCESS);
+// The machine's Run key, or the user's when the machine's refuses; an entry
+// is kept in one of them only, or the program would start twice at logon.
+// False: the machine's key holds an entry that this user may not change.
+bool TTrayForm::TryUpdateRunKey() {
+    const char* name = FRegistryKey.c_str();
+    const bool machineHasEntry = HasValue(FEnvironment.MachineRoot, kRunKey, name);
     if (FRunOnStartup) {
-        std::string data = Application().ExeName() + " -startup";
-        if (FTrayOnStartup)
-            data += " -minimise";
-        CheckWrite(RegSetValueExA(run.get(), FRegistryKey.c_str(), 0, REG_SZ,
-                                  reinterpret_cast<const BYTE*>(data.c_str()),
-                                  static_cast<DWORD>(data.size() + 1)),
-                   FRegistryKey.c_str());
-    } else if (run) {
-        RegDeleteValueA(run.get(), FRegistryKey.c_str()); // a missing value is no error
+        const std::string data = RunCommand();
+        return WriteValue(
+            kRunKey, false, name, [&](HKEY key) { return WriteString(key, name, data); },
+            !machineHasEntry);
     }
-    if (run)
-        RegFlushKey(run.get());
+    unique_hkey key;
+    if (HasValue(FEnvironment.UserRoot, kRunKey, name)) {
+        const LONG status = OpenForWrite(FEnvironment.UserRoot, kRunKey, false, key);
+        CheckWrite(status == ERROR_SUCCESS ? RegDeleteValueA(key.get(), name) : status, name);
+    }
+    return !machineHasEntry ||
+           (OpenForWrite(FEnvironment.MachineRoot, kRunKey, false, key) == ERROR_SUCCESS &&
+            RegDeleteValueA(key.get(), name) == ERROR_SUCCESS);
 }
 
+void TTrayForm::UpdateRunKey() {
+    if (!TryUpdateRunKey())
+        throw ERegistryException("The start-up entry '" + FRegistryKey +
+                                 "' is set for every user of this computer; only an "
+                                 "administrator can change it");
+}
+
+// A failed write leaves the flag as it was, so that what the options dialog
+// shows next is what Windows will do at logon.
 void TTrayForm::SetRunOnStartup(bool value) {
     if (value == FRunOnStartup)
         return;
     FRunOnStartup = value;
-    UpdateRunKey();
+    try {
+        UpdateRunKey();
+    } catch (...) {
+        FRunOnStartup = !value;
+        throw;
+    }
 }
 
 void TTrayForm::SetTrayOnStartup(bool value) {
     if (value == FTrayOnStartup)
         return;
     FTrayOnStartup = value;
-    if (FRunOnStartup)
+    if (!FRunOnStartup)
+        return;
+    try {
         UpdateRunKey();
+    } catch (...) {
+        FTrayOnStartup = !value;
+        throw;
+    }
 }
 
 void TTrayForm::SetTrayIcon(HICON icon) {

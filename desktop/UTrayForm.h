@@ -2,11 +2,14 @@
 // hidden window, hiding to the tray on minimise or close, the run-at-logon
 // entry ("-startup", "-minimise"), and the session-end messages.
 //
-// Registry (HKEY_LOCAL_MACHINE unless a test injects another root): the Run
-// value named RegistryKey, and "Software\<RegistryKey>" with the DWORDs
-// "Minimise To Tray" and "Close To Tray", written at destruction. A write that
-// fails throws ERegistryException from the setters; during construction and
-// destruction the first failure goes to the default error report instead.
+// Registry: the Run value named RegistryKey, and "Software\<RegistryKey>" with
+// the DWORDs "Minimise To Tray" and "Close To Tray", written at destruction.
+// Values are read from the user's keys first, then the machine's; they are
+// written to the machine's keys, or to the user's when the machine's refuse (a
+// standard account), and only when they changed. A write that fails throws
+// ERegistryException from the setters, which keep their old value; during
+// construction and destruction the first failure goes to the default error
+// report instead.
 #pragma once
 
 #include "UWindow.h"
@@ -36,7 +39,11 @@ using TMaximizeEvent = std::function<void(TWindow* Sender, bool& Maximize)>;
 
 // What the tray base takes from its surroundings, replaceable for tests.
 struct TTrayEnvironment {
-    HKEY Root = HKEY_LOCAL_MACHINE;
+    HKEY MachineRoot = HKEY_LOCAL_MACHINE;
+    HKEY UserRoot = HKEY_CURRENT_USER;
+    // Roots that refuse write access, as HKEY_LOCAL_MACHINE does for a standard
+    // user on Windows (Wine grants it to everybody). None: Windows decides.
+    std::function<bool(HKEY root)> RefusesWrites;
     // None: the process's own command line.
     std::optional<std::vector<std::string>> Arguments;
     // None: Shell_NotifyIconA.
@@ -93,8 +100,15 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    std::optional<std::string> ReadRunValue() const;
+    std::string RunCommand() const;
+    bool TryUpdateRunKey();
     void ReadStartupState();
     void WriteSettings();
+    void WriteSetting(const char* name, bool value, bool& stored);
+    bool WriteValue(const std::string& path, bool createMachineKey, const char* name,
+                    const std::function<LONG(HKEY)>& write, bool userMayOverride);
+    LONG OpenForWrite(HKEY root, const std::string& path, bool create, unique_hkey& key) const;
     void ReportRegistryFailure(const ERegistryException& e);
     BOOL Notify(DWORD message);
 
@@ -107,6 +121,10 @@ private:
     bool FMinimisedToTray = false;
     bool FSystemStartup = false;
     bool FRegistryFailureReported = false;
+    // As read at construction (a missing value reads as false), so that only
+    // changes are written back.
+    bool FStoredMinimiseToTray = false;
+    bool FStoredCloseToTray = false;
     UINT FTaskbarCreated = 0;
 };
 

@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
     cmake ninja-build g++ zlib1g-dev googletest
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
-    wine64 xvfb xauth x11-utils imagemagick
+    wine64 fonts-wine xvfb xauth x11-utils imagemagick nsis
     rsync python3-aiosmtpd openssl libssl-dev libgnutls30
     clang libclang-rt-14-dev clang-format
 )
@@ -26,17 +26,5 @@ if ((${#missing[@]})); then
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The Wine prefix: created once, without Mono or Gecko prompts; no window manager
-# under Xvfb, so windows are unmanaged (otherwise every close stalls two seconds).
-export WINEPREFIX="$root/build/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
-export WINEARCH=win64
-wine=/usr/lib/wine/wine64
-if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-    echo "setup: creating Wine prefix $WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    "$wine" wineboot -i >/dev/null 2>&1 </dev/null || true
-    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
-    /usr/lib/wine/wineserver -w
-fi
+# The Wine prefix of the tests, the demonstration and the screenshots.
+bash "$root/tools/wine-prefix.sh" "$root/build/wineprefix"

@@ -2,6 +2,7 @@
 #include "UAboutForm.h"
 #include "UEULA.h"
 #include "UFormatHelp.h"
+#include "KalvarenVersion.h"
 
 #include "dialogs_testing.h"
 #include "window_testing.h"
@@ -34,7 +35,7 @@ TEST(VersionInfo, ReadsTheExecutablesOwnResource) {
 
     const TAboutTexts texts = AboutTextsFromVersion(&*info);
     EXPECT_EQ(texts.ProductName, "Product: Kalvaren");
-    EXPECT_EQ(texts.Version, "Version: 1.0.0.2");
+    EXPECT_EQ(texts.Version, "Version: " KAL_VERSION_TEXT);
     EXPECT_EQ(texts.Copyright.rfind("Copyright: ", 0), 0u) << texts.Copyright;
     EXPECT_GT(texts.Copyright.size(), 11u);
     EXPECT_EQ(texts.Comments.rfind("Comments:\n\r", 0), 0u) << texts.Comments;
@@ -56,7 +57,7 @@ TEST(AboutForm, ShowsIconProductAndVersionFromTheResource) {
     EXPECT_EQ(ClientSize(form.Handle()).cx, 298);
     EXPECT_EQ(ClientSize(form.Handle()).cy, 213);
     EXPECT_EQ(GetText(form.ProductName), "Product: Kalvaren");
-    EXPECT_EQ(GetText(form.Version), "Version: 1.0.0.2");
+    EXPECT_EQ(GetText(form.Version), "Version: " KAL_VERSION_TEXT);
     EXPECT_EQ(GetText(form.Comments).rfind("Comments:\n\r", 0), 0u);
     EXPECT_NE(SendMessageA(form.ProgramIcon, STM_GETICON, 0, 0), 0);
     EXPECT_EQ(GetText(form.OKButton), "OK");

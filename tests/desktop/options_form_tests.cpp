@@ -23,26 +23,32 @@ protected:
         ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, FRootPath.c_str(), 0, nullptr, 0,
                                   KEY_ALL_ACCESS, nullptr, &FRoot, nullptr),
                   ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyExA(FRoot, "User", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &FUserRoot,
+                                  nullptr),
+                  ERROR_SUCCESS);
         Form.FormatHelp = &Help;
     }
     void TearDown() override {
         Tray.reset();
+        RegCloseKey(FUserRoot);
         RegCloseKey(FRoot);
         RegDeleteTreeA(HKEY_CURRENT_USER, FRootPath.c_str());
     }
 
-    // The main window's tray base; without a Run key its registry writes fail,
-    // as they do for an ordinary user under HKEY_LOCAL_MACHINE.
-    void MakeTray(bool writableRunKey = true) {
-        if (writableRunKey) {
-            HKEY run;
-            ASSERT_EQ(RegCreateKeyExA(FRoot, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &run,
-                                      nullptr),
-                      ERROR_SUCCESS);
-            RegCloseKey(run);
-        }
+    // The main window's tray base on a private key; with `writable` false it
+    // refuses every write, as no key of the registry would take them.
+    void MakeTray(bool writable = true) {
+        HKEY run;
+        ASSERT_EQ(
+            RegCreateKeyExA(FRoot, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &run, nullptr),
+            ERROR_SUCCESS);
+        RegCloseKey(run);
         TTrayEnvironment environment;
-        environment.Root = FRoot;
+        environment.MachineRoot = FRoot;
+        environment.UserRoot = FUserRoot;
+        environment.RefusesWrites = [writable](HKEY) {
+            return !writable;
+        };
         environment.Arguments = std::vector<std::string>{};
         environment.NotifyIcon = [](DWORD, NOTIFYICONDATAA*) {
             return TRUE;
@@ -76,6 +82,7 @@ protected:
 private:
     std::string FRootPath;
     HKEY FRoot = nullptr;
+    HKEY FUserRoot = nullptr;
 };
 
 TEST_F(OptionsTest, DefaultConfigurationOpensOnEmailWithTheDefaults) {
@@ -262,6 +269,7 @@ TEST_F(OptionsTest, FormatHelpOpensBesideTheDialogAndHidesWithIt) {
 }
 
 TEST_F(OptionsTest, RegistryFailureStillCopiesEveryOtherSetting) {
+    ExceptionRecorder errors;
     MakeTray(false);
     ASSERT_THROW(Run([&] {
                      Press(Form.chk_Startup);
@@ -277,6 +285,15 @@ TEST_F(OptionsTest, RegistryFailureStillCopiesEveryOtherSetting) {
     EXPECT_EQ(Sync.OutputAutoCloseDelay(), 5);
     EXPECT_EQ(Sync.EmailRecipient(), "me@example.org");
     EXPECT_EQ(Sync.EmailPassword(), "pw");
+    // The entry was not written, and the next opening says so.
+    EXPECT_FALSE(Tray->RunOnStartup());
+    EXPECT_FALSE(Run([&] {
+        EXPECT_FALSE(Checked(Form.chk_Startup));
+        Press(Form.CancelBtn);
+    }));
+    // The tray flags fail at exit, reported by the default error report.
+    Tray.reset();
+    EXPECT_EQ(errors.Messages.size(), 1u);
 }
 
 } // namespace

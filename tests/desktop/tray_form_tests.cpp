@@ -21,34 +21,42 @@ struct NotifyCall {
     NOTIFYICONDATAA Data;
 };
 
-// A private registry root under HKEY_CURRENT_USER stands in for HKEY_LOCAL_MACHINE,
-// so tests neither need nor disturb the machine-wide keys.
+// Two private keys under HKEY_CURRENT_USER stand in for HKEY_LOCAL_MACHINE and
+// HKEY_CURRENT_USER, so tests neither need nor disturb the real ones; either can
+// refuse writes, as HKEY_LOCAL_MACHINE does for a standard user.
 class TrayFormTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FRootPath = "Software\\KalvarenTests\\Tray" + std::to_string(GetCurrentProcessId());
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, FRootPath.c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &FRoot, nullptr),
-                  ERROR_SUCCESS);
+        for (auto [key, name] : {std::pair{&Machine, "\\Machine"}, std::pair{&User, "\\User"}})
+            ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (FRootPath + name).c_str(), 0, nullptr, 0,
+                                      KEY_ALL_ACCESS, nullptr, key, nullptr),
+                      ERROR_SUCCESS);
         Application().ShowMainForm = true;
     }
     void TearDown() override {
         Form.reset();
-        RegCloseKey(FRoot);
+        RegCloseKey(Machine);
+        RegCloseKey(User);
         RegDeleteTreeA(HKEY_CURRENT_USER, FRootPath.c_str());
     }
 
-    void CreateRunKey() {
+    void CreateRunKey(HKEY root) {
         HKEY run;
         ASSERT_EQ(
-            RegCreateKeyExA(FRoot, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &run, nullptr),
+            RegCreateKeyExA(root, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &run, nullptr),
             ERROR_SUCCESS);
         RegCloseKey(run);
     }
+    void CreateRunKey() { CreateRunKey(Machine); }
 
     void Make(std::vector<std::string> arguments) {
         TTrayEnvironment environment;
-        environment.Root = FRoot;
+        environment.MachineRoot = Machine;
+        environment.UserRoot = User;
+        environment.RefusesWrites = [this](HKEY root) {
+            return (root == Machine && MachineRefuses) || (root == User && UserRefuses);
+        };
         environment.Arguments = std::move(arguments);
         environment.NotifyIcon = [this](DWORD message, NOTIFYICONDATAA* data) {
             Calls.push_back({message, *data});
@@ -59,30 +67,38 @@ protected:
             std::move(environment));
     }
 
-    std::optional<std::string> RunValue() const {
+    std::optional<std::string> RunValue(HKEY root) const {
         char data[1024];
         DWORD size = sizeof data, type = 0;
-        if (RegGetValueA(FRoot, kRunKey, "Kalvaren", RRF_RT_ANY, &type, data, &size) !=
+        if (RegGetValueA(root, kRunKey, "Kalvaren", RRF_RT_ANY, &type, data, &size) !=
             ERROR_SUCCESS)
             return std::nullopt;
         EXPECT_EQ(type, DWORD(REG_SZ));
         return std::string(data);
     }
+    std::optional<std::string> RunValue() const { return RunValue(Machine); }
 
-    void SetRunValue(const std::string& data) {
-        CreateRunKey();
-        ASSERT_EQ(RegSetKeyValueA(FRoot, kRunKey, "Kalvaren", REG_SZ, data.c_str(),
+    // What the program writes: its path quoted, then the switches.
+    static std::string Command(const std::string& switches) {
+        return "\"" + Application().ExeName() + "\" " + switches;
+    }
+
+    void SetRunValue(const std::string& data, HKEY root) {
+        CreateRunKey(root);
+        ASSERT_EQ(RegSetKeyValueA(root, kRunKey, "Kalvaren", REG_SZ, data.c_str(),
                                   static_cast<DWORD>(data.size() + 1)),
                   ERROR_SUCCESS);
     }
+    void SetRunValue(const std::string& data) { SetRunValue(data, Machine); }
 
-    std::optional<DWORD> Setting(const char* name) const {
+    std::optional<DWORD> Setting(const char* name, HKEY root) const {
         DWORD value = 0, size = sizeof value;
-        if (RegGetValueA(FRoot, "Software\\Kalvaren", name, RRF_RT_REG_DWORD, nullptr, &value,
+        if (RegGetValueA(root, "Software\\Kalvaren", name, RRF_RT_REG_DWORD, nullptr, &value,
                          &size) != ERROR_SUCCESS)
             return std::nullopt;
         return value;
     }
+    std::optional<DWORD> Setting(const char* name) const { return Setting(name, Machine); }
 
     size_t CountOf(DWORD message) const {
         size_t count = 0;
@@ -91,7 +107,10 @@ protected:
         return count;
     }
 
-    HKEY FRoot = nullptr;
+    HKEY Machine = nullptr;
+    HKEY User = nullptr;
+    bool MachineRefuses = false;
+    bool UserRefuses = false;
     std::string FRootPath;
     std::vector<NotifyCall> Calls;
     std::unique_ptr<TTrayForm> Form;
@@ -118,7 +137,7 @@ TEST_F(TrayFormTest, StartupThenMinimiseStaysHiddenWithOneIcon) {
     EXPECT_EQ(data.uFlags, UINT(NIF_MESSAGE | NIF_ICON | NIF_TIP));
     EXPECT_EQ(data.uCallbackMessage, 0x4030u);
     EXPECT_EQ(data.hIcon, Application().Icon());
-    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup -minimise");
+    EXPECT_EQ(RunValue(), Command("-startup -minimise"));
 }
 
 TEST_F(TrayFormTest, StartupInAnyCaseShowsTheWindowAndMinimiseCountsOnlyAfterIt) {
@@ -130,15 +149,15 @@ TEST_F(TrayFormTest, StartupInAnyCaseShowsTheWindowAndMinimiseCountsOnlyAfterIt)
     EXPECT_FALSE(Form->MinimisedToTray());
     EXPECT_TRUE(Application().ShowMainForm);
     EXPECT_TRUE(Calls.empty());
-    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup");
+    EXPECT_EQ(RunValue(), Command("-startup"));
 
     Form.reset();
-    RegDeleteKeyValueA(FRoot, kRunKey, "Kalvaren");
+    RegDeleteKeyValueA(Machine, kRunKey, "Kalvaren");
     Make({"-minimise", "-startup", "other"});
     EXPECT_TRUE(Form->RunOnStartup());
     EXPECT_FALSE(Form->TrayOnStartup());
     EXPECT_TRUE(Calls.empty());
-    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup");
+    EXPECT_EQ(RunValue(), Command("-startup"));
 }
 
 TEST_F(TrayFormTest, AStoredRunValueTurnsBothFlagsOnAndIsRewrittenWithThisPath) {
@@ -149,7 +168,7 @@ TEST_F(TrayFormTest, AStoredRunValueTurnsBothFlagsOnAndIsRewrittenWithThisPath) 
     EXPECT_FALSE(Form->SystemStartup());
     EXPECT_FALSE(Form->MinimisedToTray());
     EXPECT_TRUE(Application().ShowMainForm);
-    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup -minimise");
+    EXPECT_EQ(RunValue(), Command("-startup -minimise"));
 }
 
 TEST_F(TrayFormTest, RunKeyFollowsTheTwoFlags) {
@@ -162,9 +181,9 @@ TEST_F(TrayFormTest, RunKeyFollowsTheTwoFlags) {
     Form->SetTrayOnStartup(true);
     EXPECT_EQ(RunValue(), std::nullopt);
     Form->SetRunOnStartup(true);
-    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup -minimise");
+    EXPECT_EQ(RunValue(), Command("-startup -minimise"));
     Form->SetTrayOnStartup(false);
-    EXPECT_EQ(RunValue(), Application().ExeName() + " -startup");
+    EXPECT_EQ(RunValue(), Command("-startup"));
     Form->SetRunOnStartup(false);
     EXPECT_EQ(RunValue(), std::nullopt);
     Form->SetRunOnStartup(false); // deleting a missing value is no error
@@ -176,7 +195,7 @@ TEST_F(TrayFormTest, TraySettingsAreReadAtStartAndWrittenAtDestruction) {
     EXPECT_FALSE(Form->CloseToTray);
     Form->CloseToTray = true;
     Form.reset();
-    EXPECT_EQ(Setting("Minimise To Tray"), 0u);
+    EXPECT_EQ(Setting("Minimise To Tray"), std::nullopt); // unchanged: not written
     EXPECT_EQ(Setting("Close To Tray"), 1u);
 
     Make({});
@@ -185,8 +204,8 @@ TEST_F(TrayFormTest, TraySettingsAreReadAtStartAndWrittenAtDestruction) {
     Form.reset();
 
     // Values of another type or missing count as false rather than failing the start.
-    RegSetKeyValueA(FRoot, "Software\\Kalvaren", "Minimise To Tray", REG_SZ, "1", 2);
-    RegDeleteKeyValueA(FRoot, "Software\\Kalvaren", "Close To Tray");
+    RegSetKeyValueA(Machine, "Software\\Kalvaren", "Minimise To Tray", REG_SZ, "1", 2);
+    RegDeleteKeyValueA(Machine, "Software\\Kalvaren", "Close To Tray");
     ExceptionRecorder errors;
     Make({});
     EXPECT_FALSE(Form->MinimiseToTray);
@@ -195,12 +214,67 @@ TEST_F(TrayFormTest, TraySettingsAreReadAtStartAndWrittenAtDestruction) {
     Form.reset();
     EXPECT_TRUE(errors.Messages.empty());
     EXPECT_EQ(Setting("Minimise To Tray"), 1u);
-    EXPECT_EQ(Setting("Close To Tray"), 0u);
+    EXPECT_EQ(Setting("Close To Tray"), std::nullopt);
 }
 
-TEST_F(TrayFormTest, AnUnwritableRunKeyStillStartsAndIsReportedOnce) {
-    // No Run key under the root: opening it fails as HKEY_LOCAL_MACHINE does
-    // for an ordinary user, and both writes of the start-up switches fail.
+TEST_F(TrayFormTest, AStandardUserKeepsEverythingInItsOwnKeysWithoutAnErrorBox) {
+    CreateRunKey();
+    MachineRefuses = true;
+    ExceptionRecorder errors;
+    Make({"-startup", "-minimise"});
+    EXPECT_TRUE(Form->MinimisedToTray());
+    EXPECT_EQ(RunValue(User), Command("-startup -minimise"));
+    EXPECT_EQ(RunValue(Machine), std::nullopt);
+    Form->SetTrayOnStartup(false);
+    EXPECT_EQ(RunValue(User), Command("-startup"));
+    Form->CloseToTray = true;
+    Form.reset();
+    EXPECT_EQ(Setting("Close To Tray", User), 1u);
+    EXPECT_EQ(Setting("Close To Tray", Machine), std::nullopt);
+
+    // The user's keys are read first; a later start rewrites nothing.
+    SetRunValue("C:\\Old Place\\Kalvaren.exe -startup -minimise", Machine);
+    RegSetKeyValueA(Machine, "Software\\Kalvaren", "Close To Tray", REG_DWORD, "\0\0\0\0", 4);
+    Make({});
+    EXPECT_TRUE(Form->RunOnStartup());
+    EXPECT_FALSE(Form->TrayOnStartup());
+    EXPECT_TRUE(Form->CloseToTray);
+    EXPECT_EQ(RunValue(User), Command("-startup"));
+    // The machine's entry of an earlier version cannot be removed by this user:
+    // the setter says so and keeps the truth.
+    EXPECT_THROW(Form->SetRunOnStartup(false), ERegistryException);
+    EXPECT_TRUE(Form->RunOnStartup());
+    Form.reset();
+    EXPECT_TRUE(errors.Messages.empty()) << errors.Messages[0];
+
+    // That entry counts, unquoted as it is, and stays where it is: a copy in
+    // the user's key would start the program twice at logon.
+    Make({});
+    EXPECT_TRUE(Form->RunOnStartup());
+    EXPECT_TRUE(Form->TrayOnStartup());
+    EXPECT_EQ(RunValue(User), std::nullopt);
+    EXPECT_EQ(RunValue(Machine), "C:\\Old Place\\Kalvaren.exe -startup -minimise");
+    EXPECT_THROW(Form->SetTrayOnStartup(false), ERegistryException);
+    EXPECT_TRUE(Form->TrayOnStartup());
+    EXPECT_TRUE(errors.Messages.empty());
+
+    // Elevated, the machine's keys are written and no stale copy of the user's
+    // hides them.
+    Form.reset();
+    MachineRefuses = false;
+    SetRunValue(Command("-startup"), User);
+    Make({});
+    Form->CloseToTray = false;
+    Form->SetTrayOnStartup(true);
+    Form.reset();
+    EXPECT_EQ(RunValue(Machine), Command("-startup -minimise"));
+    EXPECT_EQ(RunValue(User), std::nullopt);
+    EXPECT_EQ(Setting("Close To Tray", Machine), 0u);
+    EXPECT_EQ(Setting("Close To Tray", User), std::nullopt);
+}
+
+TEST_F(TrayFormTest, WhenNoKeyTakesAWriteTheSettersKeepTheirValueAndStartIsReportedOnce) {
+    MachineRefuses = UserRefuses = true;
     ExceptionRecorder errors;
     Make({"-startup", "-minimise"});
     ASSERT_NE(Form, nullptr);
@@ -208,10 +282,17 @@ TEST_F(TrayFormTest, AnUnwritableRunKeyStillStartsAndIsReportedOnce) {
     EXPECT_TRUE(Form->MinimisedToTray());
     ASSERT_EQ(errors.Messages.size(), 1u);
     EXPECT_NE(errors.Messages[0].find("Kalvaren"), std::string::npos) << errors.Messages[0];
-    // A setter called later (the options dialog) reports to its caller.
-    EXPECT_THROW(Form->SetTrayOnStartup(false), ERegistryException);
     Form.reset();
-    EXPECT_EQ(errors.Messages.size(), 1u);
+
+    Make({});
+    EXPECT_THROW(Form->SetRunOnStartup(true), ERegistryException);
+    EXPECT_FALSE(Form->RunOnStartup());
+    Form->SetTrayOnStartup(true); // nothing to write while the entry is off
+    EXPECT_TRUE(Form->TrayOnStartup());
+    Form->CloseToTray = true;
+    Form.reset();
+    ASSERT_EQ(errors.Messages.size(), 2u);
+    EXPECT_NE(errors.Messages[1].find("Close To Tray"), std::string::npos) << errors.Messages[1];
 }
 
 TEST_F(TrayFormTest, TheTipHoldsTheFirst127CharactersOfTheHint) {

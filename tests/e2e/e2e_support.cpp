@@ -98,13 +98,27 @@ std::vector<std::string> ReadLines(const std::string& fileName) {
 }
 
 void CleanRegistry() {
-    HKEY run = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
-                      KEY_ALL_ACCESS, &run) == ERROR_SUCCESS) {
-        RegDeleteValueA(run, "Kalvaren");
-        RegCloseKey(run);
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        HKEY run = nullptr;
+        if (RegOpenKeyExA(root, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                          KEY_ALL_ACCESS, &run) == ERROR_SUCCESS) {
+            RegDeleteValueA(run, "Kalvaren");
+            RegCloseKey(run);
+        }
+        RegDeleteKeyA(root, "Software\\Kalvaren");
     }
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Kalvaren");
+}
+
+TTrayEnvironment StandardUserTray() {
+    TTrayEnvironment environment;
+    environment.RefusesWrites = [](HKEY root) {
+        return root == HKEY_LOCAL_MACHINE;
+    };
+    environment.Arguments = std::vector<std::string>{};
+    environment.NotifyIcon = [](DWORD, NOTIFYICONDATAA*) {
+        return TRUE;
+    };
+    return environment;
 }
 
 std::string ScreenshotFolder() {

@@ -3,6 +3,7 @@
 
 #include "KalDriver.h"
 #include "URSync.h"
+#include "UTrayForm.h"
 
 #include <functional>
 #include <memory>
@@ -28,6 +29,9 @@ std::vector<std::string> ReadLines(const std::string& fileName);
 
 // Removes what the program's start-up handling writes to the registry.
 void CleanRegistry();
+// The tray base of a main window built in the test's process, as a standard
+// user has it: the machine's keys refuse writes; no switches, no shell icon.
+TTrayEnvironment StandardUserTray();
 
 // Where screenshots of the program go: <build>/screenshots.
 std::string ScreenshotFolder();

@@ -26,15 +26,8 @@ protected:
         };
     }
     void TearDown() override { Application().OnException = nullptr; }
-    // No registry writes of the machine's: the tray base works on HKCU here.
     std::unique_ptr<TMainForm> Create() {
-        TTrayEnvironment environment;
-        environment.Root = HKEY_CURRENT_USER;
-        environment.Arguments = std::vector<std::string>{};
-        environment.NotifyIcon = [](DWORD, NOTIFYICONDATAA*) {
-            return TRUE;
-        };
-        return std::make_unique<TMainForm>(Folder, environment);
+        return std::make_unique<TMainForm>(Folder, StandardUserTray());
     }
     std::string Folder;
     std::vector<std::string> Errors;
@@ -117,6 +110,33 @@ TEST_F(MainWindowInProcess, AnErrorOnTheScheduleThreadIsReportedOnTheWindowThrea
     EXPECT_EQ(reportThread, windowThread);
     // A one-shot event is spent even though its action failed.
     EXPECT_FALSE(event.Active());
+}
+
+TEST_F(MainWindowInProcess, AStandardUserGetsNoErrorBoxAndTheUsersKeysHoldTheSettings) {
+    CleanRegistry();
+    {
+        auto form = Create();
+        form->SetRunOnStartup(true);
+        form->CloseToTray = true;
+    }
+    EXPECT_TRUE(Errors.empty()) << Errors[0];
+    char data[1024] = "";
+    DWORD size = sizeof data;
+    const char* run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, run, "Kalvaren", RRF_RT_REG_SZ, nullptr, data, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::string(data),
+              std::string(1, '"').append(Application().ExeName()).append("\" -startup"));
+    size = sizeof data;
+    EXPECT_NE(RegGetValueA(HKEY_LOCAL_MACHINE, run, "Kalvaren", RRF_RT_ANY, nullptr, data, &size),
+              ERROR_SUCCESS);
+    DWORD flag = 0;
+    size = sizeof flag;
+    EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, "Software\\Kalvaren", "Close To Tray",
+                           RRF_RT_REG_DWORD, nullptr, &flag, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(flag, 1u);
+    CleanRegistry();
 }
 
 } // namespace

@@ -313,6 +313,30 @@ TEST_F(MainWindow, NoStartupRunWithoutTheSwitchOrWithoutDataDat) {
     Exit();
 }
 
+TEST_F(MainWindow, StartedAtLogonElsewhereItFindsRsyncInItsOwnBinFolder) {
+    // Windows starts the programs of the Run key in a folder of its own; the
+    // default rsync location "Bin\RSync.exe" must still lead to the program's
+    // (a relative program name is looked for beside the starting program first).
+    CreateDirectoryA((Folder + "\\Bin").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(ArgRecorder().c_str(), (Folder + "\\Bin\\RSync.exe").c_str(), FALSE));
+    WriteConfig(Folder, [&](TRSync& sync) {
+        sync.SetServer(std::make_unique<TLocalHost>(Folder + "\\dest"));
+        auto* p = new TRSyncProfile(&sync, "P");
+        p->AddPath("C:\\p");
+        (new TRSyncProfileGroup(&sync, "StartupBackup", false))->Add(p);
+    });
+    CreateDirectoryA((Folder + "\\dest").c_str(), nullptr);
+    const std::string elsewhere = Folder + "\\elsewhere";
+    CreateDirectoryA(elsewhere.c_str(), nullptr);
+    Program = std::make_unique<TProgram>(
+        Exe, "-startup", elsewhere,
+        std::map<std::string, std::string>{{"KAL_RECORD_FILE", Folder + "\\record.txt"}});
+    Main = Program->WaitForWindow("Kalvaren", 30s, "KalvarenMainForm");
+    ASSERT_NE(Main, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return Recorded().size() == 1; }, 30s));
+    Exit();
+}
+
 TEST_F(MainWindow, SessionEndRunsTheShutdownGroupsThenPowersOff) {
     WriteConfig(Folder, [&](TRSync& sync) {
         UseRecorder(sync);

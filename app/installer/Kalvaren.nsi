@@ -1,0 +1,107 @@
+; Kalvaren-Setup.exe: a per-user installation that needs no administrator.
+;
+; Kalvaren keeps Data.dat beside its executable, so it must live where its user
+; can write: %LOCALAPPDATA%\Programs\Kalvaren. The uninstaller removes what the
+; installer brought and leaves the user's own files (Data.dat, Settings.ini).
+;
+; Defined by the build (makensis -D...):
+;   VERSION     the project's version, four numbers
+;   EXE         the built Kalvaren.exe
+;   ICON        the program's icon
+;   OUTFILE     the installer to write
+;   RSYNC_DIR   optional: a folder holding a Windows rsync.exe and its DLLs,
+;               installed into the Bin folder
+
+; The program is a 64-bit one; so is its installer (and Wine here runs no other).
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel user
+ManifestDPIAware true
+
+!define PRODUCT "Kalvaren"
+!define PUBLISHER "Kalvaren Developers"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "${PRODUCT} ${VERSION}"
+
+VIProductVersion "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} Setup"
+VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "(C) 2026 ${PUBLISHER}"
+
+!include "MUI2.nsh"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+!define MUI_WELCOMEPAGE_TEXT "Setup will install ${PRODUCT} ${VERSION} for you alone, into a folder of your own; it needs no administrator.$\r$\n$\r$\n${PRODUCT} keeps everything you set up in Data.dat in that folder. Uninstalling removes the program and leaves Data.dat where it is.$\r$\n$\r$\nClick Next to continue."
+!define MUI_FINISHPAGE_RUN "$INSTDIR\Kalvaren.exe"
+!define MUI_FINISHPAGE_RUN_TEXT "Start ${PRODUCT}"
+
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+!define RSYNC_HELP "Kalvaren runs rsync for every transfer and looks for it as Bin\rsync.exe in its own folder, $INSTDIR. Copy a Windows build of rsync there with the DLLs it needs: rsync.exe and cygwin1.dll and its companions from cwRsync, or from Cygwin's rsync package. Until then backups end at once with an error."
+
+Section "Kalvaren" SecMain
+    SetShellVarContext current
+    SetOutPath "$INSTDIR"
+    File "${EXE}"
+
+    CreateDirectory "$INSTDIR\Bin"
+!ifdef RSYNC_DIR
+    SetOutPath "$INSTDIR\Bin"
+    File /r "${RSYNC_DIR}/*.*"
+    SetOutPath "$INSTDIR"
+!else
+    FileOpen $0 "$INSTDIR\Bin\Where is rsync.txt" w
+    FileWrite $0 "${RSYNC_HELP}$\r$\n"
+    FileClose $0
+!endif
+
+    WriteUninstaller "$INSTDIR\Uninstall.exe"
+    ; The working folder of the shortcut is the program's, where EULA.txt is looked up.
+    CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Kalvaren.exe" "" "$INSTDIR\Kalvaren.exe" 0
+
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Kalvaren.exe,0"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+    SectionGetSize ${SecMain} $0
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+!ifndef RSYNC_DIR
+    MessageBox MB_OK|MB_ICONINFORMATION "${RSYNC_HELP}" /SD IDOK
+!endif
+SectionEnd
+
+Section "Uninstall"
+    SetShellVarContext current
+    Delete "$INSTDIR\Kalvaren.exe"
+    Delete "$INSTDIR\Uninstall.exe"
+    RMDir /r "$INSTDIR\Bin"
+    ; Only when empty: Data.dat and Settings.ini are the user's and stay.
+    RMDir "$INSTDIR"
+    Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+    ; Windows would otherwise try to start the removed program at every logon.
+    DeleteRegValue HKCU "${RUN_KEY}" "${PRODUCT}"
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+SectionEnd

@@ -1,0 +1,93 @@
+#!/bin/bash
+# installer_test.sh <Kalvaren-Setup.exe> <work folder>
+#
+# What a standard user does with the installer, under Wine in a fresh prefix of
+# its own: a silent install into %LOCALAPPDATA%\Programs\Kalvaren, the installed
+# program started from there until its window shows and closed as a user closes
+# it (it writes Data.dat), then a silent uninstall, which must remove the
+# program and keep Data.dat and Settings.ini. Needs a display.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+setup=$(realpath "${1:?usage: $0 <Kalvaren-Setup.exe> <work folder>}")
+work=$(realpath -m "${2:?usage: $0 <Kalvaren-Setup.exe> <work folder>}")
+
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+wine=/usr/lib/wine/wine64
+
+fail() {
+    echo "installer test: $*" >&2
+    exit 1
+}
+# Polls up to 60 s for a condition (a command).
+within_a_minute() {
+    for _ in $(seq 600); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+# Wine's processes get no output of ours: the services they leave behind would
+# otherwise hold ctest's pipe open.
+quietly() { "$@" >/dev/null 2>&1 </dev/null; }
+
+echo "installer test: Kalvaren-Setup.exe is $(stat -c %s "$setup") bytes ($(($(stat -c %s "$setup") / 1024)) KiB)"
+
+rm -rf "$work"
+mkdir -p "$work"
+trap 'quietly /usr/lib/wine/wineserver -k || true' EXIT
+bash "$root/tools/wine-prefix.sh" "$WINEPREFIX"
+
+quietly "$wine" "$setup" /S || fail "the silent install failed"
+user_profile=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Local/Programs/Kalvaren 2>/dev/null | head -1)
+[[ -n $user_profile ]] || fail "nothing was installed under %LOCALAPPDATA%\\Programs\\Kalvaren"
+folder=$user_profile
+profile=${folder%/AppData/Local/Programs/Kalvaren}
+shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Kalvaren.lnk"
+for f in Kalvaren.exe Uninstall.exe Bin; do
+    [[ -e $folder/$f ]] || fail "$f is missing in $folder"
+done
+[[ -f $shortcut ]] || fail "no Start-menu shortcut at $shortcut"
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kalvaren'
+entry=$("$wine" reg query "$uninstall_key" 2>/dev/null </dev/null | tr -d '\r')
+for value in "DisplayName.*Kalvaren" "DisplayVersion" "Publisher" "DisplayIcon.*Kalvaren.exe" \
+    "UninstallString.*Uninstall.exe"; do
+    grep -q "$value" <<<"$entry" || fail "the uninstall entry lacks $value: $entry"
+done
+version=$(sed -n 's/.*DisplayVersion[[:space:]]*REG_SZ[[:space:]]*//p' <<<"$entry")
+echo "installer test: installed version $version in $folder"
+
+# Started from its folder, as the Start-menu shortcut starts it.
+winfolder=$("$wine" winepath -w "$folder" 2>/dev/null </dev/null | tr -d '\r')
+(cd "$folder" && exec "$wine" "$winfolder\\Kalvaren.exe" >/dev/null 2>&1 </dev/null) &
+program=$!
+# Other tests may show windows named so on the same display: the one sought
+# belongs to this process.
+shows_window() {
+    local window
+    for window in $(xwininfo -root -tree 2>/dev/null | awk '/"Kalvaren":/ {print $1}'); do
+        xprop -id "$window" _NET_WM_PID 2>/dev/null | grep -q "= $program\$" && return 0
+    done
+    return 1
+}
+within_a_minute shows_window || fail "the installed program showed no window"
+echo "installer test: the installed program shows its window"
+# Closing the window ends the program, which writes Data.dat.
+quietly "$wine" taskkill /im Kalvaren.exe || true
+exited() { ! kill -0 "$program" 2>/dev/null; }
+within_a_minute exited || fail "the program did not end when its window was closed"
+[[ -f $folder/Data.dat ]] || fail "the program wrote no Data.dat"
+printf '[Header]\r\nSubTitle=Office\r\n' >"$folder/Settings.ini"
+
+quietly "$wine" "$winfolder\\Uninstall.exe" /S || fail "the silent uninstall failed"
+# The uninstaller works on from a copy of itself in the temporary folder.
+removed() { [[ ! -e $folder/Uninstall.exe && ! -e $folder/Kalvaren.exe ]]; }
+within_a_minute removed || fail "the uninstall left the program in $folder: $(ls "$folder")"
+quietly /usr/lib/wine/wineserver -w || true
+[[ ! -e $folder/Bin ]] || fail "the uninstall left Bin"
+[[ ! -e $shortcut ]] || fail "the uninstall left the Start-menu shortcut"
+if quietly "$wine" reg query "$uninstall_key"; then fail "the uninstall entry is still registered"; fi
+[[ -f $folder/Data.dat && -f $folder/Settings.ini ]] ||
+    fail "the uninstall did not keep Data.dat and Settings.ini: $(ls -A "$folder")"
+echo "installer test: uninstalled; $(ls "$folder" | tr '\n' ' ')kept"
+rm -rf "$work"
