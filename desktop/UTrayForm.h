@@ -91,10 +91,11 @@ protected:
     void DoClose(TCloseAction& action) override;
     void DoShow() override;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Writes MinimiseToTray and CloseToTray to the settings key now.
+    void WriteSettings();
 
 private:
     void ReadStartupState();
-    void WriteSettings();
     void ReportRegistryFailure(const ERegistryException& e);
     BOOL Notify(DWORD message);
 
