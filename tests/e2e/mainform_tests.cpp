@@ -310,7 +310,7 @@ TEST_F(MainWindow, EditsSurviveTheEndOfTheSession) {
 // Exit while a transfer runs (its child silent for two minutes) and a scheduled
 // firing waits for it: the program ends within seconds and so does the child.
 TEST_F(MainWindow, ExitWhileATransferRunsAndAFiringWaitsEndsPromptly) {
-    const TDateTime due = Now() + 12.0 / SecsPerDay;
+    const TDateTime due = Now() + 12000.0 / MSecsPerDay;
     WriteConfig(Folder, [&](TRSync& sync) {
         UseRecorder(sync);
         WithPath(new TRSyncProfile(&sync, "Hand"), "C:\\hand");
@@ -323,7 +323,7 @@ TEST_F(MainWindow, ExitWhileATransferRunsAndAFiringWaitsEndsPromptly) {
     ASSERT_EQ(Profiles()[0], "Hand: Manual");
     Click(Control(M::idBackup));
     ASSERT_TRUE(WaitUntil([&] { return Recorded().size() == 1; }, 20s));
-    while (Now() < due + 1.5 / SecsPerDay)
+    while (Now() < due + 1500.0 / MSecsPerDay)
         Sleep(100);
     EXPECT_EQ(LiveChildren(), 1);
     Exit(10s);
