@@ -81,6 +81,12 @@ TEST_F(MainWindowInProcess, ShowOutputTogglesVerboseOutput) {
     EXPECT_EQ(form->RSync().Flags(), TRSync::DefaultFlags);
 }
 
+// Modal to the main window: the profile it adds to cannot be removed meanwhile.
+TEST_F(MainWindowInProcess, TheFolderPickerIsOwnedByTheMainWindow) {
+    auto form = Create();
+    EXPECT_EQ(form->FBrowser->BrowseInfo().hwndOwner, form->Handle());
+}
+
 TEST_F(MainWindowInProcess, ADestroyedWindowSavesDataDat) {
     {
         auto form = Create();

@@ -472,6 +472,25 @@ TEST_F(MainWindow, StartupRunRestoresThenBacksUp) {
     Exit();
 }
 
+// An error box shown while the window is still being built runs a message loop;
+// the start-up run waits for the program's own loop, with the terminal there.
+TEST_F(MainWindow, StartupRunWaitsForAllWindowsNotForAnErrorBox) {
+    WriteStartupBackupOnly();
+    WriteFile(Folder + "\\Settings.ini", "[Image]\r\nImage=" + Folder + "\\missing.jpg\r\n");
+    Program = std::make_unique<TProgram>(
+        Exe, "-startup", Folder,
+        std::map<std::string, std::string>{{"KAL_RECORD_FILE", Folder + "\\record.txt"}});
+    HWND box = Program->WaitForDialog(30s);
+    ASSERT_NE(box, nullptr);
+    Sleep(1500);
+    EXPECT_FALSE(FileExists(Folder + "\\record.txt")) << "ran inside the error box";
+    Click(FindChild(box, IDOK));
+    Main = Program->WaitForWindow("Kalvaren", 30s, "KalvarenMainForm");
+    ASSERT_NE(Main, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return Recorded().size() == 1; }, 20s));
+    Exit();
+}
+
 TEST_F(MainWindow, NoStartupRunWithoutTheSwitchOrWithoutDataDat) {
     WriteStartupBackupOnly();
     Start();
