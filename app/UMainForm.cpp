@@ -199,6 +199,7 @@ TMainForm::~TMainForm() {
     // Stop the schedule and wait for a running transfer while the window still
     // exists: the transfer's worker may still be sending to the terminal.
     FRSync.reset();
+    RemovePropA(Handle(), InstanceName(FDataFolder).c_str());
 }
 
 std::string TMainForm::InstanceName(const std::string& dataFolder) {
@@ -845,11 +846,14 @@ void TMainForm::btn_RemoveProfileClick() {
         return;
     // Its scheduled backup is waiting for the running transfer; removing it now
     // would hold this window until that transfer ends.
-    if (FRSync->Schedule().Firing(profile->Event())) {
+    const auto refuseWhileFiring = [this] {
         MessageBoxA(Handle(),
                     "This profile's scheduled backup is about to start. Remove the profile "
                     "when the current transfer has ended.",
                     Application().Title.c_str(), MB_ICONINFORMATION | MB_OK);
+    };
+    if (FRSync->Schedule().Firing(profile->Event())) {
+        refuseWhileFiring();
         return;
     }
     TASKDIALOGCONFIG config{};
@@ -874,12 +878,8 @@ void TMainForm::btn_RemoveProfileClick() {
         return;
     // The firing may have begun while the question was open; its event leaves the
     // schedule only if not, so freeing the profile never waits for a transfer.
-    if (SelectedProfile() != profile ||
-        !FRSync->Schedule().RemoveEventUnlessFiring(profile->Event())) {
-        MessageBoxA(Handle(),
-                    "This profile's scheduled backup has just started. Remove the profile "
-                    "when the current transfer has ended.",
-                    Application().Title.c_str(), MB_ICONINFORMATION | MB_OK);
+    if (!FRSync->Schedule().RemoveEventUnlessFiring(profile->Event())) {
+        refuseWhileFiring();
         return;
     }
     delete profile;
