@@ -405,17 +405,6 @@ TEST(ConfigLifetime, CloseEndsASilentChildAtOnce) {
         << "the waiting firing must not start a run";
 }
 
-// Closing during a long auto-close countdown cuts it short.
-TEST(ConfigLifetime, CloseCutsTheAutoCloseCountdownShort) {
-    TRecordedConfig config("/bin/true");
-    config.Sync.SetOutputAutoCloseDelay(3600);
-    config.Sync.RunTransfer({"quick"}, 0, 0);
-    for (int i = 0; i < 500 && config.Window.Count("Transfer Complete.") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(config.Window.Count("Transfer Complete."), 1);
-    EXPECT_LT(config.TimeClose(), std::chrono::seconds(5));
-}
-
 // Destroyed while a run goes on and a scheduled firing waits for it: the run is
 // stopped, the firing released, and nothing hangs or outlives the root.
 TEST(ConfigLifetime, DestroyingDuringARunStopsItFirst) {

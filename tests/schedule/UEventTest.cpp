@@ -256,14 +256,6 @@ TEST(EventTrigger, NoEventFiresTwice) {
         EXPECT_GT(event.DateTime(), due) << Stamp(event.DateTime());
         EXPECT_LT(event.DateTime(), due + 32);
     }
-    // Through the schedule: one firing, however the due time meets the clock.
-    TSchedule schedule;
-    TCountingEvent event(nullptr, Now(), "schedule");
-    event.SetEventRepeat(erHourly);
-    test::TStopThreadFirst stop(schedule);
-    schedule.AddEvent(&event);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1600));
-    EXPECT_EQ(event.Fired(), 1);
 }
 
 // ---- ordering -----------------------------------------------------------------
