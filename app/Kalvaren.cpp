@@ -11,9 +11,30 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <algorithm>
+#include <cctype>
 #include <memory>
 
 using namespace kal;
+
+namespace {
+
+void ShowRunningInstance(const std::string& instance) {
+    // The first program may still be creating its window.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (HWND window = TMainForm::FindInstanceWindow(instance)) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            // Only the program the user just started may hand the foreground on.
+            AllowSetForegroundWindow(process);
+            PostMessageA(window, RegisterWindowMessageA(instance.c_str()), 0, 0);
+            return;
+        }
+        Sleep(50);
+    }
+}
+
+} // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The folder picker and the picture loader need COM on this thread.
@@ -24,6 +45,26 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     // Before any window: the tray base names its icon tip and registry value after it.
     Application().Title = "Kalvaren";
+
+    // A second start would fire every schedule twice and save over the first
+    // program's edits: it shows the running program instead (a start at logon,
+    // which nobody watches, just ends).
+    const std::string instance = TMainForm::InstanceName(ExecutableFolder());
+    const unique_handle_t instanceLock(
+        CreateMutexA(nullptr, FALSE, ("Local\\" + instance).c_str()));
+    if (instanceLock && GetLastError() == ERROR_ALREADY_EXISTS) {
+        const auto arguments = Application().Arguments();
+        const bool atLogon = std::any_of(arguments.begin(), arguments.end(), [](std::string a) {
+            std::transform(a.begin(), a.end(), a.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            return a == "-startup";
+        });
+        if (!atLogon)
+            ShowRunningInstance(instance);
+        if (SUCCEEDED(com))
+            OleUninitialize();
+        return 0;
+    }
     int exitCode = 0;
     try {
         auto mainForm = std::make_unique<TMainForm>();

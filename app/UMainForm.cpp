@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -123,9 +124,11 @@ bool Checked(HWND box) {
     return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-// A Data.dat that cannot be read is kept under a name that says so, beside it;
-// the first free of "Data.dat.damaged", "Data.dat.damaged-2", ...
-std::string MoveAside(const std::string& fileName) {
+// A Data.dat that cannot be read is kept under a name that says so, beside it:
+// moved to the first free of "Data.dat.damaged", "Data.dat.damaged-2", ..., or,
+// when it cannot be moved (another program holds it), copied there. Throws
+// when neither works.
+std::string KeepAside(const std::string& fileName) {
     for (int n = 1; n < 1000; ++n) {
         std::string target = fileName + ".damaged";
         if (n > 1)
@@ -134,25 +137,16 @@ std::string MoveAside(const std::string& fileName) {
             continue;
         if (MoveFileExA(fileName.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH))
             return target;
-        throw std::runtime_error(LastErrorText(("Cannot move " + fileName + " aside").c_str()));
+        const std::string moveError = LastErrorText(("Cannot move " + fileName + " aside").c_str());
+        if (CopyFileA(fileName.c_str(), target.c_str(), TRUE))
+            return target;
+        throw std::runtime_error(moveError + "\r\n" +
+                                 LastErrorText(("Cannot copy " + fileName + " aside").c_str()));
     }
-    throw std::runtime_error("Cannot move " + fileName + " aside: too many damaged copies");
+    throw std::runtime_error("Cannot keep " + fileName + " aside: too many damaged copies");
 }
 
 void DefaultPowerOff() {
-    // A test run under Wine must not end the whole Wine session.
-    char log[MAX_PATH];
-    if (GetEnvironmentVariableA("KALVAREN_SIMULATE_POWEROFF", log, sizeof log) > 0) {
-        HANDLE f = CreateFileA(log, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (f != INVALID_HANDLE_VALUE) {
-            const char line[] = "EWX_POWEROFF|EWX_FORCE\r\n";
-            DWORD written;
-            WriteFile(f, line, sizeof line - 1, &written, nullptr);
-            CloseHandle(f);
-        }
-        return;
-    }
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
 #pragma GCC diagnostic push
@@ -175,7 +169,8 @@ void DefaultPowerOff() {
             CloseHandle(token);
         }
     }
-    ExitWindowsEx(EWX_POWEROFF | EWX_FORCE, 0);
+    // Programs that still answer may save their work; only hung ones are forced.
+    ExitWindowsEx(EWX_POWEROFF | EWX_FORCEIFHUNG, 0);
 }
 
 } // namespace
@@ -184,6 +179,9 @@ TMainForm::TMainForm(const std::string& dataFolder, TTrayEnvironment environment
     : TTrayForm(MainParams(CreateMainMenu()), Application().Title, std::move(environment)),
       PowerOff(DefaultPowerOff), FDataFolder(dataFolder) {
     MainMenu1 = GetMenu(Handle());
+    const std::string instance = InstanceName(FDataFolder);
+    FShowRequest = RegisterWindowMessageA(instance.c_str());
+    SetPropA(Handle(), instance.c_str(), reinterpret_cast<HANDLE>(1));
     Constraints.MinWidth = 664;
     Constraints.MinHeight = 314;
     Constraints.MaxWidth = 6643;
@@ -193,6 +191,9 @@ TMainForm::TMainForm(const std::string& dataFolder, TTrayEnvironment environment
 }
 
 TMainForm::~TMainForm() {
+    // An error box below runs a message loop: tasks queued for this window must not
+    // run on a window that is half gone.
+    FAlive->store(false);
     try {
         FormDestroy();
     } catch (...) {
@@ -201,6 +202,36 @@ TMainForm::~TMainForm() {
     // Stop the schedule and wait for a running transfer while the window still
     // exists: the transfer's worker may still be sending to the terminal.
     FRSync.reset();
+    RemovePropA(Handle(), InstanceName(FDataFolder).c_str());
+}
+
+std::string TMainForm::InstanceName(const std::string& dataFolder) {
+    // FNV-1a of the folder as Windows compares paths, without regard to case.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : dataFolder) {
+        hash ^= static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        hash *= 1099511628211ull;
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return std::string("Kalvaren.") + text;
+}
+
+HWND TMainForm::FindInstanceWindow(const std::string& name) {
+    struct TSearch {
+        const std::string& Name;
+        HWND Found = nullptr;
+    } search{name};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* search = reinterpret_cast<TSearch*>(param);
+            if (!GetPropA(window, search->Name.c_str()))
+                return TRUE;
+            search->Found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.Found;
 }
 
 std::string TMainForm::DataFileName() const {
@@ -370,6 +401,8 @@ void TMainForm::FormCreate() {
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     FBrowser = std::make_unique<TBrowser>();
+    // Modal to this window, so the profile it adds to cannot be removed meanwhile.
+    FBrowser->SetOwner(Handle());
     FRSync = std::make_unique<TRSync>();
 
     LoadData();
@@ -388,17 +421,20 @@ void TMainForm::FormCreate() {
     CheckMenuItem(MainMenu1, idShowOutput, (FRSync->Flags() & 1) ? MF_CHECKED : MF_UNCHECKED);
 
     UpdateProfileList();
-    SendMessageA(lst_Profiles, LB_SETCURSEL, FRSync->ProfileCount() > 0 ? 0 : -1, 0);
+    SendMessageA(lst_Profiles, LB_SETCURSEL, FShownProfiles.empty() ? -1 : 0, 0);
     UpdateProfileView();
 
     // An error on the schedule thread reaches the user like any other uncaught
     // error, but from the window thread; the schedule goes on meanwhile.
     FRSync->Schedule().OnError = [this](TSchedule&, TEvent*, const std::string& message) {
-        Post([message] { Application().ShowException(message); });
+        PostTask([message] { Application().ShowException(message); });
     };
 
     OnQueryEndSession = [this](TWindow*, int source, int& result) {
         FormQueryEndSession(source, result);
+    };
+    OnEndSession = [this](TWindow*, bool& endSession) {
+        FormEndSession(endSession);
     };
     OnTrayMouseUp = [this](TWindow*, TMouseButton button, TShiftState, int x, int y) {
         TrayMouseUp(button, x, y);
@@ -425,11 +461,14 @@ void TMainForm::LoadData() {
         FRSync = std::make_unique<TRSync>();
         std::string message = "Data.dat could not be read: " + std::string(e.what());
         try {
-            FDamagedDataFile = MoveAside(fileName);
+            FDamagedDataFile = KeepAside(fileName);
             message += "\r\n\r\nIt has been kept as " + FDamagedDataFile +
                        ". Kalvaren starts with a new configuration.";
-        } catch (const std::exception& moveError) {
-            message += "\r\n\r\n" + std::string(moveError.what());
+        } catch (const std::exception& keepError) {
+            FSavingBlocked = true;
+            message += "\r\n\r\n" + std::string(keepError.what()) +
+                       "\r\n\r\nKalvaren starts with a new configuration and will not save "
+                       "it in this run, so that Data.dat stays as it is.";
         }
         Application().ShowException(message);
         return;
@@ -441,7 +480,12 @@ void TMainForm::LoadData() {
     FShutdownRestore = FRSync->FindGroupByName("ShutdownRestore");
     FStartupBackup = FRSync->FindGroupByName("StartupBackup");
     FShutdownBackup = FRSync->FindGroupByName("ShutdownBackup");
-    if (SystemStartup())
+    FStartupPending = SystemStartup();
+}
+
+void TMainForm::AttachForms(const TProgramForms& forms) {
+    FForms = forms;
+    if (std::exchange(FStartupPending, false))
         PostMessageA(Handle(), WM_RUNSTARTUP, 0, 0);
 }
 
@@ -531,7 +575,16 @@ void TMainForm::FormDestroy() {
 }
 
 void TMainForm::SaveData() {
+    if (FSavingBlocked)
+        return;
     SaveDataFile(*FRSync, DataFileName());
+}
+
+void TMainForm::PostTask(std::function<void()> task) {
+    Post([alive = FAlive, task = std::move(task)] {
+        if (alive->load())
+            task();
+    });
 }
 
 std::string TMainForm::GetMyDocumentsDir() {
@@ -551,15 +604,23 @@ void TMainForm::HookProfile(TRSyncProfile& profile) {
 
 TRSyncProfile* TMainForm::SelectedProfile() const {
     const int index = ListIndex(lst_Profiles);
-    if (index < 0 || index >= FRSync->ProfileCount())
+    if (index < 0 || static_cast<std::size_t>(index) >= FShownProfiles.size())
         return nullptr;
-    return FRSync->GetProfile(index);
+    TRSyncProfile* profile = FShownProfiles[static_cast<std::size_t>(index)];
+    return FRSync->IndexOfProfile(profile) >= 0 ? profile : nullptr;
+}
+
+void TMainForm::SelectProfile(const TRSyncProfile* profile) {
+    const auto it = std::find(FShownProfiles.begin(), FShownProfiles.end(), profile);
+    SendMessageA(lst_Profiles, LB_SETCURSEL,
+                 it == FShownProfiles.end() || !profile ? -1 : it - FShownProfiles.begin(), 0);
 }
 
 void TMainForm::UpdateProfileList() {
-    const int selected = ListIndex(lst_Profiles);
+    const TRSyncProfile* selected = SelectedProfile();
+    FShownProfiles = FRSync->ProfileList();
     std::vector<std::string> lines;
-    for (TRSyncProfile* profile : FRSync->ProfileList()) {
+    for (TRSyncProfile* profile : FShownProfiles) {
         const TRSyncProfileEvent kind = profile->ProfileEvent();
         if (kind == reInactive || kind > reYearly) {
             lines.push_back(profile->Name() + ": Manual");
@@ -569,9 +630,9 @@ void TMainForm::UpdateProfileList() {
         }
     }
     SetListLines(lst_Profiles, lines);
-    // The selection follows the position, not the profile.
-    SendMessageA(lst_Profiles, LB_SETCURSEL,
-                 selected < static_cast<int>(lines.size()) ? selected : -1, 0);
+    // The selection follows its profile wherever the re-ordering put it, so the
+    // panel and every handler still act on the profile the user chose.
+    SelectProfile(selected);
 }
 
 void TMainForm::UpdateProfileView() {
@@ -652,6 +713,15 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         WMRunShutdown();
         return 0;
     default:
+        if (message == FShowRequest && FShowRequest != 0) {
+            // A second start of the program: the user wants this window, also
+            // when it is in the tray or minimised.
+            Show();
+            if (IsIconic(Handle()))
+                ShowWindow(Handle(), SW_RESTORE);
+            SetForegroundWindow(Handle());
+            return 0;
+        }
         break;
     }
     return TTrayForm::HandleMessage(message, wParam, lParam);
@@ -771,7 +841,7 @@ void TMainForm::btn_NewProfileClick() {
     auto* profile = new TRSyncProfile(FRSync.get(), name);
     HookProfile(*profile);
     UpdateProfileList();
-    SendMessageA(lst_Profiles, LB_SETCURSEL, FRSync->ProfileCount() - 1, 0);
+    SelectProfile(profile);
     UpdateProfileView();
     SaveData();
 }
@@ -782,11 +852,14 @@ void TMainForm::btn_RemoveProfileClick() {
         return;
     // Its scheduled backup is waiting for the running transfer; removing it now
     // would hold this window until that transfer ends.
-    if (FRSync->Schedule().Firing(profile->Event())) {
+    const auto refuseWhileFiring = [this] {
         MessageBoxA(Handle(),
                     "This profile's scheduled backup is about to start. Remove the profile "
                     "when the current transfer has ended.",
                     Application().Title.c_str(), MB_ICONINFORMATION | MB_OK);
+    };
+    if (FRSync->Schedule().Firing(profile->Event())) {
+        refuseWhileFiring();
         return;
     }
     TASKDIALOGCONFIG config{};
@@ -809,6 +882,12 @@ void TMainForm::btn_RemoveProfileClick() {
     }
     if (answer != IDYES)
         return;
+    // The firing may have begun while the question was open; its event leaves the
+    // schedule only if not, so freeing the profile never waits for a transfer.
+    if (!FRSync->Schedule().RemoveEventUnlessFiring(profile->Event())) {
+        refuseWhileFiring();
+        return;
+    }
     delete profile;
     UpdateProfileList();
     if (FRSync->ProfileCount() > 0)
@@ -949,7 +1028,7 @@ void TMainForm::EULA1Click() {
 }
 
 void TMainForm::OnlineSupport1Click() {
-    ShellExecuteA(Handle(), "open", FSupportURL.c_str(), nullptr, nullptr, SW_HIDE);
+    ShellExecuteA(Handle(), "open", FSupportURL.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void TMainForm::TerminalKeyDown(WORD& key, TShiftState) {
@@ -968,7 +1047,7 @@ void TMainForm::TrayMouseUp(TMouseButton button, int x, int y) {
 
 void TMainForm::ProfileScheduleEvent(TRSyncProfile&) {
     // Raised on the schedule thread: the list is rebuilt on the window thread.
-    Post([this] { UpdateProfileList(); });
+    PostTask([this] { UpdateProfileList(); });
 }
 
 // ---- start-up and shutdown runs ---------------------------------------------------
@@ -985,10 +1064,25 @@ void TMainForm::WMRunStartup() {
     FStartupBackup->Run();
 }
 
+void TMainForm::FormEndSession(bool endSession) {
+    // Windows may end the process as soon as this returns, with no destruction
+    // that would save: removed profiles and advanced due times must be on disk.
+    if (!endSession)
+        return;
+    try {
+        SaveData();
+    } catch (...) {
+        // Nobody is left to read an error box; the save before stays on disk.
+    }
+}
+
 void TMainForm::WMRunShutdown() {
     FShutdownBackup->Run();
     FShutdownRestore->Run();
     OnQueryEndSession = nullptr;
+    // The power-off ends the process without a destruction.
+    WriteSettings();
+    FormEndSession(true);
     if (PowerOff)
         PowerOff();
 }

@@ -12,6 +12,7 @@
 #include "URSync.h"
 #include "UTrayForm.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -91,14 +92,28 @@ public:
                        TTrayEnvironment environment = {});
     ~TMainForm() override;
 
-    void AttachForms(const TProgramForms& forms) { FForms = forms; }
+    // Called once every window of the program exists; a start-up run waiting for
+    // them is posted now, so it runs from the message loop with its terminal there.
+    void AttachForms(const TProgramForms& forms);
+
+    // One program per configuration in a user session: the name of its mutex (in
+    // the session's namespace), of the property that marks its main window and of
+    // the message that asks that window to show itself. Derived from the folder of
+    // Data.dat, so separate installations do not meet.
+    static std::string InstanceName(const std::string& dataFolder);
+    // The main window of the program that holds `name`, null when there is none.
+    static HWND FindInstanceWindow(const std::string& name);
 
     TRSync& RSync() const { return *FRSync; }
     const std::string& SupportURL() const noexcept { return FSupportURL; }
     std::string DataFileName() const;
     std::string SettingsFileName() const;
-    // The Data.dat that could not be read at start, moved aside; empty when none.
+    // The Data.dat that could not be read at start, moved or copied aside; empty
+    // when none.
     const std::string& DamagedDataFile() const noexcept { return FDamagedDataFile; }
+    // True when an unreadable Data.dat could be neither moved nor copied aside:
+    // this run never saves over it.
+    bool SavingBlocked() const noexcept { return FSavingBlocked; }
 
     void SaveData();
     static std::string GetMyDocumentsDir();
@@ -107,9 +122,12 @@ public:
     void UpdateProfileView();
     void SetCommonSource(TCommonSource source, bool ticked);
     void EditProfileSchedule(TRSyncProfile& profile);
+    // The profile shown in the selected line, null when none.
     TRSyncProfile* SelectedProfile() const;
+    void SelectProfile(const TRSyncProfile* profile);
 
-    // The session end after the shutdown groups; the default asks for a forced power-off.
+    // The session end after the shutdown groups; the default asks Windows to power
+    // off, forcing only programs that do not answer. Tests replace it.
     TPowerOff PowerOff;
 
     // Controls, named as the window's layout names them.
@@ -173,6 +191,9 @@ private:
     void TrayMouseUp(TMouseButton button, int x, int y);
     void ProfileScheduleEvent(TRSyncProfile& sender);
     void FormQueryEndSession(int source, int& result);
+    void FormEndSession(bool endSession);
+    // Runs the task on the window thread unless the window is being destroyed.
+    void PostTask(std::function<void()> task);
     void WMRunStartup();
     void WMRunShutdown();
     void HookProfile(TRSyncProfile& profile);
@@ -185,6 +206,14 @@ private:
     TRSyncProfileGroup* FStartupRestore = nullptr;
     std::string FSupportURL;
     std::string FDamagedDataFile;
+    bool FSavingBlocked = false;
+    bool FStartupPending = false;
+    UINT FShowRequest = 0;
+    // The profile of each line of lst_Profiles: the schedule thread re-orders the
+    // configuration's list at any time, the lines only on the window thread.
+    std::vector<TRSyncProfile*> FShownProfiles;
+    // Cleared when destruction begins; posted tasks hold it, not the window.
+    std::shared_ptr<std::atomic<bool>> FAlive = std::make_shared<std::atomic<bool>>(true);
     TProgramForms FForms;
     std::unique_ptr<TBrandingPicture> FPicture;
     unique_hbrush FSilver;

@@ -29,6 +29,8 @@ public:
     void SetTitle(const std::string& title) { FTitle = title; }
     const std::string& Filename() const noexcept { return FFilename; }
     const BROWSEINFOA& BrowseInfo() const noexcept { return FBrowseInfo; }
+    // The window the picker is modal to: it stays disabled while the picker is open.
+    void SetOwner(HWND owner) noexcept { FBrowseInfo.hwndOwner = owner; }
 
     // True when the user confirmed a folder. The chosen item may have no file
     // system path (a virtual folder): then Filename is empty.

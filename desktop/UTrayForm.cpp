@@ -435,7 +435,12 @@ LRESULT TTrayForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return result;
     }
     case WM_ENDSESSION: {
-        bool endSession = true;
+        // wParam false: the session end was cancelled and the program goes on. True:
+        // the process may be ended as soon as this returns, without a destruction
+        // that would write the settings.
+        bool endSession = wParam != 0;
+        if (endSession)
+            WriteSettings();
         DoEndSession(endSession);
         return 0;
     }

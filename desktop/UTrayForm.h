@@ -98,13 +98,14 @@ protected:
     void DoClose(TCloseAction& action) override;
     void DoShow() override;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Writes MinimiseToTray and CloseToTray to the settings key now.
+    void WriteSettings();
 
 private:
     std::optional<std::string> ReadRunValue() const;
     std::string RunCommand() const;
     bool TryUpdateRunKey();
     void ReadStartupState();
-    void WriteSettings();
     void WriteSetting(const char* name, bool value, bool& stored);
     bool WriteValue(const std::string& path, bool createMachineKey, const char* name,
                     const std::function<LONG(HKEY)>& write, bool userMayOverride);

@@ -262,7 +262,9 @@ void TRSyncProfileGroup::Add(TRSyncProfile* profile) {
     if (!FSync || !profile)
         return;
     TLock lock(FSync->Mutex());
-    if (profile->Sync() != FSync)
+    // A profile taken out of the list keeps its owner; as a member it would be
+    // saved as a position the loader refuses.
+    if (profile->Sync() != FSync || FSync->IndexOfProfile(profile) < 0)
         return;
     if (std::find(FProfiles.begin(), FProfiles.end(), profile) == FProfiles.end())
         FProfiles.push_back(profile);
@@ -294,20 +296,39 @@ void TRSyncProfileGroup::Run() {
     for (TRSyncProfile* profile : members) {
         if (!Contained(profile))
             continue;
-        if (restore)
-            profile->Restore();
-        else
-            profile->Backup();
+        // A member whose turn comes while another transfer runs waits for it, as a
+        // scheduled firing does, instead of being refused and skipped.
+        for (;;) {
+            FSync->WaitUntilIdle();
+            if (!Contained(profile) || FSync->Closing())
+                break;
+            const auto before = FSync->ProcessRef();
+            if (restore)
+                profile->Restore();
+            else
+                profile->Backup();
+            // Refused only because the schedule thread started a run in between:
+            // wait for that one too and try again.
+            const auto after = FSync->ProcessRef();
+            if (after != before || !after || !after->Running())
+                break;
+        }
         FSync->WaitForProcess();
     }
 }
 
 void TRSyncProfileGroup::SaveToStream(TStream& s) const {
     TLock lock = LockOf(FSync);
-    WriteString(s, FName);
-    WriteInt32(s, static_cast<std::int32_t>(FProfiles.size()));
+    // Only members that are in the list: a position of -1 would make the loader
+    // refuse the whole file.
+    std::vector<std::int32_t> positions;
     for (const TRSyncProfile* profile : FProfiles)
-        WriteInt32(s, FSync ? FSync->IndexOfProfile(profile) : -1);
+        if (const int position = FSync ? FSync->IndexOfProfile(profile) : -1; position >= 0)
+            positions.push_back(position);
+    WriteString(s, FName);
+    WriteInt32(s, static_cast<std::int32_t>(positions.size()));
+    for (const std::int32_t position : positions)
+        WriteInt32(s, position);
 }
 
 void TRSyncProfileGroup::LoadFromStream(TStream& s) {
@@ -522,15 +543,7 @@ TRSync::TRSync()
       FSchedule(std::make_unique<TRSyncSchedule>()) {}
 
 TRSync::~TRSync() {
-    // A run in progress is stopped and waited for first, by a wait that keeps
-    // serving the messages its worker sends to this thread's windows; a firing
-    // waiting for that run on the schedule thread is then released, so stopping
-    // the thread cannot hang. A run such a firing starts meanwhile is stopped last.
-    TerminateProcess();
-    WaitForProcess();
-    FSchedule->StopThread();
-    if (auto process = std::exchange(FProcess, nullptr))
-        process->Terminate(); // freeing it waits for its worker
+    Close();
     // The events belong to the profiles, which free them. The schedule, now
     // idle, lives on until the end because its mutex guards the lists below.
     FSchedule->SetOwnsEvents(false);
@@ -763,6 +776,36 @@ void TRSync::ReorderProfiles() {
         if (ours.count(profile))
             ordered.push_back(profile);
     FProfiles = std::move(ordered);
+}
+
+void TRSync::Close() {
+    {
+        TLock lock(Mutex());
+        FClosing = true;
+    }
+    // Every wait here keeps serving the messages sent to this thread's windows: the
+    // worker writes to the terminal, and a firing on the schedule thread waits for
+    // that worker. No new run starts once closing, so the firing ends promptly.
+    FSchedule->RequestStopThread();
+    if (auto process = ProcessRef()) {
+        process->Abort();
+        process->FreeThread();
+    }
+    WaitHandlingSentMessages([this] { return FSchedule->ThreadEnded(); });
+    FSchedule->StopThread();
+}
+
+bool TRSync::Closing() const {
+    TLock lock(Mutex());
+    return FClosing;
+}
+
+void TRSync::WaitUntilIdle() {
+    WaitForProcess();
+    // A run asked to stop answers that wait at once while its child may still be
+    // ending; a new run would then be refused as "already running".
+    if (const auto process = ProcessRef())
+        process->FreeThread();
 }
 
 void TRSync::TerminateProcess() {

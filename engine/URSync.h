@@ -424,6 +424,14 @@ public:
     void TerminateProcess();
     // Returns when the current run has ended; at once when there is none.
     void WaitForProcess();
+    // Returns when no worker of a run is left, a stopped one included, so that a
+    // new run is not refused; waits for the run in progress first.
+    void WaitUntilIdle();
+    // The end of the program: no new run starts from now on, the run in progress
+    // is aborted (its child ended, an auto-close countdown cut short) and the
+    // schedule thread stopped. Returns within moments; the destructor calls it.
+    void Close();
+    bool Closing() const;
 
     // Loading adds to the profiles and groups already present.
     virtual void LoadFromStream(TStream& s);
@@ -462,6 +470,7 @@ private:
     std::vector<TRSyncProfile*> FProfiles;
     std::vector<TRSyncProfileGroup*> FGroups;
     std::shared_ptr<TRSyncProcess> FProcess;
+    bool FClosing = false;
 };
 
 // ---- Data.dat ----

@@ -166,7 +166,7 @@ void TRSync::RunTransfer(const std::vector<std::string>& items, std::uint32_t fo
     // in progress and the replacement of the runner happen as one step.
     std::shared_ptr<TRSyncProcess> previous;
     std::lock_guard lock(Mutex());
-    if (!Server()->Prepare())
+    if (FClosing || !Server()->Prepare())
         return;
     previous = ProcessRef();
     if (previous && previous->Running())
@@ -265,13 +265,8 @@ void TRSyncEvent::Fire() {
     if (!profile)
         return;
     try {
-        if (TRSync* sync = profile->Sync()) {
-            sync->WaitForProcess();
-            // A run asked to stop answers that wait at once while its child may still
-            // be ending; the backup would then be refused as "already running".
-            if (const auto process = sync->ProcessRef())
-                process->FreeThread();
-        }
+        if (TRSync* sync = profile->Sync())
+            sync->WaitUntilIdle();
         profile->Backup();
     } catch (const std::exception& e) {
         // Nobody waits on the schedule thread for this; the event must still move on
@@ -291,10 +286,18 @@ void TRSyncEvent::Trigger() {
 }
 
 void TRSyncSchedule::DoEvents(const std::vector<TEvent*>& batch) {
+    // Only events still in the schedule are looked at: a profile removed since the
+    // batch was collected has freed its event. TriggerEvent passes such events over.
     TRSyncEvent* last = nullptr;
-    for (auto it = batch.rbegin(); it != batch.rend() && !last; ++it)
-        last = dynamic_cast<TRSyncEvent*>(*it);
-    TRSync* sync = last && last->Profile ? last->Profile->Sync() : nullptr;
+    TRSync* sync = nullptr;
+    {
+        std::lock_guard lock(Mutex());
+        const std::vector<TEvent*> events = EventList();
+        for (auto it = batch.rbegin(); it != batch.rend() && !last; ++it)
+            if (std::find(events.begin(), events.end(), *it) != events.end())
+                last = dynamic_cast<TRSyncEvent*>(*it);
+        sync = last && last->Profile ? last->Profile->Sync() : nullptr;
+    }
     if (!sync) {
         TSchedule::DoEvents(batch);
         return;

@@ -112,6 +112,7 @@ void TBaseProcess::Start() {
     // on one runner would share its command line and hooks.
     FreeThread();
     FTerminated = false;
+    FAborted = false;
     // Set before the worker exists, so an owner that checks Running right after the
     // start cannot start a second run meanwhile.
     FRunning = true;
@@ -143,6 +144,35 @@ int TBaseProcess::WaitFor() {
 
 void TBaseProcess::Terminate() {
     FTerminated = true;
+}
+
+void TBaseProcess::Abort() {
+    {
+        std::lock_guard lock(FCountdownLock);
+        FAborted = true;
+        FTerminated = true;
+    }
+    FCountdown.notify_all();
+    std::lock_guard lock(FChildLock);
+    KillChild();
+}
+
+TBaseProcess::TChildGuard::TChildGuard(TBaseProcess& owner, std::intptr_t child) : FOwner(owner) {
+    std::lock_guard lock(FOwner.FChildLock);
+    FOwner.FChild = child;
+    if (FOwner.FAborted)
+        FOwner.KillChild();
+}
+
+void TBaseProcess::TChildGuard::Release() {
+    std::lock_guard lock(FOwner.FChildLock);
+    FOwner.FChild = 0;
+}
+
+bool TBaseProcess::WaitCountdown(int seconds) {
+    std::unique_lock lock(FCountdownLock);
+    return !FCountdown.wait_for(lock, std::chrono::seconds(seconds),
+                                [this] { return FAborted.load(); });
 }
 
 void TBaseProcess::FreeThread() {
@@ -215,9 +245,12 @@ void TBaseProcess::DoComplete() {
         if (delay > 0) {
             WriteOutput("The terminal windows will close in " + std::to_string(delay) +
                         " seconds.");
-            std::this_thread::sleep_for(std::chrono::seconds(delay));
+            if (!WaitCountdown(delay)) {
+                FTerminated = true;
+                return;
+            }
         }
-        if (FOutputHandle)
+        if (FOutputHandle && !FAborted)
             SendToWindow(CloseMessage, 0, 0);
     }
     FTerminated = true;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -115,6 +116,11 @@ public:
     // Stop request: takes effect at the next read of the child's output, or after the
     // current child when there is no output window. The child is never killed.
     void Terminate();
+    // The end of the program: a stop request that ends the current child at once
+    // and cuts an auto-close countdown short (no WM_CLOSE follows), so the worker
+    // ends within moments however silent the child or long the delay.
+    void Abort();
+    bool Aborted() const { return FAborted.load(); }
     void WriteOutput(std::string_view text);
     void WriteError(std::string_view text);
     // Waits for the worker of the last run, if any, and releases it.
@@ -139,6 +145,23 @@ private:
     // Runs CommandLine as one child and forwards its output; platform code.
     void RunChild();
     void ReleaseWorkers();
+    // Makes the running child known to Abort while the guard lives; a child started
+    // after an abort is ended at once.
+    class TChildGuard {
+    public:
+        TChildGuard(TBaseProcess& owner, std::intptr_t child);
+        ~TChildGuard() { Release(); }
+        TChildGuard(const TChildGuard&) = delete;
+        TChildGuard& operator=(const TChildGuard&) = delete;
+        void Release();
+
+    private:
+        TBaseProcess& FOwner;
+    };
+    // Platform layer: ends the child in FChild, if any; FChildLock held.
+    void KillChild();
+    // Waits the auto-close delay unless aborted; true when the delay ran out.
+    bool WaitCountdown(int seconds);
 
     std::shared_ptr<TProcessThread> FThread; // current or last worker; none after a completed run
     TOutputHandle FOutputHandle = nullptr;
@@ -147,6 +170,12 @@ private:
     std::atomic<int> FAutoCloseDelay{-1};
     std::atomic<bool> FRunning{false};
     std::atomic<bool> FErrorSeen{false};
+    std::atomic<bool> FAborted{false};
+    // The running child (a process handle on Windows, a pid elsewhere), 0 when none.
+    std::mutex FChildLock;
+    std::intptr_t FChild = 0;
+    std::mutex FCountdownLock;
+    std::condition_variable FCountdown;
     // The worker of a completed run, which DoComplete lets go of: joined at the next
     // run, FreeThread or destruction.
     std::shared_ptr<TProcessThread> FCompletedThread;

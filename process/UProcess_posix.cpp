@@ -230,9 +230,16 @@ void TBaseProcess::RunChild() {
     if (::posix_spawnp(&pid, argv[0], actions.Get(), attributes.Get(), argv.data(), environ) != 0)
         return;
     TChild child(pid);
+    TChildGuard known(*this, pid);
     if (!capture) {
         // Without a window nothing is read and the stop request is not looked at: the
         // child runs to its end.
+        // Ended but not yet reaped, so Abort cannot hit a recycled pid.
+        siginfo_t info{};
+        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 &&
+               errno == EINTR) {
+        }
+        known.Release();
         child.WaitForEnd();
         return;
     }
@@ -246,6 +253,7 @@ void TBaseProcess::RunChild() {
     // A stop request is looked at before every read. A poll that is waiting for the
     // child stands for a blocking read: what it waited for is still passed on.
     bool waited = false;
+    bool polling = false;
     for (;;) {
         pollfd fds[2];
         nfds_t count = 0;
@@ -258,13 +266,24 @@ void TBaseProcess::RunChild() {
         if (count == 0)
             break;
         if (!anyReadable) {
-            if (Terminated())
+            // A wait cut into turns (to look at an abort) is still one blocking read.
+            if (!polling && Terminated())
                 break;
-            if (::poll(fds, count, -1) < 0) {
+            polling = true;
+            // Abort ends the child, but something it started may keep the pipe open:
+            // an abort is also looked at while waiting.
+            const int ready = ::poll(fds, count, 200);
+            if (ready < 0) {
                 if (errno == EINTR)
                     continue;
                 break;
             }
+            if (ready == 0) {
+                if (FAborted)
+                    break;
+                continue;
+            }
+            polling = false;
             for (nfds_t i = 0; i < count; ++i)
                 for (auto& reader : readers)
                     if (reader.Open && reader.Pipe.Read.Get() == fds[i].fd)
@@ -290,6 +309,11 @@ void TBaseProcess::RunChild() {
         }
         waited = false;
     }
+}
+
+void TBaseProcess::KillChild() {
+    if (FChild > 0)
+        ::kill(static_cast<pid_t>(FChild), SIGKILL);
 }
 
 void WaitHandlingSentMessages(const std::function<bool()>& done) {

@@ -225,10 +225,12 @@ void TBaseProcess::RunChild() {
                         NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info))
         return;
     const THandle process(info.hProcess), thread(info.hThread);
+    TChildGuard known(*this, reinterpret_cast<std::intptr_t>(process.Get()));
 
     if (!capture) {
-        // Nothing is read and the stop request is not looked at: the child runs to its end.
-        while (WaitForSingleObject(process.Get(), 100) == WAIT_TIMEOUT) {
+        // Nothing is read and the stop request is not looked at: the child runs to
+        // its end, unless aborted.
+        while (WaitForSingleObject(process.Get(), 100) == WAIT_TIMEOUT && !FAborted) {
         }
         return;
     }
@@ -262,9 +264,18 @@ void TBaseProcess::RunChild() {
         bool finished = false;
         for (DWORD i = 0; i < count; ++i)
             finished = finished || HasOverlappedIoCompleted(&waiting[i]->Overlapped);
-        if (!finished &&
-            WaitForMultipleObjects(count, events, FALSE, INFINITE) >= WAIT_OBJECT_0 + count)
-            return;
+        if (!finished) {
+            // Abort ends the child, but something it started may keep the pipe open:
+            // an abort is also looked at while waiting.
+            const DWORD result = WaitForMultipleObjects(count, events, FALSE, 200);
+            if (result == WAIT_TIMEOUT) {
+                if (FAborted)
+                    return;
+                continue;
+            }
+            if (result >= WAIT_OBJECT_0 + count)
+                return;
+        }
         for (DWORD i = 0; i < count; ++i) {
             TReader& reader = *waiting[i];
             if (!HasOverlappedIoCompleted(&reader.Overlapped))
@@ -280,6 +291,11 @@ void TBaseProcess::RunChild() {
             std::memset(reader.Buffer, 0, static_cast<std::size_t>(got) + 1);
         }
     }
+}
+
+void TBaseProcess::KillChild() {
+    if (FChild)
+        ::TerminateProcess(reinterpret_cast<HANDLE>(FChild), 1);
 }
 
 void WaitHandlingSentMessages(const std::function<bool()>& done) {

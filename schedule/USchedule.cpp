@@ -150,8 +150,9 @@ void TEvent::SetEventRepeat(TEventRepeat value) {
 }
 
 void TEvent::Trigger() {
+    const TDateTime due = DateTime();
     Fire();
-    SkipNext();
+    SkipPast(Now(), due);
 }
 
 void TEvent::Changed() {
@@ -207,6 +208,14 @@ void TEvent::SkipNext() {
 }
 
 void TEvent::SkipNext(TDateTime now) {
+    Advance(now, nullptr);
+}
+
+void TEvent::SkipPast(TDateTime now, TDateTime passed) {
+    Advance(now, &passed);
+}
+
+void TEvent::Advance(TDateTime now, const TDateTime* passed) {
     auto lock = Lock();
     if (FEventRepeat == erNone || FEventRepeat > erYearly || !InCalendar(FDateTime)) {
         FActive = false;
@@ -221,13 +230,15 @@ void TEvent::SkipNext(TDateTime now) {
             while (t < limit)
                 t = StepFixed(FEventRepeat, t, 1);
         }
+        while (passed && !(t > *passed))
+            t = StepFixed(FEventRepeat, t, 1);
         FDateTime = t;
     } else {
         // Month by month: a day cut down to a short month's end stays cut.
         const int months = PeriodMonths(FEventRepeat);
         const TDateTime limit = now - 0.5 / MSecsPerDay;
         double t = FDateTime;
-        while (t < limit && InCalendar(t))
+        while ((t < limit || (passed && !(t > *passed))) && InCalendar(t))
             t = IncMonth(t, months);
         if (InCalendar(t))
             FDateTime = t;
@@ -308,6 +319,15 @@ void TSchedule::RemoveEvent(TEvent* event) {
     event->FSchedule = nullptr;
     if (FEvents.empty())
         FThread.SetRunning(false);
+}
+
+bool TSchedule::RemoveEventUnlessFiring(TEvent* event) {
+    // The firing mark is set under this mutex, so the test and the removal are one step.
+    std::lock_guard lock(FMutex);
+    if (Firing(event))
+        return false;
+    RemoveEvent(event);
+    return true;
 }
 
 void TSchedule::AddEventHolder(IEventHolder& holder) {
@@ -411,7 +431,7 @@ void TSchedule::AdvanceIfStillDue(TEvent* event) {
     try {
         std::lock_guard lock(FMutex);
         if (Contains(event) && event->FActive && !(event->FDateTime > Now()))
-            event->SkipNext();
+            event->SkipPast(Now(), event->FDateTime);
     } catch (...) {
         ReportError(event, DescribeCurrentException());
     }
@@ -452,21 +472,30 @@ void TScheduleThread::SetRunning(bool running) {
         FRunning = running;
         // Created on the first resume: a schedule that never holds an event (a
         // configuration only loaded to be read or checked) costs no thread.
-        if (running && !FStop && !FThread.joinable())
-            FThread = std::thread([this] { Execute(); });
+        if (running && !FStop && !FThread.joinable()) {
+            FEnded = false;
+            FThread = std::thread([this] {
+                Execute();
+                FEnded = true;
+            });
+        }
     }
     FWake.notify_all();
 }
 
 void TScheduleThread::Terminate() {
+    RequestStop();
+    // No thread is created once FStop is set, so FThread is settled here.
+    if (FThread.joinable())
+        FThread.join();
+}
+
+void TScheduleThread::RequestStop() {
     {
         std::lock_guard lock(FMutex);
         FStop = true;
     }
     FWake.notify_all();
-    // No thread is created once FStop is set, so FThread is settled here.
-    if (FThread.joinable())
-        FThread.join();
 }
 
 bool TScheduleThread::WaitOrStop(int ms) {

@@ -96,6 +96,10 @@ public:
     // event inactive rather than guessing a period.
     void SkipNext();
     void SkipNext(TDateTime now);
+    // As SkipNext, and a repeating event also ends up later than `passed` (its due
+    // time when it fired): an event due within the clock's tolerance of the end of
+    // its firing must not be found due again and fire twice.
+    void SkipPast(TDateTime now, TDateTime passed);
 
     // Position in the schedule's sorted list, -1 without a schedule.
     int ScheduleIndex() const;
@@ -104,6 +108,7 @@ private:
     friend class TSchedule;
     friend int CompareEvents(const TEvent& a, const TEvent& b);
 
+    void Advance(TDateTime now, const TDateTime* passed);
     // Holds the schedule's mutex when there is a schedule, nothing otherwise.
     std::unique_lock<std::recursive_mutex> Lock() const;
     template <typename T> T Locked(const T& field) const {
@@ -152,6 +157,10 @@ public:
     bool Paused() const { return FPaused.load(); }
     // Wakes the thread at once and waits for it to end; later calls do nothing.
     void Terminate();
+    // Asks the thread to end after the firing in progress, without waiting.
+    void RequestStop();
+    // True once the thread has left its loop, or when there never was one.
+    bool Ended() const { return FEnded.load(); }
 
 private:
     void Execute();
@@ -164,6 +173,7 @@ private:
     bool FRunning = false;
     bool FStop = false;
     std::atomic<bool> FPaused{true};
+    std::atomic<bool> FEnded{true};
     std::thread FThread;
 };
 
@@ -178,6 +188,10 @@ public:
     // Takes the event over from any other schedule; nothing if already here.
     void AddEvent(TEvent* event);
     void RemoveEvent(TEvent* event);
+    // RemoveEvent, unless the schedule thread is triggering the event: then nothing
+    // changes and the answer is false. Once removed, the event cannot start firing,
+    // so its owner may free it without waiting for a transfer.
+    bool RemoveEventUnlessFiring(TEvent* event);
     void AddEventHolder(IEventHolder& holder);
     void RemoveEventHolder(IEventHolder& holder);
     // Sorts the whole list once, e.g. after loading; raises no notification.
@@ -209,6 +223,10 @@ public:
     // A subclass that overrides DoEvents calls it first in its own destructor.
     // Never call it from an action: the thread cannot wait for itself.
     void StopThread();
+    // Asks the thread to end after the batch in progress; returns at once. A caller
+    // that must keep its windows answering waits for ThreadEnded, then StopThread.
+    void RequestStopThread() { FThread.RequestStop(); }
+    bool ThreadEnded() const { return FThread.Ended(); }
     // True while the thread is parked because the schedule holds no event.
     bool ThreadPaused() const { return FThread.Paused(); }
     // True while the schedule thread is triggering this event. Once the event has

@@ -402,7 +402,10 @@ TEST_F(TrayFormTest, SessionEndMessagesReachTheEvents) {
     Form->OnEndSession = [&](TWindow*, bool& end) {
         seen = end;
     };
+    // A cancelled session end says so: the program goes on and need not save.
     EXPECT_EQ(SendMessageA(Form->Handle(), WM_ENDSESSION, FALSE, 0), 0);
+    EXPECT_EQ(seen, false);
+    EXPECT_EQ(SendMessageA(Form->Handle(), WM_ENDSESSION, TRUE, 0), 0);
     EXPECT_EQ(seen, true);
 }
 

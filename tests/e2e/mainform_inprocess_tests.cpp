@@ -74,6 +74,12 @@ TEST_F(MainWindowInProcess, ShowOutputTogglesVerboseOutput) {
     EXPECT_EQ(form->RSync().Flags(), TRSync::DefaultFlags);
 }
 
+// Modal to the main window: the profile it adds to cannot be removed meanwhile.
+TEST_F(MainWindowInProcess, TheFolderPickerIsOwnedByTheMainWindow) {
+    auto form = Create();
+    EXPECT_EQ(form->FBrowser->BrowseInfo().hwndOwner, form->Handle());
+}
+
 TEST_F(MainWindowInProcess, ADestroyedWindowSavesDataDat) {
     {
         auto form = Create();
@@ -137,6 +143,55 @@ TEST_F(MainWindowInProcess, AStandardUserGetsNoErrorBoxAndTheUsersKeysHoldTheSet
               ERROR_SUCCESS);
     EXPECT_EQ(flag, 1u);
     CleanRegistry();
+}
+
+// The session end refused, the shutdown groups run one member after the other,
+// the configuration saved, and only then the power-off; afterwards every session
+// end is allowed. The power-off is this test's own, never the system's.
+TEST_F(MainWindowInProcess, SessionEndRunsTheShutdownGroupsSavesThenPowersOff) {
+    const std::string record = Folder + "\\record.txt";
+    SetEnvironmentVariableA("KAL_RECORD_FILE", record.c_str());
+    SetEnvironmentVariableA("KAL_RECORD_SLEEP_MS", "300");
+    WriteConfig(Folder, [&](TRSync& sync) {
+        sync.SetServer(std::make_unique<TLocalHost>(Folder));
+        sync.SetRSyncLocation(ArgRecorder());
+        auto* p1 = new TRSyncProfile(&sync, "P1");
+        p1->AddPath("C:\\one");
+        auto* p2 = new TRSyncProfile(&sync, "P2");
+        p2->AddPath("C:\\two");
+        auto* p3 = new TRSyncProfile(&sync, "P3");
+        p3->AddPath("C:\\three");
+        new TRSyncProfileGroup(&sync, "StartupRestore", true);
+        (new TRSyncProfileGroup(&sync, "ShutdownRestore", true))->Add(p3);
+        new TRSyncProfileGroup(&sync, "StartupBackup", false);
+        auto* backup = new TRSyncProfileGroup(&sync, "ShutdownBackup", false);
+        backup->Add(p1);
+        backup->Add(p2);
+    });
+    auto form = Create();
+    int powerOffs = 0;
+    std::uint32_t flagsAtPowerOff = 0;
+    form->PowerOff = [&] {
+        ++powerOffs;
+        flagsAtPowerOff = ReadConfig(Folder)->Flags();
+    };
+    SendMessageA(form->Handle(), WM_COMMAND, TMainForm::idShowOutput, 0); // not saved by itself
+    EXPECT_EQ(SendMessageA(form->Handle(), WM_QUERYENDSESSION, 0, 0), 0) << "must be refused";
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    while (powerOffs == 0 && GetTickCount64() < deadline) {
+        Application().ProcessMessages();
+        Sleep(10);
+    }
+    SetEnvironmentVariableA("KAL_RECORD_FILE", nullptr);
+    SetEnvironmentVariableA("KAL_RECORD_SLEEP_MS", nullptr);
+    ASSERT_EQ(powerOffs, 1);
+    EXPECT_EQ(flagsAtPowerOff, TRSync::DefaultFlags & ~1u);
+    const auto lines = ReadLines(record);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("/cygdrive/C/one \""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("/cygdrive/C/two \""), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("\"/cygdrive/C/three/\""), std::string::npos) << lines[2];
+    EXPECT_EQ(SendMessageA(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
 }
 
 } // namespace

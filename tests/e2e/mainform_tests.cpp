@@ -1,16 +1,30 @@
 // The real program under Wine, driven from outside: first start, profiles and
 // files, the profile list's lines, destinations, branding, start-up and
 // shutdown runs, a damaged Data.dat.
+#include "KalUserSteps.h"
 #include "UBranding.h"
 #include "UMainForm.h"
 #include "e2e_support.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 namespace kal::e2e {
 namespace {
 
 using M = TMainForm;
+
+std::vector<std::string> ProfileNamesOf(const TRSync& sync) {
+    std::vector<std::string> names;
+    for (const TRSyncProfile* profile : sync.ProfileList())
+        names.push_back(profile->Name());
+    return names;
+}
+
+TRSyncProfile* WithPath(TRSyncProfile* profile, const std::string& path) {
+    profile->AddPath(path);
+    return profile;
+}
 
 std::string TestName() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -33,7 +47,6 @@ protected:
                std::map<std::string, std::string> environment = {},
                const std::string& caption = "Kalvaren") {
         environment.emplace("KAL_RECORD_FILE", Folder + "\\record.txt");
-        environment.emplace("KALVAREN_SIMULATE_POWEROFF", Folder + "\\poweroff.txt");
         Program = std::make_unique<TProgram>(Exe, arguments, Folder, environment);
         Main = Program->WaitForWindow(caption, 30s, "KalvarenMainForm");
         EXPECT_NE(Main, nullptr) << "no main window";
@@ -41,9 +54,29 @@ protected:
         return Main;
     }
     HWND Control(int id) const { return FindChild(Main, id); }
-    void Exit() {
+    void Exit(std::chrono::milliseconds within = 30s) {
         MenuCommand(Main, M::idExit);
-        ASSERT_TRUE(Program->WaitForExit(30s)) << "the program did not end";
+        ASSERT_TRUE(Program->WaitForExit(within)) << "the program did not end";
+    }
+    // Ends the program as Windows does after a session end: no destruction, no save.
+    void Kill() {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, Program->ProcessId());
+        ASSERT_NE(process, nullptr);
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+    }
+    // Children of the program still alive (the recorder standing in for rsync).
+    int LiveChildren() const {
+        int count = 0;
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32First(snapshot, &entry); more;
+             more = Process32Next(snapshot, &entry))
+            count += entry.th32ParentProcessID == Program->ProcessId();
+        CloseHandle(snapshot);
+        return count;
     }
     std::vector<std::string> Profiles() const { return ListLines(Control(M::idProfiles)); }
     bool WaitForProfiles(std::size_t count) const {
@@ -213,21 +246,161 @@ TEST_F(MainWindow, RemovingTheLastProfileEmptiesAndDisablesTheFilePanel) {
     EXPECT_EQ(ReadConfig(Folder)->ProfileCount(), 0);
 }
 
-TEST_F(MainWindow, SelectionStaysAtItsPositionWhenAScheduledEventMovesProfiles) {
+// An edited schedule re-orders the profiles; the selection, the panel and
+// "Remove Selected" stay with the profile the user chose.
+TEST_F(MainWindow, SelectionFollowsItsProfileWhenAnEditedScheduleMovesIt) {
     WriteConfig(Folder, [](TRSync& sync) {
-        auto* due = new TRSyncProfile(&sync, "Due");
-        due->SetDateTime(Now() - 2.0 / 24);
-        due->SetProfileEvent(reHourly);
-        new TRSyncProfile(&sync, "Idle");
+        auto* moves = new TRSyncProfile(&sync, "Moves");
+        moves->AddPath("C:\\moves");
+        moves->SetDateTime(Now() + 1);
+        auto* stays = new TRSyncProfile(&sync, "Stays");
+        stays->AddPath("C:\\stays");
+        stays->SetDateTime(Now() + 2);
     });
     Start();
-    // The overdue profile fires with nothing to back up, moves behind the idle one.
+    ASSERT_TRUE(WaitForProfiles(2));
+    ASSERT_EQ(Profiles()[0], "Moves: Manual");
+    DoubleClickListLine(Control(M::idProfiles), 0);
+    HWND dialog = Program->WaitForWindow("Dialog");
+    ASSERT_NE(dialog, nullptr);
+    // Active events sort behind inactive ones: "Moves" goes to the second line.
+    Click(FindChild(dialog, "BUTTON", "Daily"));
+    Click(FindChild(dialog, "BUTTON", "OK"));
+    ASSERT_TRUE(WaitUntil([&] { return Profiles()[0] == "Stays: Manual"; }));
+    EXPECT_EQ(ListSelection(Control(M::idProfiles)), 1);
+    EXPECT_EQ(ListLines(Control(M::idFilePath)), std::vector<std::string>{"C:\\moves"});
+    SelectListLine(Control(M::idFilePath), 0);
+    Click(Control(M::idRemovePath));
+    ASSERT_TRUE(WaitUntil([&] { return ListLines(Control(M::idFilePath)).empty(); }));
+    Exit();
+    auto sync = ReadConfig(Folder);
+    ASSERT_EQ(ProfileNamesOf(*sync), (std::vector<std::string>{"Stays", "Moves"}));
+    EXPECT_EQ(sync->GetProfile(0)->PathList(), std::vector<std::string>{"C:\\stays"});
+    EXPECT_TRUE(sync->GetProfile(1)->PathList().empty());
+}
+
+// Windows may end the process right after WM_ENDSESSION: the edits made since the
+// last save must be on disk by then.
+TEST_F(MainWindow, EditsSurviveTheEndOfTheSession) {
+    WriteConfig(Folder, [](TRSync& sync) { new TRSyncProfile(&sync, "Gone"); });
+    Start();
+    ASSERT_TRUE(WaitForProfiles(1));
+    MenuCommand(Main, M::idShowOutput); // no save of its own
+    Click(Control(M::idRemoveProfile));
+    HWND confirm = Program->WaitForDialog(20s, [](HWND w) { return FindChild(w, IDYES); });
+    ASSERT_NE(confirm, nullptr);
+    Click(FindChild(confirm, IDYES));
+    ASSERT_TRUE(WaitForProfiles(0));
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(Main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer));
+    EXPECT_EQ(answer, 1u);
+    ASSERT_TRUE(SendMessageTimeoutA(Main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 5000, &answer));
+    Kill();
+    auto sync = ReadConfig(Folder);
+    EXPECT_EQ(sync->ProfileCount(), 0);
+    EXPECT_EQ(sync->Flags() & 1u, 0u);
+    HKEY settings = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Kalvaren", 0, KEY_READ, &settings),
+              ERROR_SUCCESS)
+        << "the tray settings were not written";
+    if (settings)
+        RegCloseKey(settings);
+}
+
+// Exit while a transfer runs (its child silent for two minutes) and a scheduled
+// firing waits for it: the program ends within seconds and so does the child.
+TEST_F(MainWindow, ExitWhileATransferRunsAndAFiringWaitsEndsPromptly) {
+    const TDateTime due = Now() + 12000.0 / MSecsPerDay;
+    WriteConfig(Folder, [&](TRSync& sync) {
+        UseRecorder(sync);
+        WithPath(new TRSyncProfile(&sync, "Hand"), "C:\\hand");
+        auto* later = WithPath(new TRSyncProfile(&sync, "Later"), "C:\\later");
+        later->SetDateTime(due);
+        later->SetProfileEvent(reHourly);
+    });
+    Start("", {{"KAL_RECORD_SLEEP_MS", "120000"}});
+    ASSERT_TRUE(WaitForProfiles(2));
+    ASSERT_EQ(Profiles()[0], "Hand: Manual");
+    Click(Control(M::idBackup));
+    ASSERT_TRUE(WaitUntil([&] { return Recorded().size() == 1; }, 20s));
+    while (Now() < due + 1500.0 / MSecsPerDay)
+        Sleep(100);
+    EXPECT_EQ(LiveChildren(), 1);
+    Exit(10s);
+    EXPECT_EQ(LiveChildren(), 0) << "the rsync child outlived the program";
+    EXPECT_EQ(Recorded().size(), 1u) << "no run may start during the exit";
+}
+
+TEST_F(MainWindow, ExitDuringALongAutoCloseCountdownEndsPromptly) {
+    WriteConfig(Folder, [&](TRSync& sync) {
+        UseRecorder(sync);
+        sync.SetOutputAutoCloseDelay(3600);
+        (new TRSyncProfile(&sync, "Quick"))->AddPath("C:\\quick");
+    });
+    Start();
+    ASSERT_TRUE(WaitForProfiles(1));
+    Click(Control(M::idBackup));
+    HWND terminal = Program->WaitForWindow("Backup Terminal");
+    ASSERT_NE(terminal, nullptr);
     ASSERT_TRUE(WaitUntil([&] {
-        const auto lines = Profiles();
-        return lines.size() == 2 && lines[0] == "Idle: Manual";
+        for (HWND pane : TerminalPanes(terminal))
+            if (Text(pane).find("will close in 3600 seconds") != std::string::npos)
+                return true;
+        return false;
     }));
-    EXPECT_EQ(ListSelection(Control(M::idProfiles)), 0);
-    EXPECT_EQ(Profiles()[1].rfind("Due: ", 0), 0u);
+    Exit(10s);
+}
+
+// A damaged Data.dat that another program holds can be neither moved nor
+// copied aside: the program runs on defaults and never saves over it.
+TEST_F(MainWindow, ALockedDamagedDataDatIsNeverOverwritten) {
+    const std::string damaged = std::string("\x78\x9c not really deflate data", 26);
+    WriteFile(Folder + "\\Data.dat", damaged);
+    HANDLE lock = CreateFileA((Folder + "\\Data.dat").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    Program = std::make_unique<TProgram>(Exe, "", Folder);
+    HWND box = Program->WaitForDialog(30s);
+    ASSERT_NE(box, nullptr);
+    Click(FindChild(box, IDOK));
+    Main = Program->WaitForWindow("Kalvaren", 30s, "KalvarenMainForm");
+    ASSERT_NE(Main, nullptr);
+    CloseHandle(lock);
+    // An edit that saves at once, then the exit that saves.
+    Click(Control(M::idNewProfile));
+    HWND prompt = Program->WaitForWindow("New Profile");
+    ASSERT_NE(prompt, nullptr);
+    Click(FindChild(prompt, IDOK));
+    ASSERT_TRUE(WaitForProfiles(1));
+    Exit();
+    EXPECT_EQ(ReadFile(Folder + "\\Data.dat"), damaged);
+}
+
+// A second start shows the running program (here from the tray) and ends; one
+// with -startup just ends. The overdue backup runs once.
+TEST_F(MainWindow, ASecondStartShowsTheRunningProgramAndEnds) {
+    WriteConfig(Folder, [&](TRSync& sync) {
+        UseRecorder(sync);
+        auto* due = new TRSyncProfile(&sync, "Due");
+        due->AddPath("C:\\due");
+        due->SetDateTime(Now() - 2.0 / 24);
+        due->SetProfileEvent(reHourly);
+    });
+    std::map<std::string, std::string> environment{{"KAL_RECORD_FILE", Folder + "\\record.txt"}};
+    Program = std::make_unique<TProgram>(Exe, "-startup -minimise", Folder, environment);
+    Main = Program->WaitForWindow("Kalvaren", 30s, "KalvarenMainForm");
+    ASSERT_NE(Main, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return Recorded().size() == 1; }, 20s));
+    EXPECT_FALSE(Visible(Main));
+
+    TProgram atLogon(Exe, "-startup", Folder, environment);
+    EXPECT_TRUE(atLogon.WaitForExit(20s));
+    EXPECT_FALSE(Visible(Main));
+    TProgram second(Exe, "", Folder, environment);
+    EXPECT_TRUE(second.WaitForExit(20s));
+    EXPECT_TRUE(WaitUntil([&] { return Visible(Main); }));
+    Sleep(1500);
+    EXPECT_EQ(Recorded().size(), 1u);
     Exit();
 }
 
@@ -299,6 +472,25 @@ TEST_F(MainWindow, StartupRunRestoresThenBacksUp) {
     Exit();
 }
 
+// An error box shown while the window is still being built runs a message loop;
+// the start-up run waits for the program's own loop, with the terminal there.
+TEST_F(MainWindow, StartupRunWaitsForAllWindowsNotForAnErrorBox) {
+    WriteStartupBackupOnly();
+    WriteFile(Folder + "\\Settings.ini", "[Image]\r\nImage=" + Folder + "\\missing.jpg\r\n");
+    Program = std::make_unique<TProgram>(
+        Exe, "-startup", Folder,
+        std::map<std::string, std::string>{{"KAL_RECORD_FILE", Folder + "\\record.txt"}});
+    HWND box = Program->WaitForDialog(30s);
+    ASSERT_NE(box, nullptr);
+    Sleep(1500);
+    EXPECT_FALSE(FileExists(Folder + "\\record.txt")) << "ran inside the error box";
+    Click(FindChild(box, IDOK));
+    Main = Program->WaitForWindow("Kalvaren", 30s, "KalvarenMainForm");
+    ASSERT_NE(Main, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return Recorded().size() == 1; }, 20s));
+    Exit();
+}
+
 TEST_F(MainWindow, NoStartupRunWithoutTheSwitchOrWithoutDataDat) {
     WriteStartupBackupOnly();
     Start();
@@ -337,39 +529,6 @@ TEST_F(MainWindow, StartedAtLogonElsewhereItFindsRsyncInItsOwnBinFolder) {
     Exit();
 }
 
-TEST_F(MainWindow, SessionEndRunsTheShutdownGroupsThenPowersOff) {
-    WriteConfig(Folder, [&](TRSync& sync) {
-        UseRecorder(sync);
-        auto* p1 = new TRSyncProfile(&sync, "P1");
-        p1->AddPath("C:\\one");
-        auto* p2 = new TRSyncProfile(&sync, "P2");
-        p2->AddPath("C:\\two");
-        auto* p3 = new TRSyncProfile(&sync, "P3");
-        p3->AddPath("C:\\three");
-        new TRSyncProfileGroup(&sync, "StartupRestore", true);
-        (new TRSyncProfileGroup(&sync, "ShutdownRestore", true))->Add(p3);
-        new TRSyncProfileGroup(&sync, "StartupBackup", false);
-        auto* backup = new TRSyncProfileGroup(&sync, "ShutdownBackup", false);
-        backup->Add(p1);
-        backup->Add(p2);
-    });
-    Start("", {{"KAL_RECORD_SLEEP_MS", "300"}});
-    DWORD_PTR answer = 1;
-    ASSERT_TRUE(SendMessageTimeoutA(Main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer));
-    EXPECT_EQ(answer, 0u) << "the session end must be refused";
-    ASSERT_TRUE(WaitUntil([&] { return FileExists(Folder + "\\poweroff.txt"); }, 30s));
-    const auto lines = Recorded();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_NE(lines[0].find("/cygdrive/C/one \""), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("/cygdrive/C/two \""), std::string::npos) << lines[1];
-    EXPECT_NE(lines[2].find("\"/cygdrive/C/three/\""), std::string::npos) << lines[2];
-    EXPECT_EQ(ReadLines(Folder + "\\poweroff.txt").size(), 1u);
-    // Afterwards every session end is allowed.
-    ASSERT_TRUE(SendMessageTimeoutA(Main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer));
-    EXPECT_EQ(answer, 1u);
-    Exit();
-}
-
 TEST_F(MainWindow, SessionEndWithEmptyShutdownGroupsIsAllowedAndRunsNothing) {
     WriteStartupBackupOnly();
     Start();
@@ -378,7 +537,6 @@ TEST_F(MainWindow, SessionEndWithEmptyShutdownGroupsIsAllowedAndRunsNothing) {
     EXPECT_EQ(answer, 1u);
     Sleep(1000);
     EXPECT_FALSE(FileExists(Folder + "\\record.txt"));
-    EXPECT_FALSE(FileExists(Folder + "\\poweroff.txt"));
     Exit();
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <thread>
 
 using namespace kal;
@@ -356,6 +357,54 @@ TEST(ConfigGroupRun, RunsMembersOneAfterTheOther) {
     EXPECT_FALSE(sync.Process()->Running());
 }
 
+// A configuration whose runs go to a local folder of its own, with `rsync` as
+// the program and the runner's texts recorded.
+struct TRecordedConfig {
+    explicit TRecordedConfig(const std::string& rsync) {
+        Sync.SetServer(std::make_unique<TLocalHost>(Temp.Path().string()));
+        Sync.SetRSyncLocation(rsync);
+        Sync.SetOutputHandle(&Window);
+    }
+    TRSyncProfile* Profile(const std::string& name) {
+        auto* p = new TRSyncProfile(&Sync, name);
+        p->AddPath((Temp.Path() / name).string());
+        return p;
+    }
+    // How long Close takes.
+    std::chrono::steady_clock::duration TimeClose() {
+        const auto start = std::chrono::steady_clock::now();
+        Sync.Close();
+        return std::chrono::steady_clock::now() - start;
+    }
+    TTempFolder Temp;
+    TTextRecorder Window;
+    TRSync Sync;
+};
+
+// A member whose turn comes while a transfer started elsewhere still runs waits
+// for it instead of being refused and skipped.
+TEST(ConfigGroupRun, AMemberWaitsForATransferAlreadyRunning) {
+    TRecordedConfig config("/bin/sh -c \"sleep 0.4\"");
+    config.Sync.RunTransfer({"by-hand"}, 0, 0);
+    TRSyncProfileGroup group(&config.Sync, "ShutdownBackup", false);
+    group.Add(config.Profile("Member"));
+    group.Run();
+    EXPECT_EQ(config.Window.Count("Transfer Complete."), 2);
+}
+
+// Closing while a silent child runs (it would sleep a minute) and a scheduled
+// firing waits for it: the child is ended, and no run starts afterwards.
+TEST(ConfigLifetime, CloseEndsASilentChildAtOnce) {
+    TRecordedConfig config("/bin/sh -c \"sleep 60\"");
+    config.Sync.RunTransfer({"silent"}, 0, 0);
+    config.Profile("Due")->SetProfileEvent(reOnce);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_LT(config.TimeClose(), std::chrono::seconds(5));
+    EXPECT_EQ(config.Window.Count("Transfer Intialising. Press Ctrl+Break to Terminate transfer."),
+              1)
+        << "the waiting firing must not start a run";
+}
+
 // Destroyed while a run goes on and a scheduled firing waits for it: the run is
 // stopped, the firing released, and nothing hangs or outlives the root.
 TEST(ConfigLifetime, DestroyingDuringARunStopsItFirst) {
@@ -378,3 +427,83 @@ TEST(ConfigLifetime, DestroyingDuringARunStopsItFirst) {
     EXPECT_EQ(window.Count("Transfer Complete."), 0);
 }
 #endif
+
+// Configurations built through the public operations, in random order: every one
+// saves, loads back equal (profiles, paths, schedules, groups and their members)
+// and saves again to the same bytes. A member that is no longer in the profile
+// list must never be written: the loader would refuse the whole file.
+TEST(ConfigProperty, EveryConfigurationBuiltThroughTheOperationsLoadsBackEqual) {
+    for (unsigned seed = 1; seed <= 15; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        const auto pick = [&](std::size_t n) {
+            return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+        };
+        TRSync sync;
+        // Taken out of the list but not freed: they keep their owner reference.
+        std::vector<std::unique_ptr<TRSyncProfile>> detached;
+        std::vector<TRSyncProfileGroup*> groups;
+        for (const char* name : {"StartupRestore", "ShutdownRestore", "StartupBackup"})
+            groups.push_back(new TRSyncProfileGroup(&sync, name, false));
+        for (int step = 0; step < 60; ++step) {
+            const std::vector<TRSyncProfile*> profiles = sync.ProfileList();
+            std::vector<TRSyncProfile*> all = profiles;
+            for (const auto& p : detached)
+                all.push_back(p.get());
+            switch (pick(8)) {
+            case 0:
+            case 1:
+                (new TRSyncProfile(&sync, "P" + std::to_string(step)))
+                    ->AddPath("C:\\f" + std::to_string(step));
+                break;
+            case 2:
+                if (!profiles.empty())
+                    delete profiles[pick(profiles.size())];
+                break;
+            case 3:
+                if (!profiles.empty()) {
+                    TRSyncProfile* p = profiles[pick(profiles.size())];
+                    sync.RemoveProfile(p);
+                    detached.emplace_back(p);
+                }
+                break;
+            case 4:
+            case 5:
+                if (!all.empty())
+                    groups[pick(groups.size())]->Add(all[pick(all.size())]);
+                break;
+            case 6:
+                if (!all.empty())
+                    groups[pick(groups.size())]->Remove(all[pick(all.size())]);
+                break;
+            default:
+                if (!profiles.empty()) {
+                    TRSyncProfile* p = profiles[pick(profiles.size())];
+                    p->SetDateTime(Now() + 1 + static_cast<double>(pick(100)));
+                    p->SetProfileEvent(static_cast<TRSyncProfileEvent>(2 + pick(7)));
+                }
+                break;
+            }
+            const Bytes saved = RecordOf(sync);
+            TRSync loaded;
+            ASSERT_NO_THROW(LoadRecord(loaded, saved)) << "step " << step;
+            ASSERT_EQ(ProfileNames(loaded), ProfileNames(sync)) << "step " << step;
+            for (int i = 0; i < sync.ProfileCount(); ++i) {
+                EXPECT_EQ(loaded.GetProfile(i)->PathList(), sync.GetProfile(i)->PathList());
+                EXPECT_EQ(loaded.GetProfile(i)->DateTime(), sync.GetProfile(i)->DateTime());
+                EXPECT_EQ(loaded.GetProfile(i)->ProfileEvent(), sync.GetProfile(i)->ProfileEvent());
+            }
+            ASSERT_EQ(loaded.GroupCount(), sync.GroupCount());
+            for (int g = 0; g < sync.GroupCount(); ++g) {
+                std::vector<std::string> listed;
+                for (TRSyncProfile* member : sync.Groups(g)->Members())
+                    if (sync.IndexOfProfile(member) >= 0)
+                        listed.push_back(member->Name());
+                EXPECT_EQ(MemberNames(*loaded.Groups(g)), listed) << "step " << step;
+            }
+            ASSERT_EQ(RecordOf(loaded), saved) << "step " << step;
+        }
+        // Freed while their owner still exists: they leave its schedule on the way.
+        detached.clear();
+    }
+}

@@ -243,6 +243,21 @@ TEST(EventTrigger, FiresWithTheOldDueTimeThenAdvances) {
     EXPECT_EQ(Stamp(event.DateTime()).substr(11), "08:00:00.000");
 }
 
+// An event due within the clock's tolerance of the end of its firing must still
+// move on: left where it was, the next turn would find it due and fire it (and
+// send its mail) a second time.
+TEST(EventTrigger, NoEventFiresTwice) {
+    for (const TEventRepeat repeat : {erHourly, erDaily, erMonthly}) {
+        SCOPED_TRACE(static_cast<int>(repeat));
+        const TDateTime due = Now() + 0.3 / MSecsPerDay;
+        TCountingEvent event(nullptr, due, "edge");
+        event.SetEventRepeat(repeat);
+        event.Trigger();
+        EXPECT_GT(event.DateTime(), due) << Stamp(event.DateTime());
+        EXPECT_LT(event.DateTime(), due + 32);
+    }
+}
+
 // ---- ordering -----------------------------------------------------------------
 
 TEST(EventOrder, InactiveFirstThenDueTimeThenNameIgnoringAsciiCase) {

@@ -178,12 +178,18 @@ TEST(ScheduleThread, OwnerCanRemoveAFiringEventAndWaitUntilItIsSafeToFree) {
     schedule.AddEvent(event.get());
     ASSERT_TRUE(WaitUntil([&] { return schedule.Firing(event.get()); }, 3s));
 
+    // The window's "Remove Profile" asks first and leaves a firing event alone.
+    EXPECT_FALSE(schedule.RemoveEventUnlessFiring(event.get()));
+    EXPECT_EQ(event->Schedule(), &schedule);
     schedule.RemoveEvent(event.get()); // as the window thread deleting its profile would
     EXPECT_EQ(event->Schedule(), nullptr);
     EXPECT_TRUE(schedule.Firing(event.get()));
     release = true;
     ASSERT_TRUE(WaitUntil([&] { return !schedule.Firing(event.get()); }, 3s));
     EXPECT_GT(event->DateTime(), Now() - 1e-3); // advanced, though no longer listed
+    schedule.AddEvent(event.get());
+    EXPECT_TRUE(schedule.RemoveEventUnlessFiring(event.get()));
+    EXPECT_EQ(event->Schedule(), nullptr);
     event.reset();
     EXPECT_EQ(schedule.EventCount(), 0);
 }
