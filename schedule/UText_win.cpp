@@ -49,6 +49,10 @@ UINT LegacyCodePage() {
 } // namespace
 
 std::string LegacyToUtf8(std::string_view text) {
+    // Where Windows ignores the manifest's UTF-8 (before 10 version 1903) the
+    // program itself still speaks the legacy code page: its text stays as it is.
+    if (GetACP() != CP_UTF8)
+        return std::string(text);
     const int length = static_cast<int>(text.size());
     const UINT page = LegacyCodePage();
     const int wideLength = MultiByteToWideChar(page, 0, text.data(), length, nullptr, 0);
