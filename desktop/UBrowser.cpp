@@ -1,5 +1,6 @@
 #include "UBrowser.h"
 
+#include "UText.h"
 #include "UWindow.h"
 
 #include <objbase.h>
@@ -33,10 +34,17 @@ struct TItemList {
 
 } // namespace
 
+std::string PathFromIDList(PCIDLIST_ABSOLUTE list) {
+    // The wide call: a path of MAX_PATH characters may take three times as many
+    // UTF-8 bytes as the ANSI call's buffer holds.
+    wchar_t path[MAX_PATH + 1] = {};
+    return SHGetPathFromIDListW(list, path) ? WideToUtf8(path) : std::string();
+}
+
 TBrowser::TBrowser()
     : TBrowser(TShell{[](BROWSEINFOA* info) { return SHBrowseForFolderA(info); },
-                      [](PCIDLIST_ABSOLUTE list, char* path) {
-                          return SHGetPathFromIDListA(list, path);
+                      [](PCIDLIST_ABSOLUTE list) {
+                          return PathFromIDList(list);
                       }}) {}
 
 TBrowser::TBrowser(TShell shell) : FShell(std::move(shell)) {
@@ -56,10 +64,7 @@ bool TBrowser::Browse() {
         FFilename.clear();
         return false;
     }
-    char path[MAX_PATH + 1] = {};
-    if (!FShell.GetPathFromIDList(item.List, path))
-        path[0] = '\0';
-    FFilename = path;
+    FFilename = FShell.GetPathFromIDList(item.List);
     return true;
 }
 

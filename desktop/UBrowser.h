@@ -11,12 +11,16 @@
 
 namespace kal {
 
+// The file-system path of a shell item in UTF-8; empty for a virtual folder.
+std::string PathFromIDList(PCIDLIST_ABSOLUTE list);
+
 class TBrowser {
 public:
     // The shell calls, replaceable for tests; the defaults are the system's.
     struct TShell {
         std::function<PIDLIST_ABSOLUTE(BROWSEINFOA* info)> BrowseForFolder;
-        std::function<BOOL(PCIDLIST_ABSOLUTE list, char* path)> GetPathFromIDList;
+        // The item's file-system path in UTF-8, empty when it has none.
+        std::function<std::string(PCIDLIST_ABSOLUTE list)> GetPathFromIDList;
     };
 
     // The dialog's owner is the application's main window of this moment.

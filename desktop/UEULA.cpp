@@ -1,6 +1,7 @@
 #include "UEULA.h"
 
 #include "UFormUtils.h"
+#include "UText.h"
 
 #include <stdexcept>
 
@@ -72,7 +73,8 @@ void TEULAForm::FormCreate() {
     const DWORD attributes = GetFileAttributesA("EULA.txt");
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
-    SetText(Memo1, ToMemoText(ReadTextFile("EULA.txt")));
+    // A licence written in the legacy ANSI code page reads right as well.
+    SetText(Memo1, ToMemoText(FromLegacyText(ReadTextFile("EULA.txt"))));
 }
 
 } // namespace kal

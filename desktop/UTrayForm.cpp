@@ -1,7 +1,10 @@
 #include "UTrayForm.h"
 
+#include "UText.h"
+
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace kal {
 
@@ -302,7 +305,10 @@ void TTrayForm::SetTrayIcon(HICON icon) {
 
 void TTrayForm::SetTrayHint(const std::string& hint) {
     FTrayHint = hint;
-    lstrcpynA(FIconData.szTip, hint.c_str(), sizeof FIconData.szTip);
+    // The tip field is bytes; a long name is cut before a character, never inside one.
+    const std::size_t fit = Utf8Fit(hint, sizeof FIconData.szTip - 1);
+    std::memcpy(FIconData.szTip, hint.data(), fit);
+    FIconData.szTip[fit] = '\0';
 }
 
 BOOL TTrayForm::Notify(DWORD message) {

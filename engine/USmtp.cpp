@@ -1,5 +1,6 @@
 #include "USmtp.h"
 #include "USocket.h"
+#include "UText.h"
 #include "UTls.h"
 
 #include <algorithm>
@@ -101,29 +102,38 @@ std::string QuotedPrintable(std::string_view text) {
     return out;
 }
 
-// RFC 2047 encoded words, Q encoding, each short enough for one header line.
-std::string EncodedWords(std::string_view text) {
-    static const std::string_view Prefix = "=?iso-8859-1?Q?";
+// RFC 2047 encoded words, Q encoding, each short enough for one header line. A
+// word holds whole characters only, so a UTF-8 sequence is never split across two.
+std::string EncodedWords(std::string_view text, std::string_view charset) {
+    const std::string prefix = "=?" + std::string(charset) + "?Q?";
     constexpr std::size_t MaxPayload = 45; // "Subject: " + word stays within 78
-    std::string out = std::string(Prefix);
+    const bool utf8 = charset == "utf-8";
+    std::string out = prefix;
     std::size_t payload = 0;
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        const bool literal =
-            std::isalnum(c) || c == '!' || c == '*' || c == '+' || c == '-' || c == '/' || c == ' ';
-        const std::size_t size = literal ? 1 : 3;
-        if (payload + size > MaxPayload) {
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t length = 1;
+        if (utf8)
+            while (at + length < text.size() &&
+                   (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80)
+                ++length;
+        std::string encoded;
+        for (const char ch : text.substr(at, length)) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (c == ' ')
+                encoded += '_';
+            else if (std::isalnum(c) || c == '!' || c == '*' || c == '+' || c == '-' || c == '/')
+                encoded += ch;
+            else
+                AppendHexEscape(encoded, c);
+        }
+        if (payload + encoded.size() > MaxPayload) {
             out += "?=\r\n ";
-            out += Prefix;
+            out += prefix;
             payload = 0;
         }
-        if (c == ' ')
-            out += '_';
-        else if (literal)
-            out += ch;
-        else
-            AppendHexEscape(out, c);
-        payload += size;
+        out += encoded;
+        payload += encoded.size();
+        at += length;
     }
     out += "?=";
     return out;
@@ -162,7 +172,7 @@ std::string FoldHeader(const std::string& header) {
     return out;
 }
 
-std::string SubjectHeader(const std::string& subject) {
+std::string SubjectHeader(const std::string& subject, std::string_view charset) {
     std::string value = subject;
     for (char& c : value)
         if (c == '\r' || c == '\n')
@@ -181,7 +191,7 @@ std::string SubjectHeader(const std::string& subject) {
         if (plain && folded.size() - start <= HeaderLineLimit)
             return folded;
     }
-    return "Subject: " + EncodedWords(value);
+    return "Subject: " + EncodedWords(value, charset);
 }
 
 // A line break in an address would let its text be read as a command or header.
@@ -631,13 +641,19 @@ std::string FormatMailMessage(const TMailMessage& message, TDateTime date,
     out += "Date: " + Rfc5322Date(date) + "\r\n";
     out += FoldHeader("From: " + envelope.Sender) + "\r\n";
     out += FoldHeader("To: " + to) + "\r\n";
-    out += SubjectHeader(message.Subject) + "\r\n";
+    // Latin-1, as mail readers have always been told, when every character fits
+    // it; UTF-8 for a report that names files in other scripts.
+    const auto subject = Utf8ToLatin1(message.Subject);
+    const auto body = Utf8ToLatin1(message.HtmlBody);
+    const bool latin1 = subject && body;
+    const std::string_view charset = latin1 ? "iso-8859-1" : "utf-8";
+    out += SubjectHeader(latin1 ? *subject : message.Subject, charset) + "\r\n";
     out += "Message-ID: " + MessageId(date, messageIdHost) + "\r\n";
     out += "MIME-Version: 1.0\r\n";
-    out += "Content-Type: text/html; charset=iso-8859-1\r\n";
+    out += "Content-Type: text/html; charset=" + std::string(charset) + "\r\n";
     out += "Content-Transfer-Encoding: quoted-printable\r\n";
     out += "\r\n";
-    out += QuotedPrintable(message.HtmlBody);
+    out += QuotedPrintable(latin1 ? *body : message.HtmlBody);
     return out;
 }
 

@@ -5,11 +5,13 @@
 #include <process.h>
 
 #include "UProcess.h"
+#include "UText.h"
 
 #include <atomic>
 #include <cstring>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace kal {
 
@@ -136,6 +138,26 @@ struct TReader {
     bool Open = false;
     bool Pending = false;
     char Buffer[1025] = {};
+    // The start of a character whose remaining bytes the next read brings.
+    std::string Carry;
+
+    // The text of the read just finished, as the program's code page has it. A
+    // Cygwin rsync writes UTF-8, which is that code page too: it passes unchanged,
+    // but a character the 1024-byte read cut waits for the rest of its bytes. On
+    // a system without the UTF-8 code page the console's OEM characters are
+    // converted to ANSI.
+    std::string TakeText(std::size_t got) {
+        std::string text = std::exchange(Carry, {}) + Buffer;
+        std::memset(Buffer, 0, got + 1);
+        if (GetACP() == CP_UTF8) {
+            const std::size_t whole = Utf8Complete(text);
+            Carry = text.substr(whole);
+            text.resize(whole);
+        } else {
+            OemToCharA(text.data(), text.data());
+        }
+        return text;
+    }
 
     void Create(SECURITY_ATTRIBUTES& inheritable) {
         static std::atomic<unsigned> serial{0};
@@ -283,12 +305,13 @@ void TBaseProcess::RunChild() {
             const long got = reader.EndRead();
             if (got < 0) {
                 reader.Open = false;
+                // Bytes of a character that never finished are passed on as they are.
+                PassOn(reader.Message, reader.Carry.data());
                 continue;
             }
             // A read of nothing is not the end of the stream: the child wrote zero bytes.
-            OemToCharA(reader.Buffer, reader.Buffer);
-            PassOn(reader.Message, reader.Buffer);
-            std::memset(reader.Buffer, 0, static_cast<std::size_t>(got) + 1);
+            std::string text = reader.TakeText(static_cast<std::size_t>(got));
+            PassOn(reader.Message, text.data());
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "UStreams.h"
 
+#include "UText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -178,7 +180,8 @@ std::string ReadString(TStream& s) {
         s.ReadBuffer(text.data() + at, n);
         left -= n;
     }
-    return text;
+    // Files written before the program spoke UTF-8 hold legacy ANSI bytes.
+    return FromLegacyText(text);
 }
 
 std::int32_t ReadCount(TStream& s, const char* what) {

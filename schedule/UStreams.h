@@ -94,7 +94,7 @@ private:
     std::FILE* FFile = nullptr;
 };
 
-// Little-endian fixed-width integers, IEEE doubles and length-prefixed ANSI strings.
+// Little-endian fixed-width integers, IEEE doubles and length-prefixed UTF-8 strings.
 void WriteUInt8(TStream& s, std::uint8_t v);
 void WriteUInt16(TStream& s, std::uint16_t v);
 void WriteUInt32(TStream& s, std::uint32_t v);
@@ -110,6 +110,7 @@ std::int32_t ReadInt32(TStream& s);
 double ReadDouble(TStream& s);
 // A negative length raises EReadError; an absurd one fails with "Stream read error"
 // once the stream runs dry, having allocated no more than the bytes that exist.
+// Text that is not UTF-8 is taken as the legacy ANSI code page and converted.
 std::string ReadString(TStream& s);
 // A count that must not be negative (profiles, paths, members); `what` names it.
 std::int32_t ReadCount(TStream& s, const char* what);

@@ -341,8 +341,8 @@ TEST(Browser, ReturnsTheChosenFolderAndForgetsItOnCancel) {
                                           const int answer = answers.at(turn++);
                                           return answer < 0 ? nullptr : FolderItem(answer);
                                       },
-                                      [](PCIDLIST_ABSOLUTE list, char* path) {
-                                          return SHGetPathFromIDListA(list, path);
+                                      [](PCIDLIST_ABSOLUTE list) {
+                                          return PathFromIDList(list);
                                       }});
     EXPECT_EQ(browser.Filename(), "");
 

@@ -72,7 +72,7 @@ TEST(ConfigRecord, SaveThenLoadGivesBackEverything) {
     EXPECT_EQ(copy.EmailRecipient(), "boss@example.com; me@example.com");
     EXPECT_EQ(copy.EmailFrom(), "me@example.com");
     EXPECT_EQ(copy.EmailServer(), "smtp.example.com");
-    EXPECT_EQ(copy.EmailPassword(), "p\xE4ss word");
+    EXPECT_EQ(copy.EmailPassword(), "p\xC3\xA4ss word");
 
     EXPECT_EQ(ProfileNames(copy), ProfileNames(source));
     ASSERT_EQ(copy.ProfileCount(), 3);

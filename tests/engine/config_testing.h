@@ -107,7 +107,7 @@ inline void Populate(TRSync& sync) {
     sync.SetEmailRecipient("boss@example.com; me@example.com");
     sync.SetEmailFrom("me@example.com");
     sync.SetEmailServer("smtp.example.com");
-    sync.SetEmailPassword("p\xE4ss word");
+    sync.SetEmailPassword("p\xC3\xA4ss word");
 
     auto* a = new TRSyncProfile(&sync, "Alpha");
     a->AddPath("C:\\Users\\alice\\Work");

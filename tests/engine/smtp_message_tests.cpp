@@ -192,7 +192,7 @@ TEST(MailMessage, LongRecipientListsAndSubjectsAreFoldedWithoutLoss) {
 
 TEST(MailMessage, NonAsciiSubjectsBecomeEncodedWords) {
     TMailMessage message = SampleReport();
-    message.Subject = "Kalvaren - Erfolg (08.12.2026) \xE4\xF6\xFC \xDF = ? _ end";
+    message.Subject = "Kalvaren - Erfolg (08.12.2026) \xC3\xA4\xC3\xB6\xC3\xBC \xC3\x9F = ? _ end";
     const std::string text = Format(message);
     ExpectWellFormed(text);
     const std::string subject = Header(text, "Subject");
@@ -201,8 +201,40 @@ TEST(MailMessage, NonAsciiSubjectsBecomeEncodedWords) {
     for (const char* escape : {"=E4", "=F6", "=FC", "=DF", "_=3D_", "_=3F_", "_=5F_"})
         EXPECT_NE(subject.find(escape), std::string::npos) << escape;
     // Long ones are cut into several words, each within its line.
-    message.Subject = std::string(200, '\xE9');
+    message.Subject.clear();
+    for (int i = 0; i < 200; ++i)
+        message.Subject += "\xC3\xA9";
     ExpectWellFormed(Format(message));
+}
+
+TEST(MailMessage, AReportBeyondLatin1GoesAsUtf8AndKeepsCharactersWhole) {
+    TMailMessage message = SampleReport();
+    // Cyrillic and CJK folder names in the body; the subject alone would fit Latin-1.
+    const std::string photo = "\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE";
+    const std::string kanji = "\xE5\x86\x99\xE7\x9C\x9F";
+    message.Subject = "Kalvaren - Success (08/12/2026) \xC3\xA9";
+    message.HtmlBody = "/cygdrive/D/" + photo + " /cygdrive/D/" + kanji + "<BR>\r\n";
+    std::string text = Format(message);
+    ExpectWellFormed(text);
+    EXPECT_EQ(Header(text, "Content-Type"), "text/html; charset=utf-8");
+    EXPECT_EQ(Header(text, "Subject"), "=?utf-8?Q?Kalvaren_-_Success_=2808/12/2026=29_=C3=A9?=");
+    EXPECT_NE(Body(text).find("=D0=A4=D0=BE=D1=82=D0=BE /cygdrive/D/=E5=86=99=E7=9C=9F"),
+              std::string::npos);
+
+    // A long subject of three-byte characters: every encoded word decodes alone.
+    message.Subject.clear();
+    for (int i = 0; i < 40; ++i)
+        message.Subject += kanji;
+    text = Format(message);
+    ExpectWellFormed(text);
+    const std::regex word("=\\?utf-8\\?Q\\?([^?]*)\\?=");
+    const std::string subject = Header(text, "Subject");
+    int words = 0;
+    for (std::sregex_iterator it(subject.begin(), subject.end(), word), end; it != end; ++it) {
+        ++words;
+        EXPECT_EQ(it->str(1).size() % 9, 0u) << it->str(1); // whole =XX=XX=XX characters
+    }
+    EXPECT_GT(words, 1);
 }
 
 TEST(MailMessage, LineBreaksInTheSubjectCannotStartNewHeaders) {
@@ -218,7 +250,9 @@ TEST(MailMessage, BodyIsQuotedPrintableWithinLineLimits) {
     TMailMessage message = SampleReport();
     message.HtmlBody = std::string(200, 'a') + "\n" + // long line, LF end
                        "trailing blank \r" +          // lone CR end
-                       "tab\t\r\n" + "x=1 caf\xE9\r\n" + std::string(100, '\xFF');
+                       "tab\t\r\n" + "x=1 caf\xC3\xA9\r\n";
+    for (int i = 0; i < 100; ++i)
+        message.HtmlBody += "\xC3\xBF";
     const std::string text = Format(message);
     ExpectWellFormed(text);
     const std::string body = Body(text);

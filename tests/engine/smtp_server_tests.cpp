@@ -154,15 +154,25 @@ TEST(SmtpDelivery, ArrivesWithEnvelopeCredentialsHeadersAndBodyIntact) {
     TSmtpServer server = Server("auth");
     server.User = "backup@example.test";
     server.Password = "p\xE4ss w=rd";
-    TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Success (08/12/2026) \xE9t\xE9"));
+    TMailMessage message =
+        SampleReport(UniqueSubject("Kalvaren - Success (08/12/2026) \xC3\xA9t\xC3\xA9"));
     message.To = "  first@example.test , ,Second <second@example.test>,";
-    // Every byte but the line ends, a line far past any limit, lines that start
-    // with dots, blanks at line ends, and all three kinds of line end.
-    std::string bytes;
-    for (int c = 1; c < 256; ++c)
-        if (c != '\r' && c != '\n')
-            bytes += static_cast<char>(c);
-    message.HtmlBody = "<B>Params:</B> -a <BR>\r\n" + bytes + "\n." + "\r\n.dot first \r" +
+    // Every Latin-1 character but the line ends (the program's UTF-8 text, sent
+    // as Latin-1 bytes), a line far past any limit, lines that start with dots,
+    // blanks at line ends, and all three kinds of line end.
+    std::string bytes, text;
+    for (int c = 1; c < 256; ++c) {
+        if (c == '\r' || c == '\n')
+            continue;
+        bytes += static_cast<char>(c);
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    message.HtmlBody = "<B>Params:</B> -a <BR>\r\n" + text + "\n." + "\r\n.dot first \r" +
                        std::string(3000, 'L') + "\r\n\r\nlast\t";
     const std::string expectedBody = "<B>Params:</B> -a <BR>\r\n" + bytes +
                                      "\r\n.\r\n.dot first \r\n" + std::string(3000, 'L') +

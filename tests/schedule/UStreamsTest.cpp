@@ -1,4 +1,5 @@
 #include "UStreams.h"
+#include "UText.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,45 @@ TEST(Streams, StringsCarryA32BitLengthAndNoTerminator) {
     WriteString(big, long_);
     big.SetPosition(0);
     EXPECT_EQ(ReadString(big), long_);
+}
+
+TEST(Streams, StringsReadBackAsUtf8WhateverCodePageWroteThem) {
+    const std::string utf8 = "\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE \xE5\x86\x99 \xF0\x9F\x93\xB7";
+    TMemoryStream s;
+    WriteString(s, utf8);
+    // Windows-1252 bytes of older files: "Vid\xE9os", "\xC4rger", the euro sign, and
+    // one that looks like a UTF-8 lead but is followed by no continuation.
+    WriteString(s, "Vid\xE9os");
+    WriteString(s, "\xC4rger \x80");
+    WriteString(s, "caf\xC3");
+    s.SetPosition(0);
+    EXPECT_EQ(ReadString(s), utf8);
+    EXPECT_EQ(ReadString(s), "Vid\xC3\xA9os");
+    EXPECT_EQ(ReadString(s), "\xC3\x84rger \xE2\x82\xAC");
+    EXPECT_EQ(ReadString(s), "caf\xC3\x83");
+}
+
+TEST(Text, CharactersAreNeverCutInTwo) {
+    // Overlong, surrogate, beyond U+10FFFF, a stray continuation: not UTF-8.
+    for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80", "\xE5\x86"})
+        EXPECT_FALSE(IsUtf8(bad)) << bad;
+    EXPECT_TRUE(IsUtf8("\xF4\x8F\xBF\xBF"));
+
+    const std::string name = "ab\xE5\x86\x99\xF0\x9F\x93\xB7"; // 2 + 3 + 4 bytes
+    EXPECT_EQ(Utf8Fit(name, 100), name.size());
+    EXPECT_EQ(Utf8Fit(name, 4), 2u);
+    EXPECT_EQ(Utf8Fit(name, 5), 5u);
+    EXPECT_EQ(Utf8Fit(name, 8), 5u);
+
+    // A chunk that ends inside a character keeps those bytes for the next one.
+    EXPECT_EQ(Utf8Complete(name), name.size());
+    EXPECT_EQ(Utf8Complete(name.substr(0, 8)), 5u);
+    EXPECT_EQ(Utf8Complete(name.substr(0, 3)), 2u);
+    EXPECT_EQ(Utf8Complete("x\x80"), 2u); // damaged, not unfinished: passed on
+
+    EXPECT_EQ(Utf8ToLatin1("Vid\xC3\xA9os \xC3\xBF"), std::optional<std::string>("Vid\xE9os \xFF"));
+    EXPECT_EQ(Utf8ToLatin1("\xE2\x82\xAC"), std::nullopt); // the euro sign is not in Latin-1
+    EXPECT_EQ(Utf8ToLatin1("\xE9"), std::nullopt);
 }
 
 TEST(Streams, DamagedStringLengthsFailWithoutHugeAllocations) {
