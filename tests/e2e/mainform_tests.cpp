@@ -286,6 +286,17 @@ TEST_F(MainWindow, EditsSurviveTheEndOfTheSession) {
     Start();
     ASSERT_TRUE(WaitForProfiles(1));
     MenuCommand(Main, M::idShowOutput); // no save of its own
+    // A tray setting, kept in the registry at exit or at the end of the session.
+    MenuCommand(Main, M::idOptions);
+    HWND options = Program->WaitForWindow("Options");
+    ASSERT_NE(options, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return Visible(options); })); // it lives hidden until asked for
+    HWND trayOnClose = FindChild(options, "BUTTON", "Hide To Tray On Close");
+    ASSERT_FALSE(Checked(trayOnClose));
+    Click(trayOnClose);
+    ASSERT_TRUE(WaitUntil([&] { return Checked(trayOnClose); }));
+    Click(FindChild(options, "BUTTON", "OK"));
+    ASSERT_TRUE(WaitUntil([&] { return !Visible(options); }));
     Click(Control(M::idRemoveProfile));
     HWND confirm = Program->WaitForDialog(20s, [](HWND w) { return FindChild(w, IDYES); });
     ASSERT_NE(confirm, nullptr);
@@ -299,12 +310,15 @@ TEST_F(MainWindow, EditsSurviveTheEndOfTheSession) {
     auto sync = ReadConfig(Folder);
     EXPECT_EQ(sync->ProfileCount(), 0);
     EXPECT_EQ(sync->Flags() & 1u, 0u);
-    HKEY settings = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Kalvaren", 0, KEY_READ, &settings),
-              ERROR_SUCCESS)
-        << "the tray settings were not written";
-    if (settings)
-        RegCloseKey(settings);
+    // The user's key first, then the machine's, as the program reads them.
+    DWORD closeToTray = 0, size = sizeof closeToTray;
+    const bool written =
+        RegGetValueA(HKEY_CURRENT_USER, "Software\\Kalvaren", "Close To Tray", RRF_RT_REG_DWORD,
+                     nullptr, &closeToTray, &size) == ERROR_SUCCESS ||
+        RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Kalvaren", "Close To Tray", RRF_RT_REG_DWORD,
+                     nullptr, &closeToTray, &size) == ERROR_SUCCESS;
+    EXPECT_TRUE(written) << "the tray settings were not written";
+    EXPECT_EQ(closeToTray, 1u);
 }
 
 // Exit while a transfer runs (its child silent for two minutes) and a scheduled
