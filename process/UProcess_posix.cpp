@@ -227,8 +227,11 @@ void TBaseProcess::RunChild() {
 
     pid_t pid = -1;
     // glibc reports a program that cannot be executed here, like a failed CreateProcess.
-    if (::posix_spawnp(&pid, argv[0], actions.Get(), attributes.Get(), argv.data(), environ) != 0)
+    if (const int error =
+            ::posix_spawnp(&pid, argv[0], actions.Get(), attributes.Get(), argv.data(), environ)) {
+        ReportStartFailure(SystemErrorText(error));
         return;
+    }
     TChild child(pid);
     if (!capture) {
         // Without a window nothing is read and the stop request is not looked at: the
@@ -290,6 +293,10 @@ void TBaseProcess::RunChild() {
         }
         waited = false;
     }
+}
+
+std::string SystemErrorText(int code) {
+    return std::strerror(code);
 }
 
 void WaitHandlingSentMessages(const std::function<bool()>& done) {
