@@ -161,6 +161,33 @@ bool PickFolder(TProgram& program, const std::string& folder, const std::string&
     return WaitUntil([&] { return !IsWindow(picker); });
 }
 
+bool PickVirtualFolder(TProgram& program, const std::vector<std::wstring>& names) {
+    HWND picker = program.WaitForDialog();
+    HWND tree = picker ? PickerTree(picker) : nullptr;
+    if (!tree)
+        return false;
+    TRemoteTree remote(program, tree);
+    HTREEITEM found = nullptr;
+    WaitUntil(
+        [&] {
+            HTREEITEM root = remote.Next(nullptr, TVGN_ROOT);
+            SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+            for (const auto& name : names)
+                for (HTREEITEM c = remote.Next(root, TVGN_CHILD); c; c = remote.Next(c, TVGN_NEXT))
+                    if (_wcsicmp(remote.Text(c).c_str(), name.c_str()) == 0)
+                        return (found = c) != nullptr;
+            return false;
+        },
+        10s);
+    if (!found)
+        return false;
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(found));
+    if (remote.Selected() != found)
+        return false;
+    PostMessageA(picker, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return WaitUntil([&] { return !IsWindow(picker); });
+}
+
 std::vector<HWND> TerminalPanes(HWND terminal) {
     std::vector<HWND> panes;
     EnumChildWindows(

@@ -599,6 +599,23 @@ TEST_F(Outcome, ARunWhoseRsyncCannotStartReportsAnError) {
     EXPECT_TRUE(subject.starts_with("Kalvaren - Error (")) << subject;
 }
 
+TEST_F(Transfer, APickerChoiceWithoutAPathAddsNothingAndRecoversNothing) {
+    WriteConfig(Folder, [&](TRSync& sync) { UseDaemon(sync, Account); });
+    Start();
+    NewProfile(1);
+    const std::vector<std::wstring> computer = {L"My Computer", L"Computer", L"This PC"};
+    Click(Control(M::idAddFolder));
+    ASSERT_TRUE(PickVirtualFolder(*Program, computer)) << "no computer item in the picker";
+    MenuCommand(Main, M::idEmergancyRecovery);
+    ASSERT_TRUE(PickVirtualFolder(*Program, computer));
+    HWND terminal = Program->WaitForWindow("Backup Terminal", 3s);
+    EXPECT_FALSE(terminal && WaitUntil([&] { return Visible(terminal); }, 3s))
+        << "a recovery started";
+    EXPECT_TRUE(ListLines(Control(M::idFilePath)).empty());
+    Program.reset();
+    EXPECT_EQ(ReadConfig(Folder)->GetProfile(0)->PathCount(), 0);
+}
+
 TEST_F(Transfer, BrandingShowsTheSubTitleAndTheJpegPicture) {
     const std::string picture = Folder + "\\logo.jpg";
     ASSERT_TRUE(
