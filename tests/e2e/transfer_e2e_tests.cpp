@@ -342,22 +342,9 @@ TSnapshot Snapshot(const fs::path& root) {
     return entries;
 }
 
-// One line per path that is missing, extra, or different in bytes or time.
+// One line per path that is missing, extra, or different in bytes, time or kind.
 std::string Differences(const TSnapshot& expected, const TSnapshot& actual) {
-    std::string lines;
-    for (const auto& [path, entry] : expected) {
-        const auto found = actual.find(path);
-        if (found == actual.end())
-            lines += "missing: " + path + "\n";
-        else if (found->second.Bytes != entry.Bytes)
-            lines += "other bytes: " + path + "\n";
-        else if (found->second != entry)
-            lines += "other time or kind: " + path + "\n";
-    }
-    for (const auto& [path, entry] : actual)
-        if (!expected.contains(path))
-            lines += "extra: " + path + "\n";
-    return lines;
+    return test::MapDifferences(expected, actual);
 }
 
 TSnapshot Below(const TSnapshot& snapshot, const std::string& folder) {
