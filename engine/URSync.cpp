@@ -138,7 +138,7 @@ void TLocalHost::SetPath(const std::string& path) {
 }
 
 std::string TLocalHost::GetDestination() const {
-    return FPath.empty() ? "/cygdrive/" : ToRSyncPath(FPath) + "/";
+    return ToRSyncPath(FPath);
 }
 
 bool TLocalHost::Prepare() {

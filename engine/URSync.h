@@ -140,9 +140,9 @@ bool DeleteFileIfExists(const std::string& path);
 
 // Windows path to rsync's form (see URSyncTransfer.cpp).
 std::string ToCygwinPath(std::string_view path, bool driveForm);
-// A local or network path as rsync names it, without trailing separators:
-// "D:\Data\" -> "/cygdrive/D/Data", "D:\" -> "/cygdrive/D",
-// "\\nas\share\x" -> "//nas/share/x".
+// A local or network path as rsync names it: ToCygwinPath's drive form behind
+// "/cygdrive/", except a network path, which is "//server/share/..." already;
+// a bare drive "D:" is "/cygdrive/D".
 std::string ToRSyncPath(std::string_view path);
 
 // ---- destinations ----

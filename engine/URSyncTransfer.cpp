@@ -65,6 +65,11 @@ bool IsDriveRoot(std::string_view path) {
     return IsDriveLetter(WithoutTrailingSeparators(path));
 }
 
+// A profile path or a chosen folder as rsync names the folder (or file) itself.
+std::string RSyncPathOf(std::string_view path) {
+    return ToRSyncPath(WithoutTrailingSeparators(path));
+}
+
 // The account on the destination, ending in "/".
 std::string AccountAddress(const TRSync& sync) {
     return sync.Server()->GetDestination() + sync.Module() + "/";
@@ -126,7 +131,6 @@ std::string ToCygwinPath(std::string_view path, bool driveForm) {
 }
 
 std::string ToRSyncPath(std::string_view path) {
-    path = WithoutTrailingSeparators(path);
     if (IsDriveLetter(path))
         return "/cygdrive/" + std::string(1, path[0]);
     std::string converted = ToCygwinPath(path, true);
@@ -236,13 +240,13 @@ std::vector<std::string> BackupItems(const TRSyncProfile& profile) {
             // each: sent with the other paths they would land in the account itself,
             // where --delete would remove every other backup.
             if (IsDriveRoot(path)) {
-                driveRoots.push_back(QuotedArgument(ToRSyncPath(path) + "/") + " " +
+                driveRoots.push_back(QuotedArgument(RSyncPathOf(path) + "/") + " " +
                                      QuotedArgument(target + PathName(path) + "/"));
                 continue;
             }
             if (!sources.empty())
                 sources += ' ';
-            sources += RSyncArgument(ToRSyncPath(path));
+            sources += RSyncArgument(RSyncPathOf(path));
         }
         std::vector<std::string> items;
         if (!sources.empty() || driveRoots.empty())
@@ -267,13 +271,13 @@ std::vector<std::string> RestoreItems(const TRSyncProfile& profile) {
             const std::string parent = ParentFolder(path);
             if (parent.empty() || ShellFolders().FolderExists(path)) {
                 items.push_back(QuotedArgument(remote + "/" + name + "/") + " " +
-                                QuotedArgument(ToRSyncPath(path) + "/"));
+                                QuotedArgument(RSyncPathOf(path) + "/"));
             } else {
                 // A file, or whatever is gone (the usual reason to restore), is fetched
                 // into its folder: the folder form would fail on a file and could leave
                 // an empty folder in its place.
                 items.push_back(QuotedArgument(remote + "/" + name) + " " +
-                                QuotedArgument(ToRSyncPath(parent) + "/"));
+                                QuotedArgument(RSyncPathOf(parent) + "/"));
             }
         }
         ForEachCommonSource(profile, [&](TCommonSource source, const std::string& path) {
@@ -294,7 +298,7 @@ std::string RemoveBackupItem(const TRSync& sync) {
 }
 
 std::string EmergancyRecoveryItem(const TRSync& sync, const std::string& folder) {
-    return QuotedArgument(AccountAddress(sync)) + " " + QuotedArgument(ToRSyncPath(folder) + "/");
+    return QuotedArgument(AccountAddress(sync)) + " " + QuotedArgument(RSyncPathOf(folder) + "/");
 }
 
 void TRSync::EmergancyRecovery(const std::string& folder) {
