@@ -236,6 +236,10 @@ std::vector<std::string> BackupItems(const TRSyncProfile& profile) {
         std::string sources;
         std::vector<std::string> driveRoots;
         for (const std::string& path : profile.PathList()) {
+            // An empty path (a picker choice without one, stored by older versions)
+            // would stand for every drive.
+            if (path.empty())
+                continue;
             // A drive root's contents go into a folder named after its letter, one item
             // each: sent with the other paths they would land in the account itself,
             // where --delete would remove every other backup.
@@ -267,6 +271,8 @@ std::vector<std::string> RestoreItems(const TRSyncProfile& profile) {
     return ProfileItems(profile, [&](const std::string& remote) {
         std::vector<std::string> items;
         for (const std::string& path : profile.PathList()) {
+            if (path.empty())
+                continue;
             const std::string name = PathName(path);
             const std::string parent = ParentFolder(path);
             if (parent.empty() || ShellFolders().FolderExists(path)) {

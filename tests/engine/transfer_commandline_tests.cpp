@@ -283,6 +283,9 @@ TEST_F(CommandLines, AMissingPathIsRestoredIntoItsFolder) {
     Profile->AddPath("D:\\Work\\gone");
     Profile->AddPath("\\\\nas\\share\\x");
     Profile->AddPath("D:\\top.txt");
+    Profile->AddPath(""); // names nothing, not every drive
+    EXPECT_EQ(BackupItems(*Profile),
+              Lines{R"(/cygdrive/D/Work/gone //nas/share/x /cygdrive/D/top.txt "store::Master/")"});
     EXPECT_EQ(RestoreItems(*Profile), (Lines{R"("store::Master//gone" "/cygdrive/D/Work/")",
                                              R"("store::Master//x" "//nas/share/")",
                                              R"("store::Master//top.txt" "/cygdrive/D/")"}));
