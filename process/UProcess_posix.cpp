@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -296,7 +297,8 @@ void TBaseProcess::RunChild() {
 }
 
 std::string SystemErrorText(int code) {
-    return std::strerror(code);
+    // Unlike strerror, safe on any thread.
+    return std::generic_category().message(code);
 }
 
 void WaitHandlingSentMessages(const std::function<bool()>& done) {
