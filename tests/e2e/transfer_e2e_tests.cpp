@@ -390,7 +390,7 @@ void MakeAwkwardTree(const std::string& root) {
         Write(r / decoy / "decoy.txt", decoy);
 }
 
-// The same entries a second later, so a restore must set the time back.
+// Deletes, changes and re-dates what a restore must bring back as it was.
 void Damage(const std::string& root) {
     const fs::path r(root);
     fs::remove(r / "Photos[2008]" / "[x].jpg");
