@@ -931,7 +931,8 @@ void TMainForm::btn_FolderClick() {
     if (!profile)
         return;
     FBrowser->SetTitle("Select A Folder To Add");
-    if (!FBrowser->Browse())
+    // A choice without a file-system path (Computer, Network) adds nothing.
+    if (!FBrowser->Browse() || FBrowser->Filename().empty())
         return;
     profile->AddPath(FBrowser->Filename());
     UpdateProfileView();
@@ -1001,7 +1002,7 @@ void TMainForm::ShowOutput1Click() {
 
 void TMainForm::EmergancyRecovery1Click() {
     FBrowser->SetTitle("Select a Location to restore your folders/files.");
-    if (FBrowser->Browse())
+    if (FBrowser->Browse() && !FBrowser->Filename().empty())
         FRSync->EmergancyRecovery(FBrowser->Filename());
 }
 

@@ -138,7 +138,7 @@ void TLocalHost::SetPath(const std::string& path) {
 }
 
 std::string TLocalHost::GetDestination() const {
-    return "/cygdrive/" + ToCygwinPath(FPath, true);
+    return ToRSyncPath(FPath);
 }
 
 bool TLocalHost::Prepare() {
@@ -487,7 +487,7 @@ std::string TRSyncProfile::GetCommonSourcePath(TCommonSource source) const {
         path += "\\Microsoft\\Outlook\\";
     else if (source == csThunderBird)
         path += "\\Thunderbird\\";
-    return "/cygdrive/" + ToCygwinPath(path, true);
+    return ToRSyncPath(path);
 }
 
 std::string TRSyncProfile::GetCommonSourceName(TCommonSource source) {

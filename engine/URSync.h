@@ -114,8 +114,8 @@ public:
     virtual ~IShellFolders() = default;
     // The folder of a CSIDL, without creating it; false when there is none.
     virtual bool GetSpecialFolderPath(int csidl, std::string& path) = 0;
-    // Whether a folder the shell named is there; tests answer for folders of
-    // machines they only describe.
+    // Whether a folder is there on this machine (a well-known one, or a profile
+    // path to restore); tests answer for folders of machines they only describe.
     virtual bool FolderExists(const std::string& path);
 };
 IShellFolders& ShellFolders();
@@ -140,6 +140,10 @@ bool DeleteFileIfExists(const std::string& path);
 
 // Windows path to rsync's form (see URSyncTransfer.cpp).
 std::string ToCygwinPath(std::string_view path, bool driveForm);
+// A local or network path as rsync names it: ToCygwinPath's drive form behind
+// "/cygdrive/", except a network path, which is "//server/share/..." already;
+// a bare drive "D:" is "/cygdrive/D".
+std::string ToRSyncPath(std::string_view path);
 
 // ---- destinations ----
 

@@ -4,6 +4,7 @@
 #include "URSyncProcess.h"
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
 #include <mutex>
 
@@ -18,45 +19,55 @@ constexpr std::uint32_t ProgressBit = 1u << 10;
 constexpr std::uint32_t HumanBit = 1u << 11;
 constexpr std::uint32_t CompressBit = 1u << 31;
 
-// A local Windows path in rsync's form. Network paths (\\server\share) already
-// are rsync paths once their separators are turned.
-std::string LocalRSyncPath(std::string_view path) {
-    std::string converted = ToCygwinPath(path, true);
-    if (converted.size() >= 2 && converted.compare(0, 2, "//") == 0)
-        return converted;
-    return "/cygdrive/" + converted;
-}
-
 std::string WithTrailingSlash(const std::string& path) {
     return !path.empty() && path.back() == '/' ? path : path + "/";
 }
 
-std::string Quoted(std::string_view text) {
-    return Q + std::string(text) + Q;
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
 }
 
-// Bare when rsync's command-line parser would take it as one argument anyway.
-std::string SourceArgument(const std::string& source) {
-    const bool needsQuotes = std::any_of(source.begin(), source.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u == ' ' || u < 0x20 || u == 0x7F || c == Q;
-    });
-    if (!needsQuotes)
-        return source;
-    std::string quoted(1, Q);
-    for (char c : source) {
-        if (c == Q)
-            quoted += Q;
-        quoted += c;
-    }
-    quoted += Q;
-    return quoted;
+// Trailing separators name the same folder, but rsync reads them as "its contents".
+std::string_view WithoutTrailingSeparators(std::string_view path) {
+    while (path.size() > 1 && IsSeparator(path.back()))
+        path.remove_suffix(1);
+    return path;
 }
 
-// The text after the last "\" or ":".
-std::string LastComponent(const std::string& path) {
+bool IsDriveLetter(std::string_view path) {
+    return path.size() == 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
+}
+
+// Where the name of a profile path begins: after its last "\" or ":".
+std::size_t NameStart(std::string_view path) {
     const auto pos = path.find_last_of("\\:");
-    return pos == std::string::npos ? path : path.substr(pos + 1);
+    return pos == std::string_view::npos ? 0 : pos + 1;
+}
+
+// The name a profile path is kept under on the destination: its last component, or
+// the letter of a drive root, whose contents must not spill into the account itself.
+std::string PathName(std::string_view path) {
+    path = WithoutTrailingSeparators(path);
+    if (IsDriveLetter(path))
+        return std::string(1, path[0]);
+    return std::string(path.substr(NameStart(path)));
+}
+
+// The folder holding a profile path; empty for a drive root or a bare name.
+std::string ParentFolder(std::string_view path) {
+    path = WithoutTrailingSeparators(path);
+    if (IsDriveLetter(path))
+        return {};
+    return std::string(path.substr(0, NameStart(path)));
+}
+
+bool IsDriveRoot(std::string_view path) {
+    return IsDriveLetter(WithoutTrailingSeparators(path));
+}
+
+// A profile path or a chosen folder as rsync names the folder (or file) itself.
+std::string RSyncPathOf(std::string_view path) {
+    return ToRSyncPath(WithoutTrailingSeparators(path));
 }
 
 // The account on the destination, ending in "/".
@@ -90,10 +101,6 @@ std::vector<std::string> ProfileItems(const TRSyncProfile& profile, F&& build) {
     return build(AccountAddress(*sync));
 }
 
-bool IsExistingFile(const std::string& path) {
-    return FileExists(path) && !DirectoryExists(path);
-}
-
 // While the schedule fires a batch on this thread, the runs it starts keep the
 // terminal open, except the last one. Kept beside the setting rather than in it, so
 // a save of the configuration during the batch never stores the stand-in value.
@@ -123,6 +130,51 @@ std::string ToCygwinPath(std::string_view path, bool driveForm) {
     return result;
 }
 
+std::string ToRSyncPath(std::string_view path) {
+    if (IsDriveLetter(path))
+        return "/cygdrive/" + std::string(1, path[0]);
+    std::string converted = ToCygwinPath(path, true);
+    if (converted.starts_with("//"))
+        return converted;
+    return "/cygdrive/" + converted;
+}
+
+bool IsPlainArgument(std::string_view text) {
+    if (text.empty() || text.front() == '~' || text.front() == '@')
+        return false;
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u <= ' ' || u == 0x7F ||
+               std::string_view("\"'*?[]{}").find(c) != std::string_view::npos;
+    });
+}
+
+std::string QuotedArgument(std::string_view text) {
+    std::string quoted(1, Q);
+    std::size_t backslashes = 0;
+    for (char c : text) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count only before a quote: there they are doubled, and the
+        // quote itself escaped.
+        if (c == Q)
+            quoted.append(backslashes * 2 + 1, '\\');
+        else
+            quoted.append(backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    quoted += Q;
+    return quoted;
+}
+
+std::string RSyncArgument(std::string_view text) {
+    return IsPlainArgument(text) ? std::string(text) : QuotedArgument(text);
+}
+
 std::string TRSync::BuildOptions(std::uint32_t bits) const {
     std::string options = (bits & VerboseBit) ? "-v " : "-q ";
     if (bits & HumanBit)
@@ -145,15 +197,15 @@ std::string TRSync::BuildOptions(std::uint32_t bits) const {
         options += "--bwlimit=" + std::to_string(Bandwidth()) + " ";
     const std::string passwordFile = PasswordFile();
     if (!passwordFile.empty() && FileExists(passwordFile))
-        options += "--password-file=" + Quoted(ToCygwinPath(passwordFile, false)) + " ";
+        options += "--password-file=" + QuotedArgument(ToCygwinPath(passwordFile, false)) + " ";
     if (Port() != TRSync::DefaultPort)
         options += "--port=" + std::to_string(Port()) + " ";
     if (!OutputFormat().empty())
-        options += "--out-format=" + Quoted(OutputFormat()) + " ";
+        options += "--out-format=" + QuotedArgument(OutputFormat()) + " ";
     if (!LogFile().empty()) {
-        options += "--log-file=" + Quoted(LogFile()) + " ";
+        options += "--log-file=" + QuotedArgument(LogFile()) + " ";
         if (!LogFormat().empty())
-            options += "--log-file-format=" + Quoted(LogFormat()) + " ";
+            options += "--log-file-format=" + QuotedArgument(LogFormat()) + " ";
     }
     if (bits & CompressBit)
         options += "--compress ";
@@ -182,18 +234,34 @@ void TRSync::RunTransfer(const std::vector<std::string>& items, std::uint32_t fo
 std::vector<std::string> BackupItems(const TRSyncProfile& profile) {
     return ProfileItems(profile, [&](const std::string& target) {
         std::string sources;
-        for (int i = 0; i < profile.PathCount(); ++i) {
-            if (i > 0)
+        std::vector<std::string> driveRoots;
+        for (const std::string& path : profile.PathList()) {
+            // An empty path (a picker choice without one, stored by older versions)
+            // would stand for every drive.
+            if (path.empty())
+                continue;
+            // A drive root's contents go into a folder named after its letter, one item
+            // each: sent with the other paths they would land in the account itself,
+            // where --delete would remove every other backup.
+            if (IsDriveRoot(path)) {
+                driveRoots.push_back(QuotedArgument(RSyncPathOf(path) + "/") + " " +
+                                     QuotedArgument(target + PathName(path) + "/"));
+                continue;
+            }
+            if (!sources.empty())
                 sources += ' ';
-            sources += SourceArgument(LocalRSyncPath(profile.Paths(i)));
+            sources += RSyncArgument(RSyncPathOf(path));
         }
-        std::vector<std::string> items{sources + " " + Quoted(target)};
+        std::vector<std::string> items;
+        if (!sources.empty() || driveRoots.empty())
+            items.push_back(sources + " " + QuotedArgument(target));
+        items.insert(items.end(), driveRoots.begin(), driveRoots.end());
         ForEachCommonSource(profile, [&](TCommonSource source, const std::string& path) {
             // The folder's contents go into its own folder on the destination, where
             // Restore fetches them from; without the slash rsync would nest the folder
             // one level deeper and a restore would bring it back in the wrong place.
-            items.push_back(Quoted(WithTrailingSlash(path)) + " " +
-                            Quoted(target + TRSyncProfile::GetCommonSourceName(source)));
+            items.push_back(QuotedArgument(WithTrailingSlash(path)) + " " +
+                            QuotedArgument(target + TRSyncProfile::GetCommonSourceName(source)));
         });
         return items;
     });
@@ -202,22 +270,25 @@ std::vector<std::string> BackupItems(const TRSyncProfile& profile) {
 std::vector<std::string> RestoreItems(const TRSyncProfile& profile) {
     return ProfileItems(profile, [&](const std::string& remote) {
         std::vector<std::string> items;
-        for (int i = 0; i < profile.PathCount(); ++i) {
-            const std::string path = profile.Paths(i);
-            const std::string name = LastComponent(path);
-            if (IsExistingFile(path)) {
-                // A file is fetched into its folder: in the folder form rsync refuses the
-                // file and leaves an empty folder of its name in its place.
-                const std::string folder = path.substr(0, path.size() - name.size());
-                items.push_back(Quoted(remote + "/" + name) + " " + Quoted(LocalRSyncPath(folder)));
+        for (const std::string& path : profile.PathList()) {
+            if (path.empty())
+                continue;
+            const std::string name = PathName(path);
+            const std::string parent = ParentFolder(path);
+            if (parent.empty() || ShellFolders().FolderExists(path)) {
+                items.push_back(QuotedArgument(remote + "/" + name + "/") + " " +
+                                QuotedArgument(RSyncPathOf(path) + "/"));
             } else {
-                items.push_back(Quoted(remote + "/" + name + "/") + " " +
-                                Quoted(LocalRSyncPath(path + "/")));
+                // A file, or whatever is gone (the usual reason to restore), is fetched
+                // into its folder: the folder form would fail on a file and could leave
+                // an empty folder in its place.
+                items.push_back(QuotedArgument(remote + "/" + name) + " " +
+                                QuotedArgument(RSyncPathOf(parent) + "/"));
             }
         }
         ForEachCommonSource(profile, [&](TCommonSource source, const std::string& path) {
-            items.push_back(Quoted(remote + TRSyncProfile::GetCommonSourceName(source)) + " " +
-                            Quoted(path));
+            items.push_back(QuotedArgument(remote + TRSyncProfile::GetCommonSourceName(source)) +
+                            " " + QuotedArgument(path));
         });
         return items;
     });
@@ -229,16 +300,17 @@ std::string RemoveBackupItem(const TRSync& sync) {
     const std::string temp = ExecutableFolder() + "\\Temp";
     if (!DirectoryExists(temp))
         CreateSingleDirectory(temp);
-    return Quoted("/cygdrive/" + ToCygwinPath(temp, true) + "/") + " " +
-           Quoted(AccountAddress(sync));
+    return QuotedArgument(ToRSyncPath(temp) + "/") + " " + QuotedArgument(AccountAddress(sync));
 }
 
 std::string EmergancyRecoveryItem(const TRSync& sync, const std::string& folder) {
-    return Quoted(AccountAddress(sync)) + " " +
-           Quoted("/cygdrive/" + ToCygwinPath(folder, true) + "/");
+    return QuotedArgument(AccountAddress(sync)) + " " + QuotedArgument(RSyncPathOf(folder) + "/");
 }
 
 void TRSync::EmergancyRecovery(const std::string& folder) {
+    // A choice without a path (a virtual folder of the picker) names no place at all.
+    if (folder.empty())
+        return;
     // Recovery never deletes, whatever the options say.
     RunTransfer({EmergancyRecoveryItem(*this, folder)}, DeleteBit, 0);
 }

@@ -5,9 +5,11 @@
 // Where a trailing slash decides what rsync copies, the items ask for contents:
 // a well-known folder is sent as "<folder>/" into "<account>/<name>/", where its
 // restore fetches it from, and the removal mirrors the contents of the empty
-// "<program folder>\Temp" onto the account with --delete. A path that names an
-// existing file is restored into its folder, since rsync refuses a file given as
-// a folder.
+// "<program folder>\Temp" onto the account with --delete. A drive root (D:\) is
+// kept in a folder named after its letter ("<account>/D/"), one item of its own.
+// Restore uses the folder form ("<account>//<name>/" into "<path>/") only for a
+// path that exists here as a folder; a file, or a path that is gone, is fetched as
+// "<account>//<name>" into its parent folder, so deleted files and folders come back.
 //
 // Runs started while the schedule fires a batch take an auto-close delay of -1,
 // except the batch's last, so one terminal stays open between them; the stored
@@ -17,9 +19,22 @@
 #include "URSync.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kal {
+
+// The arguments a Cygwin-built rsync receives: its runtime splits the command line
+// by its own rules, where single quotes quote too, unquoted * ? [ ] { } and a
+// leading ~ are matched against the disk and a leading @ names a file of arguments.
+// Plain: none of that (nor a blank, a control character or a quote) can apply.
+bool IsPlainArgument(std::string_view text);
+// Always in double quotes; a quote inside and backslashes before a quote or the
+// closing quote are escaped, so the text arrives unchanged under those rules and
+// under the Microsoft runtime's.
+std::string QuotedArgument(std::string_view text);
+// Bare when plain, so plain paths read as typed; quoted otherwise.
+std::string RSyncArgument(std::string_view text);
 
 // Empty when the profile has nothing to back up (no paths, no well-known folders).
 std::vector<std::string> BackupItems(const TRSyncProfile& profile);

@@ -8,19 +8,6 @@ namespace kal {
 
 namespace {
 
-std::string SystemMessage(DWORD code) {
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = n && text ? std::string(text, n) : "System error " + std::to_string(code);
-    if (text)
-        LocalFree(text);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n'))
-        message.pop_back();
-    return message;
-}
-
 class TShellFolders final : public IShellFolders {
 public:
     bool GetSpecialFolderPath(int csidl, std::string& path) override {
@@ -81,7 +68,7 @@ void ReplaceFileAtomic(const std::string& source, const std::string& target) {
     if (!MoveFileExA(source.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         throw EWriteError("Cannot replace file \"" + target + "\". " +
-                          SystemMessage(GetLastError()));
+                          SystemErrorText(static_cast<int>(GetLastError())));
 }
 
 bool DeleteFileIfExists(const std::string& path) {

@@ -219,6 +219,12 @@ void TBaseProcess::PassOn(unsigned message, char* text) {
                      static_cast<std::intptr_t>(length + 1));
 }
 
+void TBaseProcess::ReportStartFailure(const std::string& reason) {
+    // Silence here would let a run that copied nothing report success.
+    const std::vector<std::string> args = SplitCommandLine(FCommandLine);
+    WriteError("Cannot start " + (args.empty() ? FCommandLine : args.front()) + ": " + reason);
+}
+
 void TBaseProcess::Execute() {
     DoProcessStart();
     RunChild();

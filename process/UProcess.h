@@ -54,6 +54,10 @@ public:
 // and a literal quote); the program name takes quotes without escapes.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
+// The system's text for an error code (GetLastError on Windows, errno elsewhere),
+// without a trailing line break.
+std::string SystemErrorText(int code);
+
 // Returns once `done` holds, checking it every few milliseconds. Meanwhile a Windows
 // thread with windows keeps handling the messages sent to them, so a runner that
 // sends output to one of them cannot block this wait (nor this wait the runner).
@@ -144,6 +148,8 @@ private:
     void PassOn(unsigned message, char* text);
     // Runs CommandLine as one child and forwards its output; platform code.
     void RunChild();
+    // A child that could not start: one line of error text naming the program.
+    void ReportStartFailure(const std::string& reason);
     void ReleaseWorkers();
     // Makes the running child known to Abort while the guard lives; a child started
     // after an abort is ended at once.

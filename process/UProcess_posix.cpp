@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -227,8 +228,11 @@ void TBaseProcess::RunChild() {
 
     pid_t pid = -1;
     // glibc reports a program that cannot be executed here, like a failed CreateProcess.
-    if (::posix_spawnp(&pid, argv[0], actions.Get(), attributes.Get(), argv.data(), environ) != 0)
+    if (const int error =
+            ::posix_spawnp(&pid, argv[0], actions.Get(), attributes.Get(), argv.data(), environ)) {
+        ReportStartFailure(SystemErrorText(error));
         return;
+    }
     TChild child(pid);
     TChildGuard known(*this, pid);
     if (!capture) {
@@ -314,6 +318,11 @@ void TBaseProcess::RunChild() {
 void TBaseProcess::KillChild() {
     if (FChild > 0)
         ::kill(static_cast<pid_t>(FChild), SIGKILL);
+}
+
+std::string SystemErrorText(int code) {
+    // Unlike strerror, safe on any thread.
+    return std::generic_category().message(code);
 }
 
 void WaitHandlingSentMessages(const std::function<bool()>& done) {

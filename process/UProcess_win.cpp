@@ -240,12 +240,17 @@ void TBaseProcess::RunChild() {
         startup.hStdError = readers[1].Write.Get();
     }
 
+    // An empty command line asks for nothing to run.
+    if (FCommandLine.find_first_not_of(" \t") == std::string::npos)
+        return;
     // CreateProcessA may write into the command line.
     std::string commandLine = FCommandLine;
     PROCESS_INFORMATION info{};
     if (!CreateProcessA(nullptr, commandLine.data(), &inheritable, &inheritable, TRUE,
-                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info))
+                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info)) {
+        ReportStartFailure(SystemErrorText(static_cast<int>(GetLastError())));
         return;
+    }
     const THandle process(info.hProcess), thread(info.hThread);
     TChildGuard known(*this, reinterpret_cast<std::intptr_t>(process.Get()));
 
@@ -319,6 +324,19 @@ void TBaseProcess::RunChild() {
 void TBaseProcess::KillChild() {
     if (FChild)
         ::TerminateProcess(reinterpret_cast<HANDLE>(FChild), 1);
+}
+
+std::string SystemErrorText(int code) {
+    char* text = nullptr;
+    const DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = n && text ? std::string(text, n) : "System error " + std::to_string(code);
+    if (text)
+        LocalFree(text);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n'))
+        message.pop_back();
+    return message;
 }
 
 void WaitHandlingSentMessages(const std::function<bool()>& done) {

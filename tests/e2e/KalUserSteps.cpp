@@ -52,6 +52,22 @@ public:
             SendMessageW(FTree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
     }
     HTREEITEM Selected() const { return Next(nullptr, TVGN_CARET); }
+    // The first child of `parent` named like one of `names` (in their order), once
+    // the tree lists it; nullptr after ten seconds without.
+    HTREEITEM ExpandToChild(HTREEITEM parent, const std::vector<std::wstring>& names) const {
+        HTREEITEM found = nullptr;
+        WaitUntil(
+            [&] {
+                SendMessageW(FTree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(parent));
+                for (const auto& name : names)
+                    for (HTREEITEM c = Next(parent, TVGN_CHILD); c; c = Next(c, TVGN_NEXT))
+                        if (_wcsicmp(Text(c).c_str(), name.c_str()) == 0)
+                            return (found = c) != nullptr;
+                return false;
+            },
+            10s);
+        return found;
+    }
 
 private:
     HWND FTree;
@@ -107,16 +123,7 @@ bool WalkTheRest(TProgram& program, HWND picker, const std::string& folder) {
         return false;
 
     for (std::size_t i = reached.size(); i < steps.size(); ++i) {
-        SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
-        HTREEITEM next = nullptr;
-        WaitUntil(
-            [&] {
-                for (HTREEITEM c = remote.Next(item, TVGN_CHILD); c; c = remote.Next(c, TVGN_NEXT))
-                    if (_wcsicmp(remote.Text(c).c_str(), steps[i].c_str()) == 0)
-                        return (next = c) != nullptr;
-                return false;
-            },
-            10s);
+        HTREEITEM next = remote.ExpandToChild(item, {steps[i]});
         if (!next)
             return false;
         SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(next));
@@ -156,6 +163,22 @@ bool PickFolder(TProgram& program, const std::string& folder, const std::string&
     if (!screenshot.empty())
         SaveScreenshot(picker, screenshot);
     if (!shown)
+        return false;
+    PostMessageA(picker, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return WaitUntil([&] { return !IsWindow(picker); });
+}
+
+bool PickVirtualFolder(TProgram& program, const std::vector<std::wstring>& names) {
+    HWND picker = program.WaitForDialog();
+    HWND tree = picker ? PickerTree(picker) : nullptr;
+    if (!tree)
+        return false;
+    TRemoteTree remote(program, tree);
+    HTREEITEM found = remote.ExpandToChild(remote.Next(nullptr, TVGN_ROOT), names);
+    if (!found)
+        return false;
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(found));
+    if (remote.Selected() != found)
         return false;
     PostMessageA(picker, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return WaitUntil([&] { return !IsWindow(picker); });

@@ -19,6 +19,11 @@ std::wstring PickerSelection(TProgram& program, HWND picker);
 // picker still open when the folder could not be selected.
 bool PickFolder(TProgram& program, const std::string& folder, const std::string& screenshot = "");
 
+// Selects the first of `names` found among the items below the root of the open
+// picker's tree (virtual folders such as the computer, which have no file-system
+// path) and presses OK. False with the picker still open when none is there.
+bool PickVirtualFolder(TProgram& program, const std::vector<std::wstring>& names);
+
 // The terminal's panes: the output pane first, then the error pane.
 std::vector<HWND> TerminalPanes(HWND terminal);
 

@@ -190,7 +190,8 @@ TEST_F(MainWindowInProcess, SessionEndRunsTheShutdownGroupsSavesThenPowersOff) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[0].find("/cygdrive/C/one \""), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find("/cygdrive/C/two \""), std::string::npos) << lines[1];
-    EXPECT_NE(lines[2].find("\"/cygdrive/C/three/\""), std::string::npos) << lines[2];
+    // C:\three is not there: it is fetched by name into its folder.
+    EXPECT_NE(lines[2].find("//three\" \"/cygdrive/C/\""), std::string::npos) << lines[2];
     EXPECT_EQ(SendMessageA(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
 }
 

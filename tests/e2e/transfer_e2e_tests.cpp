@@ -1,7 +1,8 @@
 // Transfers through the real program, the rsync bridge and a real rsync daemon on
 // 127.0.0.1 (the kal_rsyncd fixture): backup, restore, recovery, a refused
-// module, Ctrl+Break, a scheduled run, a local destination, branding, and the
-// report mail to the loopback SMTP servers of the smtp_servers fixture.
+// module, Ctrl+Break, a scheduled run, a local destination, branding, the
+// report mail to the loopback SMTP servers of the smtp_servers fixture; and
+// what comes back of awkward names, deleted files and folders, and drive roots.
 #include "KalTestSupport.h"
 #include "KalUserSteps.h"
 #include "UMainForm.h"
@@ -10,7 +11,10 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <random>
 
 namespace kal::e2e {
@@ -399,6 +403,292 @@ TEST_F(Transfer, TheReportReachesEveryKindOfMailServerOrSaysWhyNot) {
         }
         Program.reset();
     }
+}
+
+// ---- What comes back: outcomes through the real program, the bridge and rsync ----
+
+// A tree's files with their bytes and modification times, and its folders.
+struct TEntry {
+    bool Folder = false;
+    std::string Bytes;
+    fs::file_time_type Time;
+    bool operator==(const TEntry&) const = default;
+};
+using TSnapshot = std::map<std::string, TEntry>;
+
+TSnapshot Snapshot(const fs::path& root) {
+    TSnapshot entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const auto relative = entry.path().lexically_relative(root).generic_u8string();
+        TEntry& e = entries[std::string(relative.begin(), relative.end())];
+        e.Folder = entry.is_directory();
+        if (!e.Folder) {
+            e.Bytes = test::ReadTextFile(entry.path());
+            e.Time = entry.last_write_time();
+        }
+    }
+    return entries;
+}
+
+// One line per path that is missing, extra, or different in bytes, time or kind.
+std::string Differences(const TSnapshot& expected, const TSnapshot& actual) {
+    return test::MapDifferences(expected, actual);
+}
+
+TSnapshot Below(const TSnapshot& snapshot, const std::string& folder) {
+    TSnapshot below;
+    for (const auto& [path, entry] : snapshot)
+        if (path.starts_with(folder + "/"))
+            below[path.substr(folder.size() + 1)] = entry;
+    return below;
+}
+
+void Write(const fs::path& file, const std::string& bytes) {
+    test::WriteTextFile(file, bytes);
+}
+
+// Names a Cygwin runtime would split, glob or read as a file of arguments when they
+// reached it bare, beside the folders such globbing would pick instead. `Café` is
+// named in the ANSI code page, as the program names it.
+const std::vector<std::string> AwkwardPaths = {"Mum's", "Photos[2008]", "Data{1,2}",   "@home",
+                                               "~old",  "Caf\xE9",      "notes[1].txt"};
+
+void MakeAwkwardTree(const std::string& root) {
+    const fs::path r(root);
+    std::string noise(3 << 20, '\0');
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 2654435761u) >> 11);
+    Write(r / "Mum's" / "a'b.txt", "apostrophe\n");
+    Write(r / "Mum's" / "big.bin", noise);
+    fs::create_directories(r / "Mum's" / "empty folder");
+    Write(r / "Photos[2008]" / "[x].jpg", "brackets");
+    Write(r / "Photos[2008]" / "{a,b}.txt", "braces");
+    Write(r / "Photos[2008]" / "@list", "at");
+    Write(r / "Photos[2008]" / "~tilde", "tilde");
+    Write(r / "Photos[2008]" / "with blank.txt", "blank");
+    Write(r / "Photos[2008]" / "empty.txt", "");
+    Write(r / "Data{1,2}" / "n.txt", "data");
+    Write(r / "@home" / "inner" / "deep.txt", "deep");
+    Write(r / "~old" / "x.txt", "old");
+    const fs::path cafe = r / fs::path(u8"Caf\u00e9");
+    Write(cafe / fs::path(u8"Cr\u00e8me br\u00fbl\u00e9e.txt"), "accents");
+    Write(r / "notes[1].txt", "a file of its own");
+    // What globbing would take instead.
+    for (const char* decoy : {"Photos2", "Data1", "Data2", "Mum"})
+        Write(r / decoy / "decoy.txt", decoy);
+}
+
+// Deletes, changes and re-dates what a restore must bring back as it was.
+void Damage(const std::string& root) {
+    const fs::path r(root);
+    fs::remove(r / "Photos[2008]" / "[x].jpg");
+    Write(r / "Mum's" / "a'b.txt", "changed\n");
+    fs::last_write_time(r / "Data{1,2}" / "n.txt",
+                        fs::last_write_time(r / "Data{1,2}" / "n.txt") + std::chrono::hours(1));
+    fs::remove_all(r / "Mum's" / "empty folder");
+    fs::remove_all(r / "@home");    // a profile's folder, gone
+    fs::remove(r / "notes[1].txt"); // a profile's file, gone
+}
+
+class Outcome : public Transfer {
+protected:
+    // Backs up the awkward tree's profile, damages the tree and restores it.
+    void RoundTrip(const std::function<void(TRSync&)>& destination, const fs::path& account) {
+        const std::string source = Folder + "\\src";
+        MakeAwkwardTree(source);
+        WriteConfig(Folder, [&](TRSync& sync) {
+            destination(sync);
+            auto* profile = new TRSyncProfile(&sync, "Awkward");
+            for (const std::string& path : AwkwardPaths)
+                profile->AddPath(source + "\\" + path);
+        });
+        const TSnapshot original = Snapshot(source);
+        HWND terminal = nullptr;
+        ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
+        ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.", 120s)) << Output(terminal);
+        EXPECT_EQ(Errors(terminal), "");
+        // Exactly the profile's paths, each under its own name, and nothing globbed.
+        const TSnapshot stored = Snapshot(account);
+        for (const char* name : {"Mum's", "Photos[2008]", "Data{1,2}", "@home", "~old"})
+            EXPECT_EQ(Differences(Below(original, name), Below(stored, name)), "") << name;
+        EXPECT_EQ(Differences(Below(original, "Café"), Below(stored, "Café")), "");
+        EXPECT_TRUE(stored.contains("notes[1].txt"));
+        for (const char* decoy : {"Photos2", "Data1", "Data2", "Mum"})
+            EXPECT_FALSE(stored.contains(decoy)) << decoy << " was backed up";
+
+        Damage(source);
+        ASSERT_NE(Differences(original, Snapshot(source)), "");
+        Click(Control(M::idRestore));
+        ASSERT_TRUE(
+            WaitUntil([&] { return Count(Output(terminal), "Transfer Complete.") == 2; }, 120s))
+            << Output(terminal);
+        SaveScreenshot(terminal, Shot("restored"));
+        EXPECT_EQ(Errors(terminal), "");
+        EXPECT_EQ(Differences(original, Snapshot(source)), "");
+    }
+};
+
+TEST_F(Outcome, AwkwardNamesDeletedFilesAndFoldersComeBackThroughTheDaemon) {
+    RoundTrip([&](TRSync& sync) { UseDaemon(sync, Account); }, AccountPath);
+}
+
+TEST_F(Outcome, AwkwardNamesDeletedFilesAndFoldersComeBackThroughALocalFolder) {
+    RoundTrip(
+        [&](TRSync& sync) {
+            sync.SetServer(std::make_unique<TLocalHost>(Folder + "\\Backup\\"));
+            sync.SetOutputAutoCloseDelay(-1);
+        },
+        fs::path(Folder) / "Backup" / "Demo");
+}
+
+// Runs a host program (a Linux one: Wine gives no handle to wait on).
+void RunOnHost(const std::string& commandLine) {
+    std::string command = commandLine;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                               nullptr, nullptr, &startup, &info))
+        << commandLine;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+}
+
+std::string HostPathOf(const std::string& windowsPath) {
+    std::string path = windowsPath.substr(2); // scratch folders lie on Z:, the host's root
+    for (char& c : path)
+        c = c == '\\' ? '/' : c;
+    return path;
+}
+
+// A drive letter of the prefix pointed at a folder while it lives.
+class TDrive {
+public:
+    TDrive(char letter, const std::string& folder) {
+        const char* prefix = std::getenv("WINEPREFIX");
+        if (prefix)
+            FLink = std::string(prefix) + "/dosdevices/" + char(std::tolower(letter)) + ":";
+        FRoot = std::string(1, letter) + ":\\";
+        if (!FLink.empty())
+            RunOnHost("Z:\\bin\\ln -sfn \"" + HostPathOf(folder) + "\" \"" + FLink + "\"");
+    }
+    ~TDrive() {
+        if (!FLink.empty())
+            RunOnHost("Z:\\bin\\rm -f \"" + FLink + "\"");
+    }
+    TDrive(const TDrive&) = delete;
+    TDrive& operator=(const TDrive&) = delete;
+    const std::string& Root() const { return FRoot; }
+
+private:
+    std::string FLink, FRoot;
+};
+
+TEST_F(Outcome, ADriveRootKeepsItsOwnFolderAndLeavesTheOtherBackupsAlone) {
+    const std::string drive = Folder + "\\drive";
+    Write(fs::path(drive) / "on the drive.txt", "root file");
+    Write(fs::path(drive) / "sub" / "inner.txt", "inner");
+    const std::string sibling = MakeSource("Sibling");
+    TDrive q('Q', drive);
+    ASSERT_TRUE(WaitUntil([&] { return e2e::FileExists("Q:\\on the drive.txt"); }, 10s))
+        << "Q: was not mapped (WINEPREFIX " << (std::getenv("WINEPREFIX") ? "set" : "unset") << ")";
+    WriteConfig(Folder, [&](TRSync& sync) {
+        UseDaemon(sync, Account);
+        sync.SetFlags(sync.Flags() | (1u << 9)); // --delete
+        (new TRSyncProfile(&sync, "Sibling"))->AddPath(sibling);
+        (new TRSyncProfile(&sync, "Drive"))->AddPath(q.Root());
+    });
+    const TSnapshot original = Snapshot(drive);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == 2; }));
+    const auto select = [&](const std::string& name) {
+        const auto lines = Profiles();
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].starts_with(name))
+                SelectListLine(Control(M::idProfiles), static_cast<int>(i));
+        ASSERT_TRUE(WaitUntil([&] { return Enabled(Control(M::idBackup)); }));
+    };
+    select("Sibling");
+    Click(Control(M::idBackup));
+    HWND terminal = Terminal();
+    ASSERT_NE(terminal, nullptr);
+    ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
+    select("Drive");
+    Click(Control(M::idBackup));
+    ASSERT_TRUE(WaitUntil([&] { return Count(Output(terminal), "Transfer Complete.") == 2; }, 60s))
+        << Output(terminal);
+    SaveScreenshot(terminal, Shot("drive"));
+    EXPECT_EQ(Errors(terminal), "");
+    EXPECT_EQ(test::CompareTrees(sibling, AccountPath / "Sibling"), "")
+        << "the drive's backup touched another";
+    EXPECT_EQ(Differences(original, Snapshot(AccountPath / "Q")), "");
+
+    fs::remove(fs::path(drive) / "on the drive.txt");
+    Click(Control(M::idRestore));
+    ASSERT_TRUE(WaitUntil([&] { return Count(Output(terminal), "Transfer Complete.") == 3; }, 60s))
+        << Output(terminal);
+    EXPECT_EQ(Differences(original, Snapshot(drive)), "") << "the account came back into the drive";
+}
+
+TEST_F(Outcome, ARunWhoseRsyncCannotStartReportsAnError) {
+    const std::string source = MakeSource("Unsent");
+    const std::string port = test::ReadTextFile(test::FromHostPath(
+        std::string(std::getenv("KAL_BINARY_DIR")) + "/smtp_fixture/noauth/port"));
+    const std::string recipient = "unstartable-" + std::to_string(GetTickCount64()) + "@127.0.0.1";
+    WriteConfig(Folder, [&](TRSync& sync) {
+        UseDaemon(sync, Account);
+        sync.SetRSyncLocation("Bin\\NoSuchRSync.exe");
+        sync.SetEmailServer("127.0.0.1:" + port.substr(0, port.find_first_of("\r\n")));
+        sync.SetEmailFrom("kalvaren@127.0.0.1");
+        sync.SetEmailRecipient(recipient);
+        auto* p = new TRSyncProfile(&sync, "Unsent");
+        p->AddPath(source);
+        p->SetCommonSources({csMyDocuments}); // the next item still runs
+    });
+    HWND terminal = nullptr;
+    ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
+    ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
+    SaveScreenshot(terminal, Shot("cannot-start"));
+    EXPECT_EQ(Count(Errors(terminal), "Cannot start Bin\\NoSuchRSync.exe: "), 2u)
+        << Errors(terminal);
+
+    const fs::path mail = test::FromHostPath(std::string(std::getenv("KAL_BINARY_DIR")) +
+                                             "/smtp_fixture/noauth/mail");
+    std::string subject;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const auto& entry : fs::directory_iterator(mail)) {
+                const std::string env = entry.path().extension() == ".env"
+                                            ? test::ReadTextFile(entry.path())
+                                            : std::string();
+                if (env.find("rcpt=" + recipient) == std::string::npos)
+                    continue;
+                const auto at = env.find("subject=");
+                subject = env.substr(at + 8, env.find('\n', at) - at - 8);
+                return true;
+            }
+            return false;
+        },
+        60s))
+        << "no report arrived";
+    EXPECT_TRUE(subject.starts_with("Kalvaren - Error (")) << subject;
+}
+
+TEST_F(Transfer, APickerChoiceWithoutAPathAddsNothingAndRecoversNothing) {
+    WriteConfig(Folder, [&](TRSync& sync) { UseDaemon(sync, Account); });
+    Start();
+    NewProfile(1);
+    const std::vector<std::wstring> computer = {L"My Computer", L"Computer", L"This PC"};
+    Click(Control(M::idAddFolder));
+    ASSERT_TRUE(PickVirtualFolder(*Program, computer)) << "no computer item in the picker";
+    MenuCommand(Main, M::idEmergancyRecovery);
+    ASSERT_TRUE(PickVirtualFolder(*Program, computer));
+    HWND terminal = Program->WaitForWindow("Backup Terminal", 3s);
+    EXPECT_FALSE(terminal && WaitUntil([&] { return Visible(terminal); }, 3s))
+        << "a recovery started";
+    EXPECT_TRUE(ListLines(Control(M::idFilePath)).empty());
+    Program.reset();
+    EXPECT_EQ(ReadConfig(Folder)->GetProfile(0)->PathCount(), 0);
 }
 
 TEST_F(Transfer, BrandingShowsTheSubTitleAndTheJpegPicture) {

@@ -20,6 +20,7 @@ class CommandLines : public ::testing::Test {
 protected:
     void SetUp() override {
         Shell.Folders[CSIDL_PERSONAL] = "E:\\Users\\jo\\My Documents";
+        Shell.Present = {"D:\\Work\\Reports", "D:\\Photos 2008"};
         SetShellFolders(&Shell);
         SetExecutableFolder("D:\\Apps\\Backup");
         Host = &test::UseStore(Sync);
@@ -203,6 +204,7 @@ TEST_F(CommandLines, ItemShapes) {
     Profile->ClearPaths();
     Profile->AddPath("\\\\nas\\share\\x");
     Profile->AddPath("C");
+    Shell.Present.insert("\\\\nas\\share\\x");
     EXPECT_EQ(BackupItems(*Profile).front(), R"(//nas/share/x /cygdrive/C "store::Master/")");
     EXPECT_EQ(RestoreItems(*Profile).front(), R"("store::Master//x/" "//nas/share/x/")");
 
@@ -219,6 +221,74 @@ TEST_F(CommandLines, ItemShapes) {
     EXPECT_EQ(
         BackupItems(*Profile).back(),
         R"("/cygdrive/E/Users/jo/AppData/Local/Microsoft/Outlook/" "store::Master/Outlook/")");
+}
+
+// What the Cygwin runtime would split, glob or read as a file of arguments is
+// quoted; plain paths stay bare.
+TEST_F(CommandLines, SourcesArriveAsExactlyOneArgumentEach) {
+    Profile->ClearPaths();
+    Profile->SetCommonSources({});
+    for (const char* path : {"D:\\Mum's", "D:\\Photos[2008]", "D:\\Data{1,2}", "D:\\a*?",
+                             "D:\\@home", "D:\\~old", "D:\\Work\\"})
+        Profile->AddPath(path);
+    EXPECT_EQ(BackupItems(*Profile),
+              Lines{R"("/cygdrive/D/Mum's" "/cygdrive/D/Photos[2008]" "/cygdrive/D/Data{1,2}")"
+                    R"( "/cygdrive/D/a*?" /cygdrive/D/@home /cygdrive/D/~old /cygdrive/D/Work)"
+                    R"( "store::Master/")"});
+
+    EXPECT_EQ(RSyncArgument("@list"), R"("@list")");
+    EXPECT_EQ(RSyncArgument("~/x"), R"("~/x")");
+    EXPECT_EQ(RSyncArgument("tab\there"), "\"tab\there\"");
+    EXPECT_EQ(QuotedArgument(R"(D:\Logs\)"), R"("D:\Logs\\")");
+    EXPECT_EQ(QuotedArgument(R"(say "hi" \"x)"), R"("say \"hi\" \\\"x")");
+    EXPECT_EQ(QuotedArgument(R"(a\b)"), R"("a\b")") << "backslashes elsewhere stay single";
+
+    Sync.SetLogFile("D:\\Logs\\");
+    Sync.SetOutputFormat("%n \"%f\"");
+    EXPECT_EQ(Sync.BuildOptions(Sync.Flags()),
+              R"(-v -h -a --out-format="%n \"%f\"" --log-file="D:\Logs\\" )");
+}
+
+// A drive root is kept in a folder named after its letter, never in the account
+// itself; network paths keep their //server/share form everywhere.
+TEST_F(CommandLines, DriveRootsAndNetworkPaths) {
+    Profile->ClearPaths();
+    Profile->SetCommonSources({});
+    Profile->AddPath("D:\\Work\\Reports");
+    Profile->AddPath("F:\\");
+    Shell.Present.insert("F:\\");
+    EXPECT_EQ(BackupItems(*Profile), (Lines{R"(/cygdrive/D/Work/Reports "store::Master/")",
+                                            R"("/cygdrive/F/" "store::Master/F/")"}));
+    EXPECT_EQ(RestoreItems(*Profile).back(), R"("store::Master//F/" "/cygdrive/F/")");
+    Profile->RemovePath(0);
+    EXPECT_EQ(BackupItems(*Profile), Lines{R"("/cygdrive/F/" "store::Master/F/")"});
+
+    EXPECT_EQ(EmergancyRecoveryItem(Sync, "\\\\nas\\share\\restore"),
+              R"("store::Master/" "//nas/share/restore/")");
+    EXPECT_EQ(EmergancyRecoveryItem(Sync, "E:\\"), R"("store::Master/" "/cygdrive/E/")");
+    Shell.Folders[CSIDL_PERSONAL] = "\\\\nas\\home\\jo";
+    Profile->SetCommonSources({csMyDocuments});
+    EXPECT_EQ(BackupItems(*Profile).back(), R"("//nas/home/jo/" "store::Master/My Documents/")");
+    EXPECT_EQ(RestoreItems(*Profile).back(), R"("store::Master/My Documents/" "//nas/home/jo")");
+
+    // A picker choice without a path names no place to recover into.
+    EXPECT_EQ(Run([&] { Sync.EmergancyRecovery(""); }), Lines{});
+}
+
+// What is gone is what a restore is for: a missing path is fetched into its folder,
+// which brings back a file and a folder alike.
+TEST_F(CommandLines, AMissingPathIsRestoredIntoItsFolder) {
+    Profile->ClearPaths();
+    Profile->SetCommonSources({});
+    Profile->AddPath("D:\\Work\\gone");
+    Profile->AddPath("\\\\nas\\share\\x");
+    Profile->AddPath("D:\\top.txt");
+    Profile->AddPath(""); // names nothing, not every drive
+    EXPECT_EQ(BackupItems(*Profile),
+              Lines{R"(/cygdrive/D/Work/gone //nas/share/x /cygdrive/D/top.txt "store::Master/")"});
+    EXPECT_EQ(RestoreItems(*Profile), (Lines{R"("store::Master//gone" "/cygdrive/D/Work/")",
+                                             R"("store::Master//x" "//nas/share/")",
+                                             R"("store::Master//top.txt" "/cygdrive/D/")"}));
 }
 
 TEST_F(CommandLines, NothingToDoStartsNoRun) {

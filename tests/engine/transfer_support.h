@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,10 +19,12 @@ namespace kal::test {
 constexpr int CSIDL_PERSONAL = 0x05;
 constexpr int CSIDL_LOCAL_APPDATA = 0x1C;
 
-// Well-known folders of a machine the test describes; every folder it names exists.
+// Well-known folders of a machine the test describes; every folder it names exists,
+// and so do the Present ones and the real folders of this machine.
 class TTestShellFolders : public IShellFolders {
 public:
     std::map<int, std::string> Folders;
+    std::set<std::string> Present;
     bool Fail = false; // the shell itself breaks down
 
     bool GetSpecialFolderPath(int csidl, std::string& path) override {
@@ -37,7 +40,7 @@ public:
         for (const auto& entry : Folders)
             if (entry.second == path)
                 return true;
-        return false;
+        return Present.contains(path) || DirectoryExists(path);
     }
 };
 

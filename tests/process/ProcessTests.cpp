@@ -195,20 +195,33 @@ TEST_F(ProcessTest, MuchErrorTextWhileOutputStaysOpenArrivesCompleteAndInOrder) 
 
 // --- Programs that do not start -----------------------------------------------------
 
-TEST_F(ProcessTest, MissingProgramIsSkippedQuietlyAndTheRunCompletes) {
+TEST_F(ProcessTest, AMissingProgramIsOneErrorLineAndTheRunGoesOn) {
     runner.SetAutoCloseDelay(-1);
-    Run({MissingProgram()});
-    EXPECT_TRUE(window.Messages().empty());
-    EXPECT_EQ(runner.Hooks(), Concat({{"DoStart"}, OneChild, {"DoFinish", "DoComplete"}}));
-    EXPECT_FALSE(runner.ErrorSeen());
+    Run({MissingProgram(), ChildCommand({"out", "second"})});
+    const auto messages = window.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].Message, WM_CONSOLE_ERROR);
+#ifdef _WIN32
+    const std::string program = "C:\\Kalvaren\\no such folder\\missing-program.exe";
+#else
+    const std::string program = "/nonexistent/kalvaren/missing-program";
+#endif
+    EXPECT_EQ(messages[0].Text.rfind("Cannot start " + program + ": ", 0), 0u) << messages[0].Text;
+    EXPECT_GT(messages[0].Text.size(), ("Cannot start " + program + ": ").size())
+        << "the system's reason is missing";
+    EXPECT_EQ(messages[0].Text.find('\n'), std::string::npos) << "one line";
+    EXPECT_TRUE(runner.ErrorSeen());
+    EXPECT_EQ(window.Joined(WM_CONSOLE_OUTPUT), "second");
+    EXPECT_EQ(runner.Hooks(),
+              Concat({{"DoStart"}, OneChild, OneChild, {"DoFinish", "DoComplete"}}));
 }
 
-TEST_F(ProcessTest, ItemsAfterAMissingOrEmptyCommandLineStillRun) {
-    Run({MissingProgram(), "", ChildCommand({"out", "second"}), ChildCommand({"out", "third"})});
+TEST_F(ProcessTest, AnEmptyCommandLineStartsNothingAndSaysNothing) {
+    Run({"", ChildCommand({"out", "second"}), ChildCommand({"out", "third"})});
     EXPECT_EQ(window.Joined(WM_CONSOLE_OUTPUT), "secondthird");
-    EXPECT_EQ(
-        runner.Hooks(),
-        Concat({{"DoStart"}, OneChild, OneChild, OneChild, OneChild, {"DoFinish", "DoComplete"}}));
+    EXPECT_FALSE(runner.ErrorSeen());
+    EXPECT_EQ(runner.Hooks(),
+              Concat({{"DoStart"}, OneChild, OneChild, OneChild, {"DoFinish", "DoComplete"}}));
 }
 
 // --- The queue ----------------------------------------------------------------------

@@ -157,20 +157,7 @@ std::map<std::string, std::string> ReadTree(const fs::path& root) {
 }
 
 std::string CompareTrees(const fs::path& expected, const fs::path& actual) {
-    const auto want = ReadTree(expected);
-    const auto have = ReadTree(actual);
-    std::string differences;
-    for (const auto& [name, content] : want) {
-        const auto found = have.find(name);
-        if (found == have.end())
-            differences += "missing: " + name + "\n";
-        else if (found->second != content)
-            differences += "differs: " + name + "\n";
-    }
-    for (const auto& [name, content] : have)
-        if (!want.count(name))
-            differences += "extra: " + name + "\n";
-    return differences;
+    return MapDifferences(ReadTree(expected), ReadTree(actual));
 }
 
 RsyncDaemonInfo FixtureDaemon() {

@@ -104,6 +104,23 @@ std::string ReadTextFile(const fs::path& path);
 
 // Relative path ('/' separators, UTF-8) to contents; folders map to "<dir>".
 std::map<std::string, std::string> ReadTree(const fs::path& root);
+// Empty when both maps hold the same keys with equal values, otherwise one line
+// per key: "missing: ", "differs: " or "extra: " and the key.
+template <typename Map> std::string MapDifferences(const Map& expected, const Map& actual) {
+    std::string differences;
+    for (const auto& [key, value] : expected) {
+        const auto found = actual.find(key);
+        if (found == actual.end())
+            differences += "missing: " + key + "\n";
+        else if (!(found->second == value))
+            differences += "differs: " + key + "\n";
+    }
+    for (const auto& [key, value] : actual)
+        if (!expected.contains(key))
+            differences += "extra: " + key + "\n";
+    return differences;
+}
+
 // Empty when both trees hold the same relative paths with the same contents,
 // otherwise one line per difference.
 std::string CompareTrees(const fs::path& expected, const fs::path& actual);

@@ -6,19 +6,21 @@
 // own, separately and as they arrive, then exits with rsync's exit code.
 // A development and test tool only: on Windows, Bin\RSync.exe is a real rsync build.
 #include "BridgeScript.h"
+#include "CygwinArgv.h"
 #include "DriveMap.h"
 #include "WideText.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -166,6 +168,94 @@ private:
     std::thread FThread;
 };
 
+// The Wine drives in a Cygwin program's terms, for the splitting of the command line:
+// /cygdrive/<l>/... is drive L, //server/share/... a share, D:\... and relative
+// paths are taken as they are; other absolute paths (Cygwin's own tree) do not exist.
+class TWineFiles final : public ICygwinFiles {
+public:
+    std::optional<std::vector<std::string>> List(const std::string& folder) override {
+        if (IsCygdrive(folder)) {
+            std::vector<std::string> letters;
+            const DWORD drives = GetLogicalDrives();
+            for (char letter = 'a'; letter <= 'z'; ++letter)
+                if (drives & (1u << (letter - 'a')))
+                    letters.emplace_back(1, letter);
+            return letters;
+        }
+        auto path = WindowsPath(folder);
+        if (!path)
+            return std::nullopt;
+        while (path->size() > 3 && path->back() == L'\\')
+            path->pop_back();
+        WIN32_FIND_DATAW found{};
+        HANDLE find =
+            FindFirstFileW((*path + (path->back() == L'\\' ? L"*" : L"\\*")).c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE)
+            return std::nullopt;
+        std::vector<std::string> names;
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..")
+                names.push_back(Utf8(name));
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+        return names;
+    }
+    bool Exists(const std::string& path) override {
+        const auto windows = WindowsPath(path);
+        return IsCygdrive(path) ||
+               (windows && GetFileAttributesW(windows->c_str()) != INVALID_FILE_ATTRIBUTES);
+    }
+    std::optional<std::string> Read(const std::string& path) override {
+        const auto windows = WindowsPath(path);
+        if (!windows)
+            return std::nullopt;
+        UniqueHandle file(CreateFileW(windows->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        if (file.get() == INVALID_HANDLE_VALUE)
+            return std::nullopt;
+        std::string contents;
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+            contents.append(buffer, got);
+        return contents;
+    }
+    std::string Home() override {
+        wchar_t profile[MAX_PATH] = {};
+        const DWORD n = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH || profile[1] != L':')
+            return "/";
+        std::string home =
+            "/cygdrive/" + std::string(1, static_cast<char>(std::tolower(profile[0])));
+        for (const char c : Utf8(profile + 2))
+            home += c == '\\' ? '/' : c;
+        return home;
+    }
+
+private:
+    static bool IsCygdrive(std::string path) {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path == "/cygdrive";
+    }
+    static std::optional<std::wstring> WindowsPath(const std::string& path) {
+        std::string windows;
+        if (path.starts_with("/cygdrive/") && path.size() > 10 &&
+            std::isalpha(static_cast<unsigned char>(path[10])) &&
+            (path.size() == 11 || path[11] == '/'))
+            windows =
+                path.substr(10, 1) + ":\\" + path.substr(std::min<std::size_t>(path.size(), 12));
+        else if (path.starts_with("//") || (!path.empty() && path[0] != '/'))
+            windows = path.empty() ? "." : path;
+        else
+            return std::nullopt;
+        for (char& c : windows)
+            c = c == '/' ? '\\' : c;
+        return Wide(windows);
+    }
+};
+
 // Copies what rsync appended to one file since the last call.
 class Relay {
 public:
@@ -215,16 +305,16 @@ int Run() {
         return 1;
     }
 
-    int argc = 0;
-    std::unique_ptr<LPWSTR, decltype(&LocalFree)> argv(CommandLineToArgvW(GetCommandLineW(), &argc),
-                                                       &LocalFree);
-    if (!argv) {
-        Fail("cannot read the command line");
-        return 1;
-    }
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i)
-        args.push_back(Utf8(argv.get()[i]));
+    // Split as the Cygwin runtime of a Windows rsync would split it, so that what
+    // rsync receives here is what it would receive there.
+    TWineFiles files;
+    wchar_t cygwin[256] = {};
+    GetEnvironmentVariableW(L"CYGWIN", cygwin, 256);
+    std::vector<std::string> args = SplitCygwinCommandLine(
+        Utf8(GetCommandLineW()), files,
+        std::wstring_view(cygwin).find(L"noglob") == std::wstring_view::npos);
+    if (!args.empty())
+        args.erase(args.begin());
 
     std::vector<std::string> mapped;
     try {
