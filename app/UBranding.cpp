@@ -3,22 +3,55 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include "UText.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace kal {
 
-std::string ReadIniString(const std::string& file, const char* section, const char* key) {
+TIniFile::TIniFile(const std::string& fileName) : FFileName(fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const bool unicode = bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xEF\xBB\xBF", 0) == 0;
+    if (!in || unicode || IsUtf8(bytes) || GetACP() != CP_UTF8)
+        return;
+    char folder[MAX_PATH + 1] = {};
+    char copy[MAX_PATH + 1] = {};
+    if (!GetTempPathA(sizeof folder, folder) || !GetTempFileNameA(folder, "kal", 0, copy))
+        return;
+    const std::wstring text = L"\xFEFF" + Utf8ToWide(FromLegacyText(bytes));
+    std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(text.data()),
+              static_cast<std::streamsize>(text.size() * sizeof(wchar_t)));
+    out.close();
+    if (!out) {
+        DeleteFileA(copy);
+        return;
+    }
+    FFileName = copy;
+    FCopy = true;
+}
+
+TIniFile::~TIniFile() {
+    if (FCopy)
+        DeleteFileA(FFileName.c_str());
+}
+
+std::string TIniFile::ReadString(const char* section, const char* key) const {
     std::vector<char> buffer(4096);
     const DWORD n = GetPrivateProfileStringA(section, key, "", buffer.data(),
-                                             static_cast<DWORD>(buffer.size()), file.c_str());
+                                             static_cast<DWORD>(buffer.size()), FFileName.c_str());
     return std::string(buffer.data(), n);
 }
 
-std::vector<std::string> ReadIniSection(const std::string& file, const char* section) {
+std::vector<std::string> TIniFile::ReadSection(const char* section) const {
+    const std::string& file = FFileName;
     // The whole section, so that lines without "=" count as names in file order.
     std::vector<char> buffer(32 * 1024);
     DWORD n = 0;

@@ -10,10 +10,25 @@
 
 namespace kal {
 
-std::string ReadIniString(const std::string& file, const char* section, const char* key);
-// The entry names of a section in file order; of a line "name=value" only the
-// name, a line without "=" whole.
-std::vector<std::string> ReadIniSection(const std::string& file, const char* section);
+// An INI file read through the system's profile functions. Those read a file
+// without a byte-order mark in the program's code page, UTF-8; a file written in
+// the legacy ANSI code page is read from a UTF-16 copy instead, removed with this.
+class TIniFile {
+public:
+    explicit TIniFile(const std::string& fileName);
+    ~TIniFile();
+    TIniFile(const TIniFile&) = delete;
+    TIniFile& operator=(const TIniFile&) = delete;
+
+    std::string ReadString(const char* section, const char* key) const;
+    // The entry names of a section in file order; of a line "name=value" only the
+    // name, a line without "=" whole.
+    std::vector<std::string> ReadSection(const char* section) const;
+
+private:
+    std::string FFileName; // the file the profile functions read
+    bool FCopy = false;
+};
 // Decimal, or hexadecimal with "0x"; anything else (missing, "yes") is 0.
 long ParseIniInteger(const std::string& text);
 

@@ -518,13 +518,13 @@ void TMainForm::FillDestination() {
 }
 
 void TMainForm::ApplyBranding() {
-    const std::string ini = SettingsFileName();
-    const std::string subTitle = ReadIniString(ini, "Header", "SubTitle");
+    const TIniFile ini(SettingsFileName());
+    const std::string subTitle = ini.ReadString("Header", "SubTitle");
     if (!subTitle.empty())
         SetCaption(Application().Title + " - " + subTitle);
-    FSupportURL = ReadIniString(ini, "Header", "SupportURL");
+    FSupportURL = ini.ReadString("Header", "SupportURL");
     if (!FSupportURL.empty()) {
-        std::string title = ReadIniString(ini, "Header", "SupportTitle");
+        std::string title = ini.ReadString("Header", "SupportTitle");
         if (title.empty())
             title = "&Online Support";
         ModifyMenuA(MainMenu1, idOnlineSupport, MF_BYCOMMAND | MF_STRING, idOnlineSupport,
@@ -532,7 +532,7 @@ void TMainForm::ApplyBranding() {
         EnableMenuItem(MainMenu1, idOnlineSupport, MF_BYCOMMAND | MF_ENABLED);
         DrawMenuBar(Handle());
     }
-    const std::string icon = ReadIniString(ini, "Image", "Icon");
+    const std::string icon = ini.ReadString("Image", "Icon");
     if (!icon.empty()) {
         // The window's own icon only; the tray keeps the application's.
         FIcon.reset(static_cast<HICON>(
@@ -542,14 +542,14 @@ void TMainForm::ApplyBranding() {
         SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(FIcon.get()));
         SendMessageA(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(FIcon.get()));
     }
-    const std::string image = ReadIniString(ini, "Image", "Image");
+    const std::string image = ini.ReadString("Image", "Image");
     if (!image.empty()) {
         FPicture = std::make_unique<TBrandingPicture>(image);
-        FStretch = ParseIniInteger(ReadIniString(ini, "Image", "Stretch")) != 0;
+        FStretch = ParseIniInteger(ini.ReadString("Image", "Stretch")) != 0;
         InvalidateRect(img_Display, nullptr, TRUE);
     }
     std::string text;
-    for (const std::string& name : ReadIniSection(ini, "Text"))
+    for (const std::string& name : ini.ReadSection("Text"))
         text += name + "\r\n";
     SetText(lbl_Display, text);
     MoveWindow(lbl_Display, 533, 0, 192, 55, TRUE);
@@ -588,10 +588,8 @@ void TMainForm::PostTask(std::function<void()> task) {
 }
 
 std::string TMainForm::GetMyDocumentsDir() {
-    char path[MAX_PATH + 1] = {};
-    if (SHGetSpecialFolderPathA(nullptr, path, CSIDL_PERSONAL, FALSE))
-        return path;
-    return ".";
+    std::string path;
+    return ShellFolders().GetSpecialFolderPath(CSIDL_PERSONAL, path) ? path : ".";
 }
 
 void TMainForm::HookProfile(TRSyncProfile& profile) {

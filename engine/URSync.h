@@ -107,7 +107,7 @@ enum TRSyncProfileEvent : std::uint8_t {
 
 // ---- platform ----
 
-// Shell folders behind a small interface: SHGetSpecialFolderPathA on Windows;
+// Shell folders behind a small interface: SHGetSpecialFolderPathW on Windows;
 // the POSIX default knows none. Tests install their own.
 class IShellFolders {
 public:

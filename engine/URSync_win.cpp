@@ -1,5 +1,6 @@
 // Windows halves of the engine's file and shell helpers.
 #include "URSyncPlatform.h"
+#include "UText.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -11,10 +12,11 @@ namespace {
 class TShellFolders final : public IShellFolders {
 public:
     bool GetSpecialFolderPath(int csidl, std::string& path) override {
-        char buffer[MAX_PATH] = {};
-        if (!SHGetSpecialFolderPathA(nullptr, buffer, csidl, FALSE))
+        // Wide: a folder of MAX_PATH characters may need more UTF-8 bytes than that.
+        wchar_t buffer[MAX_PATH] = {};
+        if (!SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE))
             return false;
-        path = buffer;
+        path = WideToUtf8(buffer);
         return true;
     }
 };

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <zlib.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -449,7 +451,7 @@ void Write(const fs::path& file, const std::string& bytes) {
 
 // Names a Cygwin runtime would split, glob or read as a file of arguments when they
 // reached it bare, beside the folders such globbing would pick instead. `Café` is
-// named in the ANSI code page, as the program names it.
+// stored in the legacy ANSI code page, as earlier versions wrote it.
 const std::vector<std::string> AwkwardPaths = {"Mum's", "Photos[2008]", "Data{1,2}",   "@home",
                                                "~old",  "Caf\xE9",      "notes[1].txt"};
 
@@ -716,6 +718,114 @@ TEST_F(Transfer, BrandingShowsTheSubTitleAndTheJpegPicture) {
     });
     EXPECT_TRUE(blue);
     SaveScreenshot(Main, ScreenshotFolder() + "\\transfer-branding.png");
+}
+
+// ---- names in every script ----
+
+fs::path U8(const std::string& text) {
+    return fs::path(Widen(text));
+}
+
+// The Data.dat record itself, unpacked.
+std::string DataRecord(const std::string& folder) {
+    const std::string packed = ReadFile(folder + "\\Data.dat");
+    std::string record(4 << 20, '\0');
+    uLongf size = static_cast<uLongf>(record.size());
+    EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(record.data()), &size,
+                         reinterpret_cast<const Bytef*>(packed.data()),
+                         static_cast<uLong>(packed.size())),
+              Z_OK);
+    record.resize(size);
+    return record;
+}
+
+// Cyrillic, CJK and an emoji in the profile's name, its folders and its files, and
+// a folder whose path takes more UTF-8 bytes than a MAX_PATH byte buffer holds.
+TEST_F(Transfer, NamesInEveryScriptGoThereAndComeBackWhole) {
+    WriteConfig(Folder, [&](TRSync& sync) { UseDaemon(sync, Account); });
+    const std::string top = "\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE \xE5\x86\x99\xE7\x9C\x9F "
+                            "\xF0\x9F\x93\xB7"; // "Photo" in Russian and Japanese, a camera
+    const std::string kanji = "\xE5\x86\x99\xE7\x9C\x9F.bin";
+    std::string deep;
+    for (int i = 0; i < 70; ++i)
+        deep += "\xE6\xB7\xB1"; // 210 bytes, 70 characters
+    const std::string source = Folder + "\\" + top;
+    const std::string deepSource = source + "\\" + deep;
+    ASSERT_GT(deepSource.size(), std::size_t{MAX_PATH + 1});
+    test::WriteTextFile(U8(source) / U8("\xD1\x81\xD0\xBD\xD0\xB8\xD0\xBC\xD0\xBE\xD0\xBA.txt"),
+                        "Cyrillic\n");
+    test::WriteTextFile(U8(source) / U8(kanji), std::string(70000, 'Z'));
+    test::WriteTextFile(U8(source) / U8("Vid\xC3\xA9os") / U8("\xC3\x84rger \xF0\x9F\x98\x80.txt"),
+                        "Latin and an emoji\n");
+    test::WriteTextFile(U8(deepSource) / "deep.txt", "deep\n");
+    const fs::path pristine = fs::path(Folder) / "pristine";
+    fs::copy(U8(source), pristine, fs::copy_options::recursive);
+
+    Start();
+    const std::string name = "\xD0\x94\xD0\xBE\xD0\xBC \xE5\xAE\xB6"; // "Home" twice
+    Click(Control(M::idNewProfile));
+    HWND prompt = Program->WaitForWindow("New Profile");
+    ASSERT_NE(prompt, nullptr);
+    SetText(FindChild(prompt, 100), name);
+    Click(FindChild(prompt, IDOK));
+    ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == 1; }));
+    EXPECT_EQ(Profiles()[0], name + ": Manual");
+    AddFolder(source);
+    AddFolder(deepSource);
+    SaveScreenshot(Main, Shot("profile"));
+
+    Click(Control(M::idBackup));
+    HWND terminal = Terminal();
+    ASSERT_NE(terminal, nullptr);
+    ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
+    SaveScreenshot(terminal, Shot("backup"));
+    // rsync's own list names the file as it is called.
+    EXPECT_NE(Output(terminal).find(kanji), std::string::npos) << Output(terminal);
+    EXPECT_TRUE(Errors(terminal).empty()) << Errors(terminal);
+    EXPECT_EQ(test::CompareTrees(pristine, AccountPath / U8(top)), "");
+    EXPECT_EQ(test::CompareTrees(pristine / U8(deep), AccountPath / U8(deep)), "");
+
+    fs::remove_all(U8(source));
+    Click(Control(M::idRestore));
+    ASSERT_TRUE(WaitUntil([&] { return Count(Output(terminal), "Transfer Complete.") == 2; }, 60s))
+        << Output(terminal);
+    EXPECT_EQ(test::CompareTrees(pristine, U8(source)), "");
+
+    Program.reset(); // the exit saves
+    const auto sync = ReadConfig(Folder);
+    ASSERT_EQ(sync->ProfileCount(), 1);
+    EXPECT_EQ(sync->GetProfile(0)->Name(), name);
+    ASSERT_EQ(sync->GetProfile(0)->PathCount(), 2);
+    EXPECT_EQ(sync->GetProfile(0)->Paths(0), source);
+    EXPECT_EQ(sync->GetProfile(0)->Paths(1), deepSource);
+}
+
+// A Data.dat and a Settings.ini written in Windows-1252 by an earlier version.
+TEST_F(Transfer, OlderFilesInTheLegacyCodePageKeepTheirLetters) {
+    const std::string legacyFolder = Folder + "\\\xC4rger"; // as the old program stored it
+    const std::string folder = Folder + "\\\xC3\x84rger";
+    ASSERT_TRUE(CreateDirectoryW(Widen(folder).c_str(), nullptr));
+    WriteConfig(Folder, [&](TRSync& sync) {
+        (new TRSyncProfile(&sync, "Vid\xE9os"))->AddPath(legacyFolder);
+    });
+    ASSERT_NE(DataRecord(Folder).find("Vid\xE9os"), std::string::npos);
+    WriteFile(Folder + "\\Settings.ini", "[Header]\r\nSubTitle=Caf\xE9 \x80\r\n");
+
+    Program = std::make_unique<TProgram>(Exe, "", Folder);
+    Main = Program->WaitForWindow("Kalvaren - Caf\xC3\xA9 \xE2\x82\xAC", 30s, "KalvarenMainForm");
+    ASSERT_NE(Main, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == 1; }));
+    EXPECT_EQ(Profiles()[0], "Vid\xC3\xA9os: Manual");
+    SelectListLine(Control(M::idProfiles), 0);
+    EXPECT_TRUE(WaitUntil([&] {
+        return ListLines(Control(M::idFilePath)) == std::vector<std::string>{folder};
+    })) << ListLines(Control(M::idFilePath)).size();
+
+    Program.reset(); // the exit saves, in UTF-8
+    const std::string record = DataRecord(Folder);
+    EXPECT_NE(record.find("Vid\xC3\xA9os"), std::string::npos);
+    EXPECT_NE(record.find(folder), std::string::npos);
+    EXPECT_EQ(record.find("Vid\xE9os"), std::string::npos);
 }
 
 } // namespace
