@@ -15,7 +15,7 @@ cmake --build build/fuzz --target datadat_fuzzer -j "$(nproc)"
 work=build/fuzz/run
 rm -rf "$work"
 mkdir -p "$work/corpus" "$work/artifacts"
-cp tests/samples/datadat/*.dat tests/samples/fuzz-seeds/*.dat tests/samples/fuzz-seeds/*.raw \
+cp tests/samples/datadat/*.dat tests/samples/fuzz-starters/*.dat tests/samples/fuzz-starters/*.raw \
     "$work/corpus/"
 cp tests/samples/fuzz-findings/* "$work/corpus/" 2>/dev/null || true
 

@@ -433,9 +433,9 @@ TEST(ConfigLifetime, DestroyingDuringARunStopsItFirst) {
 // and saves again to the same bytes. A member that is no longer in the profile
 // list must never be written: the loader would refuse the whole file.
 TEST(ConfigProperty, EveryConfigurationBuiltThroughTheOperationsLoadsBackEqual) {
-    for (unsigned seed = 1; seed <= 15; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
-        std::mt19937 random(seed);
+    for (unsigned run = 1; run <= 15; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        std::mt19937 random(run);
         const auto pick = [&](std::size_t n) {
             return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
         };

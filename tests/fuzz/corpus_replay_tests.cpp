@@ -1,5 +1,5 @@
 // Replays every kept input of the Data.dat reader: the damaged samples, the
-// fuzzing seeds and every input that ever failed under the fuzzer.
+// fuzzer's starting inputs and every input that ever failed under the fuzzer.
 #include "FuzzDataDat.h"
 #include "URSync.h"
 
@@ -21,7 +21,7 @@ std::vector<fs::path> Inputs() {
     if (!source)
         return files;
     for (const char* folder :
-         {"tests/samples/datadat", "tests/samples/fuzz-seeds", "tests/samples/fuzz-findings"}) {
+         {"tests/samples/datadat", "tests/samples/fuzz-starters", "tests/samples/fuzz-findings"}) {
         std::error_code error;
         for (const auto& entry : fs::directory_iterator(fs::path(source) / folder, error))
             if (entry.is_regular_file() && entry.path().extension() != ".py" &&
@@ -43,17 +43,17 @@ TEST(DataDatCorpus, EveryKeptInputLoadsOrFailsCleanly) {
     }
 }
 
-// A seed the reader refuses would start the fuzzer in the error paths only.
-TEST(DataDatCorpus, EverySeedIsAValidConfiguration) {
+// A starting input the reader refuses would start the fuzzer in the error paths only.
+TEST(DataDatCorpus, EveryStartingInputIsAValidConfiguration) {
     const char* source = std::getenv("KAL_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
-    int seeds = 0;
+    int starters = 0;
     for (const auto& entry :
-         fs::directory_iterator(fs::path(source) / "tests/samples/fuzz-seeds")) {
+         fs::directory_iterator(fs::path(source) / "tests/samples/fuzz-starters")) {
         if (entry.path().extension() != ".dat")
             continue;
         SCOPED_TRACE(entry.path().string());
-        ++seeds;
+        ++starters;
         kal::TRSync fromFile;
         EXPECT_NO_THROW(kal::LoadDataFile(fromFile, entry.path().string()));
         EXPECT_EQ(fromFile.GroupCount(), 4);
@@ -69,7 +69,7 @@ TEST(DataDatCorpus, EverySeedIsAValidConfiguration) {
         EXPECT_EQ(fromRecord.ProfileCount(), fromFile.ProfileCount());
         EXPECT_EQ(stream.Position(), stream.Size()) << "the record has bytes left over";
     }
-    EXPECT_GE(seeds, 4);
+    EXPECT_GE(starters, 4);
 }
 
 } // namespace

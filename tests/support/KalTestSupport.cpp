@@ -9,8 +9,8 @@
 namespace kal::test {
 
 TempDir::TempDir(const std::string& tag) {
-    std::random_device seed;
-    std::mt19937_64 random(seed());
+    std::random_device entropy;
+    std::mt19937_64 random(entropy());
     const fs::path base = fs::temp_directory_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
         fs::path candidate = base / (tag + "-" + std::to_string(random() % 1000000000000ULL));

@@ -202,8 +202,8 @@ bool Accepts(unsigned short port) {
 
 std::string RandomPassword() {
     static const char letters[] = "abcdefghijkmnopqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
-    std::random_device seed;
-    std::mt19937 random(seed());
+    std::random_device entropy;
+    std::mt19937 random(entropy());
     std::string password = "kal-";
     for (int i = 0; i < 16; ++i)
         password += letters[random() % (sizeof letters - 1)];

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes valid Data.dat files (compressed) and raw records with profiles,
-paths and groups: the starting points of the fuzzer. Run: python3 make_seeds.py
+paths and groups: the starting points of the fuzzer. Run: python3 make_starters.py
 """
 import os
 import struct
@@ -33,7 +33,7 @@ def config(profiles, groups, remote=False):
 NO_GROUPS = [group("StartupRestore", ()), group("ShutdownRestore", ()),
              group("StartupBackup", ()), group("ShutdownBackup", ())]
 
-SEEDS = {
+STARTERS = {
     "no_profiles": config(profiles=[], groups=NO_GROUPS),
     "single_profile": config(
         profiles=[profile(paths=("F:\\Music",), sources=0x0010, kind=2,
@@ -56,7 +56,7 @@ SEEDS = {
         remote=True),
 }
 
-for name, raw in SEEDS.items():
+for name, raw in STARTERS.items():
     with open(os.path.join(HERE, name + ".raw"), "wb") as f:
         f.write(raw)
     with open(os.path.join(HERE, name + ".dat"), "wb") as f:
