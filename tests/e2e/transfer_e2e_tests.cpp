@@ -146,6 +146,14 @@ protected:
         terminal = Terminal();
         ASSERT_NE(terminal, nullptr);
     }
+    // Presses "Backup" and waits for the run to complete, with a screenshot of it.
+    void BackUpAndWait(HWND& terminal) {
+        Click(Control(M::idBackup));
+        terminal = Terminal();
+        ASSERT_NE(terminal, nullptr);
+        ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
+        SaveScreenshot(terminal, Shot("backup"));
+    }
     HWND Terminal() {
         HWND terminal = Program->WaitForWindow("Backup Terminal", 30s);
         EXPECT_NE(terminal, nullptr) << "no terminal";
@@ -193,11 +201,8 @@ TEST_F(Transfer, BackupRestoreAndRecoveryThroughTheDaemon) {
     Click(Control(M::idMyDocuments));
     ASSERT_TRUE(WaitUntil([&] { return Checked(Control(M::idMyDocuments)); }));
     SaveScreenshot(Main, Shot("profile"));
-    Click(Control(M::idBackup));
-    HWND terminal = Terminal();
-    ASSERT_NE(terminal, nullptr);
-    ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
-    SaveScreenshot(terminal, Shot("backup"));
+    HWND terminal = nullptr;
+    ASSERT_NO_FATAL_FAILURE(BackUpAndWait(terminal));
     const std::string out = Output(terminal);
     EXPECT_NE(out.find("Transfer Intialising. Press Ctrl+Break to Terminate transfer."),
               std::string::npos);
@@ -313,11 +318,8 @@ TEST_F(Transfer, BackupToALocalFolder) {
     Start();
     NewProfile(1);
     AddFolder(source);
-    Click(Control(M::idBackup));
-    HWND terminal = Terminal();
-    ASSERT_NE(terminal, nullptr);
-    ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
-    SaveScreenshot(terminal, Shot("backup"));
+    HWND terminal = nullptr;
+    ASSERT_NO_FATAL_FAILURE(BackUpAndWait(terminal));
     EXPECT_EQ(test::CompareTrees(source, fs::path(dest) / "Demo" / "Local Folder"), "");
 }
 
@@ -774,11 +776,8 @@ TEST_F(Transfer, NamesInEveryScriptGoThereAndComeBackWhole) {
     AddFolder(deepSource);
     SaveScreenshot(Main, Shot("profile"));
 
-    Click(Control(M::idBackup));
-    HWND terminal = Terminal();
-    ASSERT_NE(terminal, nullptr);
-    ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
-    SaveScreenshot(terminal, Shot("backup"));
+    HWND terminal = nullptr;
+    ASSERT_NO_FATAL_FAILURE(BackUpAndWait(terminal));
     // rsync's own list names the file as it is called.
     EXPECT_NE(Output(terminal).find(kanji), std::string::npos) << Output(terminal);
     EXPECT_TRUE(Errors(terminal).empty()) << Errors(terminal);
