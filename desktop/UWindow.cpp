@@ -1,5 +1,7 @@
 #include "UWindow.h"
 
+#include "UText.h"
+
 #include <shellapi.h>
 #include <windowsx.h>
 
@@ -11,21 +13,7 @@
 namespace kal {
 
 std::string LastErrorText(const char* call, DWORD error) {
-    std::string text = std::string(call) + " failed";
-    char* buffer = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    if (length && buffer) {
-        std::string message(buffer, length);
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-            message.pop_back();
-        text += ": " + message;
-    } else {
-        text += " (error " + std::to_string(error) + ")";
-    }
-    LocalFree(buffer);
-    return text;
+    return std::string(call) + " failed: " + SystemErrorText(static_cast<int>(error));
 }
 
 TShiftState KeyboardShiftState() {

@@ -91,7 +91,7 @@ int RemainingMs(TDeadline deadline);
 
 #ifdef _WIN32
 // The system's text for a Win32, Winsock or SSPI code, without its final full
-// stop and line end; empty when the system has none.
+// stop and line end ("System error N" when the system has none).
 std::string SystemMessage(unsigned long code);
 #endif
 

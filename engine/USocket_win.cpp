@@ -1,5 +1,6 @@
 #include "USocket.h"
 #include "USmtp.h"
+#include "UText.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -24,10 +25,7 @@ std::string ErrorText(int code) {
     default:
         break;
     }
-    std::string result = detail::SystemMessage(static_cast<unsigned long>(code));
-    if (result.empty())
-        result = "Winsock error " + std::to_string(code);
-    return result;
+    return detail::SystemMessage(static_cast<unsigned long>(code));
 }
 
 [[noreturn]] void Fail(int code) {
@@ -168,14 +166,8 @@ std::string TSocket::LocalAddress() const {
 namespace detail {
 
 std::string SystemMessage(unsigned long code) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = length > 0 ? std::string(text, length) : std::string();
-    LocalFree(text);
-    while (!result.empty() && (result.back() == '\r' || result.back() == '\n' ||
-                               result.back() == '.' || result.back() == ' '))
+    std::string result = SystemErrorText(static_cast<int>(code));
+    while (!result.empty() && (result.back() == '.' || result.back() == ' '))
         result.pop_back();
     return result;
 }

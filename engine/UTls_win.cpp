@@ -1,4 +1,5 @@
 #include "UTls.h"
+#include "UText.h"
 
 #define SECURITY_WIN32
 #define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS // for dwUrlRetrievalTimeout
@@ -27,14 +28,6 @@ std::string StatusText(long status) {
     throw ESocketError(TReason::Failed, reason);
 }
 
-std::wstring Wide(const std::string& text) {
-    std::wstring wide(text.size(), L'\0');
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                           wide.data(), static_cast<int>(wide.size()));
-    wide.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-    return wide;
-}
-
 // The chain to a root in the Windows trust store, and the name, by the rules
 // Windows applies to any TLS server (CERT_CHAIN_POLICY_SSL).
 void VerifyServer(PCCERT_CONTEXT certificate, const std::string& host, TDeadline deadline) {
@@ -52,7 +45,7 @@ void VerifyServer(PCCERT_CONTEXT certificate, const std::string& host, TDeadline
                                  0, nullptr, &chain))
         Fail("cannot check the server's certificate: " +
              StatusText(static_cast<long>(GetLastError())));
-    std::wstring name = Wide(host);
+    std::wstring name = Utf8ToWide(host);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -152,7 +145,7 @@ struct TTlsChannel::TImpl {
 
     void Handshake(TDeadline deadline) {
         AcquireCredentials();
-        std::wstring target = Wide(Host); // also the SNI name
+        std::wstring target = Utf8ToWide(Host); // also the SNI name
         SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
         unsigned long attributes = 0;

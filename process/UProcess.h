@@ -54,10 +54,6 @@ public:
 // and a literal quote); the program name takes quotes without escapes.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
-// The system's text for an error code (GetLastError on Windows, errno elsewhere),
-// without a trailing line break.
-std::string SystemErrorText(int code);
-
 // Returns once `done` holds, checking it every few milliseconds. Meanwhile a Windows
 // thread with windows keeps handling the messages sent to them, so a runner that
 // sends output to one of them cannot block this wait (nor this wait the runner).

@@ -2,6 +2,7 @@
 // error pipes are read together with poll, and the "window" is an IOutputWindow
 // called on the worker thread.
 #include "UProcess.h"
+#include "UText.h"
 
 #include <cerrno>
 #include <chrono>
@@ -318,11 +319,6 @@ void TBaseProcess::RunChild() {
 void TBaseProcess::KillChild() {
     if (FChild > 0)
         ::kill(static_cast<pid_t>(FChild), SIGKILL);
-}
-
-std::string SystemErrorText(int code) {
-    // Unlike strerror, safe on any thread.
-    return std::generic_category().message(code);
 }
 
 void WaitHandlingSentMessages(const std::function<bool()>& done) {

@@ -326,19 +326,6 @@ void TBaseProcess::KillChild() {
         ::TerminateProcess(reinterpret_cast<HANDLE>(FChild), 1);
 }
 
-std::string SystemErrorText(int code) {
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = n && text ? std::string(text, n) : "System error " + std::to_string(code);
-    if (text)
-        LocalFree(text);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n'))
-        message.pop_back();
-    return message;
-}
-
 void WaitHandlingSentMessages(const std::function<bool()>& done) {
     while (!done()) {
         if (MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE) ==

@@ -34,6 +34,10 @@ std::string WideToUtf8(std::wstring_view text);
 std::wstring Utf8ToWide(std::string_view text);
 #endif
 
+// The system's text for an error code (GetLastError on Windows, errno elsewhere),
+// without a trailing line break.
+std::string SystemErrorText(int code);
+
 namespace platform {
 // The legacy ANSI bytes `text` converted to UTF-8.
 std::string LegacyToUtf8(std::string_view text);

@@ -3,6 +3,16 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <system_error>
+
+namespace kal {
+
+std::string SystemErrorText(int code) {
+    // Unlike strerror, safe on any thread.
+    return std::generic_category().message(code);
+}
+
+} // namespace kal
 
 namespace kal::platform {
 

@@ -25,6 +25,19 @@ std::wstring Utf8ToWide(std::string_view text) {
     return out;
 }
 
+std::string SystemErrorText(int code) {
+    char* text = nullptr;
+    const DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = n && text ? std::string(text, n) : "System error " + std::to_string(code);
+    if (text)
+        LocalFree(text);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n'))
+        message.pop_back();
+    return message;
+}
+
 namespace platform {
 
 namespace {
