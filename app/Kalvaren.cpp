@@ -12,7 +12,6 @@
 #include <objbase.h>
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 
 using namespace kal;
@@ -54,11 +53,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         CreateMutexA(nullptr, FALSE, ("Local\\" + instance).c_str()));
     if (instanceLock && GetLastError() == ERROR_ALREADY_EXISTS) {
         const auto arguments = Application().Arguments();
-        const bool atLogon = std::any_of(arguments.begin(), arguments.end(), [](std::string a) {
-            std::transform(a.begin(), a.end(), a.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            return a == "-startup";
-        });
+        const bool atLogon =
+            std::any_of(arguments.begin(), arguments.end(),
+                        [](const std::string& a) { return IsSwitch(a, "-startup"); });
         if (!atLogon)
             ShowRunningInstance(instance);
         if (SUCCEEDED(com))

@@ -24,6 +24,14 @@ std::string Lower(std::string text) {
     return text;
 }
 
+} // namespace
+
+bool IsSwitch(const std::string& argument, const std::string& name) {
+    return Lower(argument) == Lower(name);
+}
+
+namespace {
+
 unique_hkey OpenKey(HKEY root, const std::string& path, REGSAM access) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path.c_str(), 0, access, &key) != ERROR_SUCCESS)
@@ -106,11 +114,10 @@ TTrayForm::TTrayForm(const TWindowParams& params, const std::string& registryKey
     const std::vector<std::string> arguments =
         FEnvironment.Arguments ? *FEnvironment.Arguments : Application().Arguments();
     for (const std::string& argument : arguments) {
-        const std::string lower = Lower(argument);
-        if (lower == "-startup") {
+        if (IsSwitch(argument, "-startup")) {
             FSystemStartup = true;
             FRunOnStartup = true;
-        } else if (FRunOnStartup && lower == "-minimise") {
+        } else if (FRunOnStartup && IsSwitch(argument, "-minimise")) {
             FTrayOnStartup = true;
         }
     }

@@ -50,6 +50,9 @@ struct TTrayEnvironment {
     std::function<BOOL(DWORD message, NOTIFYICONDATAA* data)> NotifyIcon;
 };
 
+// Whether a command-line argument is the switch `name` ("-startup"), in any case.
+bool IsSwitch(const std::string& argument, const std::string& name);
+
 class TTrayForm : public TWindow {
 public:
     // The registry name is the application title of this moment.
