@@ -43,7 +43,7 @@ HWND CreateLabel(HWND parent, const char* text, int left, int top, int width, in
                                 .Height = height,
                                 .Parent = parent});
     if (width == 0) {
-        TWindowDC dc(label);
+        unique_window_dc dc(label);
         HGDIOBJ old = SelectObject(
             dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
         SIZE extent{};

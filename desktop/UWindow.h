@@ -21,6 +21,8 @@
 // All text is ANSI: the A functions throughout.
 #pragma once
 
+#include "UScoped.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -30,72 +32,6 @@
 #include <vector>
 
 namespace kal {
-
-// ---- ownership -------------------------------------------------------------
-
-template <class Traits> class unique_handle {
-public:
-    using pointer = typename Traits::pointer;
-
-    unique_handle() noexcept = default;
-    explicit unique_handle(pointer value) noexcept : FValue(value) {}
-    unique_handle(const unique_handle&) = delete;
-    unique_handle& operator=(const unique_handle&) = delete;
-    unique_handle(unique_handle&& other) noexcept : FValue(other.release()) {}
-    unique_handle& operator=(unique_handle&& other) noexcept {
-        if (this != &other)
-            reset(other.release());
-        return *this;
-    }
-    ~unique_handle() { reset(); }
-
-    pointer get() const noexcept { return FValue; }
-    explicit operator bool() const noexcept { return FValue != Traits::invalid(); }
-    pointer release() noexcept { return std::exchange(FValue, Traits::invalid()); }
-    void reset(pointer value = Traits::invalid()) noexcept {
-        pointer old = std::exchange(FValue, value);
-        if (old != Traits::invalid())
-            Traits::close(old);
-    }
-
-private:
-    pointer FValue = Traits::invalid();
-};
-
-// Traits of a handle type that is null when empty and freed by `Free`.
-template <class T, auto Free> struct HandleTraits {
-    using pointer = T;
-    static constexpr pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { Free(h); }
-};
-
-using unique_hwnd = unique_handle<HandleTraits<HWND, &DestroyWindow>>;
-using unique_hgdiobj = unique_handle<HandleTraits<HGDIOBJ, &DeleteObject>>;
-using unique_hfont = unique_handle<HandleTraits<HFONT, &DeleteObject>>;
-using unique_hbrush = unique_handle<HandleTraits<HBRUSH, &DeleteObject>>;
-using unique_hbitmap = unique_handle<HandleTraits<HBITMAP, &DeleteObject>>;
-using unique_hicon = unique_handle<HandleTraits<HICON, &DestroyIcon>>;
-using unique_hmenu = unique_handle<HandleTraits<HMENU, &DestroyMenu>>;
-using unique_hkey = unique_handle<HandleTraits<HKEY, &RegCloseKey>>;
-using unique_handle_t = unique_handle<HandleTraits<HANDLE, &CloseHandle>>;
-using unique_hdc = unique_handle<HandleTraits<HDC, &DeleteDC>>;
-
-// A DC from GetDC, released with the window it came from.
-class TWindowDC {
-public:
-    explicit TWindowDC(HWND window) : FWindow(window), FDC(GetDC(window)) {}
-    TWindowDC(const TWindowDC&) = delete;
-    TWindowDC& operator=(const TWindowDC&) = delete;
-    ~TWindowDC() {
-        if (FDC)
-            ReleaseDC(FWindow, FDC);
-    }
-    HDC get() const noexcept { return FDC; }
-
-private:
-    HWND FWindow;
-    HDC FDC;
-};
 
 // Text of the failed call and GetLastError, e.g. "CreateWindowExA failed: Access is denied."
 std::string LastErrorText(const char* call, DWORD error = GetLastError());

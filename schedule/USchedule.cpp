@@ -1,5 +1,7 @@
 #include "USchedule.h"
 
+#include "UThread.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>

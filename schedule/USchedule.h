@@ -262,7 +262,4 @@ private:
     TScheduleThread FThread{*this};
 };
 
-// Names the calling thread where the platform allows (debuggers, crash dumps).
-void SetCurrentThreadName(const char* name);
-
 } // namespace kal

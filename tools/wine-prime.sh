@@ -9,7 +9,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1 </dev/null
 # The desktop comes and goes with the windowed programs unless one holds it: the
 # keeper does, until the wineserver is ended (the callers' clean-up).
-keeper="$root/build/windows/tools/desktop-keeper/kal_desktop_keeper.exe"
+keeper="$root/build/windows/tests/helpers/desktop-keeper/kal_desktop_keeper.exe"
 if [[ -f "$keeper" ]]; then
     setsid /usr/lib/wine/wine64 "$keeper" >/dev/null 2>&1 </dev/null &
 fi

@@ -1,7 +1,7 @@
 // Shared pieces of the dialog and input-control tests.
 #pragma once
 
-#include "UScreenshot.h"
+#include "screenshot.h"
 #include "UWindow.h"
 
 #include <gtest/gtest.h>

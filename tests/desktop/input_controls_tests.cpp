@@ -248,7 +248,7 @@ TEST(DialogEdit, ColourPaintsTheFieldNotThePanel) {
     HostWindow host;
     TCustomDialogEdit edit({.Parent = host.Handle()});
     edit.SetColor(RGB(255, 255, 192));
-    TWindowDC dc(edit.EditHandle());
+    unique_window_dc dc(edit.EditHandle());
     const LRESULT brush =
         SendMessageA(edit.Handle(), WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc.get()),
                      reinterpret_cast<LPARAM>(edit.EditHandle()));

@@ -1,7 +1,7 @@
 #include "UTerminalForm.h"
 
 #include "UProcess.h"
-#include "UScreenshot.h"
+#include "screenshot.h"
 #include "window_testing.h"
 
 #include <gtest/gtest.h>
@@ -259,7 +259,7 @@ TEST(TerminalForm, LongRunsAreKeptWholeWithTheNewestLineInView) {
         static_cast<int>(SendMessageA(form.mem_ConsoleOutput, EM_GETFIRSTVISIBLELINE, 0, 0));
     TEXTMETRICA metrics;
     {
-        TWindowDC dc(form.mem_ConsoleOutput);
+        unique_window_dc dc(form.mem_ConsoleOutput);
         HGDIOBJ old = SelectObject(dc.get(), form.Font());
         GetTextMetricsA(dc.get(), &metrics);
         SelectObject(dc.get(), old);

@@ -3,7 +3,7 @@
 // What a new user does first, done through the real program: a profile is
 // created, a folder is added, Backup is pressed, and the run is awaited in the
 // Backup Terminal. Prints the terminal's text; exits 0 when the run completed.
-#include "KalUserSteps.h"
+#include "user_steps.h"
 #include "UMainForm.h"
 
 #include <cstdio>

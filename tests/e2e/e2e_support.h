@@ -1,7 +1,7 @@
 // Folders, configurations and files for tests that run the real program.
 #pragma once
 
-#include "KalDriver.h"
+#include "kal_driver.h"
 #include "URSync.h"
 #include "UTrayForm.h"
 

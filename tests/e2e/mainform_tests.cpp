@@ -1,7 +1,7 @@
 // The real program under Wine, driven from outside: first start, profiles and
 // files, the profile list's lines, destinations, branding, start-up and
 // shutdown runs, a damaged Data.dat.
-#include "KalUserSteps.h"
+#include "user_steps.h"
 #include "UBranding.h"
 #include "UMainForm.h"
 #include "e2e_support.h"

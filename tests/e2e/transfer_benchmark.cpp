@@ -1,7 +1,7 @@
 // The wall time of a backup of a 2,000-file tree through the real program under
 // Wine (from the Backup click to "Transfer Complete." in the terminal) against
 // the same rsync command run directly on the host.
-#include "KalUserSteps.h"
+#include "user_steps.h"
 #include "UMainForm.h"
 #include "e2e_support.h"
 

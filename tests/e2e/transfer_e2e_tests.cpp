@@ -3,8 +3,8 @@
 // module, Ctrl+Break, a scheduled run, a local destination, branding, the
 // report mail to the loopback SMTP servers of the smtp_servers fixture; and
 // what comes back of awkward names, deleted files and folders, and drive roots.
-#include "KalTestSupport.h"
-#include "KalUserSteps.h"
+#include "test_support.h"
+#include "user_steps.h"
 #include "UMainForm.h"
 #include "e2e_support.h"
 

@@ -1,7 +1,7 @@
 // A configuration that backs up to the test's rsync daemon through the stand-in.
 #pragma once
 
-#include "KalTestSupport.h"
+#include "test_support.h"
 #include "URSync.h"
 
 namespace kal::test {

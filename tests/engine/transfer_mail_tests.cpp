@@ -1,6 +1,6 @@
 // The report mail of a run, delivered to a real SMTP server on 127.0.0.1 (the
 // project's aiosmtpd fixture, one private instance per test).
-#include "KalTestSupport.h"
+#include "test_support.h"
 #include "URSyncProcess.h"
 #include "transfer_support.h"
 

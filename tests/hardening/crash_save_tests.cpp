@@ -1,8 +1,8 @@
 // Saves killed at random instants: whatever the instant, Data.dat loads and holds
 // either the configuration before the save or the one being saved, and at most
 // one temporary file is left beside it.
-#include "HardeningSupport.h"
-#include "KalTestSupport.h"
+#include "hardening_support.h"
+#include "test_support.h"
 #include "URSync.h"
 
 #include <gtest/gtest.h>

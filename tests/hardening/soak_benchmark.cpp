@@ -1,6 +1,6 @@
 // Scheduled backups back to back: memory, descriptors or handles, and threads
 // before and after. Prints figures; a leak shows as growth between the two lines.
-#include "SoakDriver.h"
+#include "soak_driver.h"
 
 #include <cstdio>
 #include <cstdlib>

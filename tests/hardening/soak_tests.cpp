@@ -1,6 +1,6 @@
 // A shorter soak that fails: every scheduled run must really run, and neither
 // threads nor descriptors (handles on Windows) may grow with the number of runs.
-#include "SoakDriver.h"
+#include "soak_driver.h"
 #include "URSync.h"
 
 #include <gtest/gtest.h>
