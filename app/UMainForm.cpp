@@ -564,7 +564,7 @@ void TMainForm::DoShow() {
 void TMainForm::FormShow() {
     if (!FForms.Terminal)
         return;
-    FRSync->SetOutputHandle(FForms.Terminal->Handle());
+    FRSync->SetOutputHandle(&FForms.Terminal->ProcessOutput());
     FForms.Terminal->OnKeyDown = [this](TWindow*, WORD& key, TShiftState shift) {
         TerminalKeyDown(key, shift);
     };

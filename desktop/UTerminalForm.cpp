@@ -1,7 +1,5 @@
 #include "UTerminalForm.h"
 
-#include "UProcess.h"
-
 #include <commctrl.h>
 
 #include <algorithm>
@@ -140,6 +138,7 @@ TTerminalForm::TTerminalForm() {
     Layout.Align(Splitter1->Handle(), TAlign::alBottom);
     Layout.Align(mem_ConsoleOutput, TAlign::alClient);
     Relayout();
+    FProcessOutput = std::make_unique<TWindowOutput>(Handle());
 }
 
 TTerminalForm::~TTerminalForm() {

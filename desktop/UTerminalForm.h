@@ -1,10 +1,12 @@
 // The "Backup Terminal": shows, live, what a transfer writes. Output and error
-// text arrive as WM_CONSOLE_OUTPUT / WM_CONSOLE_ERROR (UProcess.h), sent
-// synchronously by the runner's worker; the window shows itself on text.
+// text arrive as WM_CONSOLE_OUTPUT / WM_CONSOLE_ERROR (UWindowOutput.h), sent
+// synchronously by the runner's worker through ProcessOutput(); the window shows
+// itself on text.
 #pragma once
 
 #include "UConsoleLines.h"
 #include "UWindow.h"
+#include "UWindowOutput.h"
 
 #include <memory>
 #include <string>
@@ -34,6 +36,9 @@ class TTerminalForm : public TWindow {
 public:
     TTerminalForm();
     ~TTerminalForm() override;
+
+    // What a run writes to, to appear here.
+    IProcessOutput& ProcessOutput() { return *FProcessOutput; }
 
     // Empties both panes and hides the error pane.
     void Clear();
@@ -77,6 +82,7 @@ private:
     TPaneText FOutput;
     TPaneText FError;
     ULONGLONG FLastFlush = 0;
+    std::unique_ptr<TWindowOutput> FProcessOutput;
     bool FFlushTimer = false;
     static LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam,
                                      UINT_PTR id, DWORD_PTR self);

@@ -612,10 +612,10 @@ std::string TRSync::RSyncLocation() const {
 void TRSync::SetRSyncLocation(std::string value) {
     SetGuarded(*this, FRSyncLocation, std::move(value));
 }
-TOutputHandle TRSync::OutputHandle() const {
+IProcessOutput* TRSync::OutputHandle() const {
     return GetGuarded(*this, FOutputHandle);
 }
-void TRSync::SetOutputHandle(TOutputHandle value) {
+void TRSync::SetOutputHandle(IProcessOutput* value) {
     SetGuarded(*this, FOutputHandle, value);
 }
 std::int32_t TRSync::OutputAutoCloseDelay() const {

@@ -381,8 +381,8 @@ public:
     void SetModule(std::string value);
     std::string RSyncLocation() const;
     void SetRSyncLocation(std::string value);
-    TOutputHandle OutputHandle() const;
-    void SetOutputHandle(TOutputHandle value);
+    IProcessOutput* OutputHandle() const;
+    void SetOutputHandle(IProcessOutput* value);
     std::int32_t OutputAutoCloseDelay() const;
     void SetOutputAutoCloseDelay(std::int32_t value);
     std::string EmailRecipient() const;
@@ -462,7 +462,7 @@ private:
     std::string FPasswordFile;
     std::string FModule;
     std::string FRSyncLocation = "Bin\\RSync.exe";
-    TOutputHandle FOutputHandle = nullptr;
+    IProcessOutput* FOutputHandle = nullptr;
     std::int32_t FOutputAutoCloseDelay = -1;
     std::string FEmailRecipient;
     std::string FEmailFrom;

@@ -22,7 +22,7 @@ std::string ProgramArgument(const std::string& location) {
 
 } // namespace
 
-TRSyncProcess::TRSyncProcess(TRSync* sync, std::string options, TOutputHandle output,
+TRSyncProcess::TRSyncProcess(TRSync* sync, std::string options, IProcessOutput* output,
                              int autoCloseDelay)
     : FSync(sync), FOptions(std::move(options)) {
     SetOutputHandle(output);

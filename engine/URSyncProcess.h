@@ -18,7 +18,7 @@ public:
     // The rsync location and the mail settings are taken from `sync` here, once:
     // a run uses the settings it was started with, and a settings edit on the
     // window thread never races the worker reading them.
-    TRSyncProcess(TRSync* sync, std::string options, TOutputHandle output, int autoCloseDelay);
+    TRSyncProcess(TRSync* sync, std::string options, IProcessOutput* output, int autoCloseDelay);
     ~TRSyncProcess() override;
 
     const std::string& Options() const { return FOptions; }

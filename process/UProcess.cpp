@@ -1,6 +1,6 @@
 // The portable half of the runner: the run's state machine, the hooks, the texts
-// the runner writes, and the serial queue. Starting children and talking to the
-// output window live in UProcess_win.cpp / UProcess_posix.cpp.
+// the runner writes, and the serial queue. Starting children and reading their
+// pipes live in UProcess_win.cpp / UProcess_posix.cpp.
 #include "UProcess.h"
 
 #include <chrono>
@@ -8,9 +8,6 @@
 #include <thread>
 
 namespace kal {
-
-// WM_CLOSE, without the window headers this unit stays free of.
-constexpr unsigned CloseMessage = 0x0010;
 
 std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
     std::vector<std::string> args;
@@ -182,7 +179,7 @@ void TBaseProcess::FreeThread() {
         current = FThread;
         completed = FCompletedThread;
     }
-    // The completed worker may still be counting down to WM_CLOSE and then sets
+    // The completed worker may still be counting down to Finished and then sets
     // Terminated on this runner, so it is waited for as well.
     for (const auto& worker : {current, completed})
         if (worker)
@@ -199,24 +196,27 @@ void TBaseProcess::WriteOutput(std::string_view text) {
         return;
     // The receiver may change the characters in place: it gets a copy of its own.
     std::string copy(text);
-    PassOn(WM_CONSOLE_OUTPUT, copy.data());
+    PassOn(false, copy.data());
 }
 
 void TBaseProcess::WriteError(std::string_view text) {
     std::string copy(text);
-    PassOn(WM_CONSOLE_ERROR, copy.data());
+    PassOn(true, copy.data());
 }
 
-void TBaseProcess::PassOn(unsigned message, char* text) {
-    // A text ends at its first NUL, as the window will read it; an empty one is not sent.
+void TBaseProcess::PassOn(bool error, char* text) {
+    // A text ends at its first NUL, as the terminal will read it; an empty one is not sent.
     const std::size_t length = std::strlen(text);
     if (length == 0)
         return;
-    if (message == WM_CONSOLE_ERROR)
+    if (error)
         FErrorSeen = true;
-    if (FOutputHandle)
-        SendToWindow(message, reinterpret_cast<std::uintptr_t>(text),
-                     static_cast<std::intptr_t>(length + 1));
+    if (!FOutputHandle)
+        return;
+    if (error)
+        FOutputHandle->Error(text, length);
+    else
+        FOutputHandle->Output(text, length);
 }
 
 void TBaseProcess::ReportStartFailure(const std::string& reason) {
@@ -257,7 +257,7 @@ void TBaseProcess::DoComplete() {
             }
         }
         if (FOutputHandle && !FAborted)
-            SendToWindow(CloseMessage, 0, 0);
+            FOutputHandle->Finished();
     }
     FTerminated = true;
 }

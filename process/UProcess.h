@@ -1,10 +1,10 @@
 // Child processes with captured output, and the serial queue that runs a list of
 // command lines one after the other on a worker thread.
 //
-// Output reaches the output window as synchronous messages sent from the worker:
-// WM_CONSOLE_OUTPUT for the child's standard output and the runner's own texts,
-// WM_CONSOLE_ERROR for the child's standard error, WM_CLOSE at the end of the
-// auto-close delay. Nothing is posted and nothing is buffered by lines.
+// Output reaches the run's IProcessOutput as synchronous calls from the worker:
+// Output for the child's standard output and the runner's own texts, Error for
+// the child's standard error, Finished at the end of the auto-close delay.
+// Nothing is queued and nothing is buffered by lines.
 #pragma once
 
 #include <atomic>
@@ -25,28 +25,19 @@
 
 namespace kal {
 
-// The window that receives a run's output: an HWND on Windows; elsewhere a pointer
-// to an IOutputWindow. nullptr means no output window.
-using TOutputHandle = void*;
-
-// wParam: the sender's private NUL-terminated copy of the text; the receiver may change
-// it in place; valid only during the call. lParam: its length including the NUL.
-constexpr unsigned WM_CONSOLE_OUTPUT = 0x500;
-constexpr unsigned WM_CONSOLE_ERROR = 0x501;
-// Handled by the terminal window; no runner sends it.
-constexpr unsigned WM_CONSOLE_CLEAR = 0x502;
-
-#ifndef _WIN32
-constexpr unsigned WM_CLOSE = 0x0010;
-
-class IOutputWindow {
+// Where a run's text goes: the terminal in the program. Every call comes from the
+// run's worker and returns once the receiver has taken the text, so text arrives
+// in the order written and the worker never runs ahead of the receiver.
+class IProcessOutput {
 public:
-    virtual ~IOutputWindow() = default;
-    // Synchronous, like SendMessage; called on the worker thread.
-    virtual std::intptr_t Perform(unsigned message, std::uintptr_t wParam,
-                                  std::intptr_t lParam) = 0;
+    virtual ~IProcessOutput() = default;
+    // `text` holds `length` characters and a NUL after them: a private copy that
+    // the receiver may change in place, valid only during the call. Never empty.
+    virtual void Output(char* text, std::size_t length) = 0;
+    virtual void Error(char* text, std::size_t length) = 0;
+    // The auto-close delay of a completed run has run out: the terminal closes.
+    virtual void Finished() = 0;
 };
-#endif
 
 // Splits a command line into arguments the way the Microsoft C runtime does: blanks
 // separate, double quotes group, backslashes are literal unless they precede a quote
@@ -55,8 +46,8 @@ public:
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // Returns once `done` holds, checking it every few milliseconds. Meanwhile a Windows
-// thread with windows keeps handling the messages sent to them, so a runner that
-// sends output to one of them cannot block this wait (nor this wait the runner).
+// thread with windows keeps handling the messages sent to them, so a run whose
+// output is one of them cannot block this wait (nor this wait the run).
 void WaitHandlingSentMessages(const std::function<bool()>& done);
 
 class TBaseProcess;
@@ -97,8 +88,9 @@ public:
     TBaseProcess(const TBaseProcess&) = delete;
     TBaseProcess& operator=(const TBaseProcess&) = delete;
 
-    TOutputHandle OutputHandle() const { return FOutputHandle; }
-    void SetOutputHandle(TOutputHandle value) { FOutputHandle = value; }
+    // Where the run's text goes; none: nothing is captured and nothing is written.
+    IProcessOutput* OutputHandle() const { return FOutputHandle; }
+    void SetOutputHandle(IProcessOutput* value) { FOutputHandle = value; }
     std::string CommandLine() const { return FCommandLine; }
     void SetCommandLine(std::string value) { FCommandLine = std::move(value); }
     int AutoCloseDelay() const { return FAutoCloseDelay; }
@@ -114,10 +106,10 @@ public:
     // otherwise waits for the worker to end (handling sent messages on Windows).
     int WaitFor();
     // Stop request: takes effect at the next read of the child's output, or after the
-    // current child when there is no output window. The child is never killed.
+    // current child when there is no output. The child is never killed.
     void Terminate();
     // The end of the program: a stop request that ends the current child at once
-    // and cuts an auto-close countdown short (no WM_CLOSE follows), so the worker
+    // and cuts an auto-close countdown short (no Finished follows), so the worker
     // ends within moments however silent the child or long the delay.
     void Abort();
     bool Aborted() const { return FAborted.load(); }
@@ -137,11 +129,9 @@ protected:
 
 private:
     friend class TProcessThread;
-    // Platform layer: one synchronous message to the output window.
-    std::intptr_t SendToWindow(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
     // Passes on a private NUL-terminated text unless it is empty; error text marks
-    // ErrorSeen even without a window.
-    void PassOn(unsigned message, char* text);
+    // ErrorSeen even without an output.
+    void PassOn(bool error, char* text);
     // Runs CommandLine as one child and forwards its output; platform code.
     void RunChild();
     // A child that could not start: one line of error text naming the program.
@@ -166,7 +156,7 @@ private:
     bool WaitCountdown(int seconds);
 
     std::shared_ptr<TProcessThread> FThread; // current or last worker; none after a completed run
-    TOutputHandle FOutputHandle = nullptr;
+    IProcessOutput* FOutputHandle = nullptr;
     std::string FCommandLine;
     std::atomic<bool> FTerminated{false};
     std::atomic<int> FAutoCloseDelay{-1};

@@ -1,8 +1,9 @@
-// POSIX half of the runner: the child is started with posix_spawnp, its output and
-// error pipes are read together with poll, and the "window" is an IOutputWindow
-// called on the worker thread.
+// POSIX half of the runner: the child is started with posix_spawnp, and its output
+// and error pipes are read together with poll.
 #include "UProcess.h"
+#include "UScoped.h"
 #include "UText.h"
+#include "UThread.h"
 
 #include <cerrno>
 #include <chrono>
@@ -13,7 +14,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -35,7 +35,7 @@ struct TProcessThread::TImpl {
 TProcessThread::TProcessThread(TBaseProcess& process)
     : Process(process), FImpl(std::make_unique<TImpl>()) {
     FImpl->Thread = std::thread([this] {
-        pthread_setname_np(pthread_self(), "kal-process");
+        SetCurrentThreadName("kal-process");
         Body();
         std::lock_guard lock(FImpl->Lock);
         FImpl->Done = true;
@@ -63,54 +63,22 @@ void TProcessThread::WaitUntilFinished() {
     FImpl->Ended.wait(lock, [this] { return FImpl->Done; });
 }
 
-// --- Output window ----------------------------------------------------------------
-
-std::intptr_t TBaseProcess::SendToWindow(unsigned message, std::uintptr_t wParam,
-                                         std::intptr_t lParam) {
-    if (!FOutputHandle)
-        return 0;
-    return static_cast<IOutputWindow*>(FOutputHandle)->Perform(message, wParam, lParam);
-}
-
 // --- Child process ----------------------------------------------------------------
 
 namespace {
 
-class TFd {
-public:
-    TFd() = default;
-    explicit TFd(int fd) : FFd(fd) {}
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    ~TFd() { Close(); }
-    int Get() const { return FFd; }
-    bool Valid() const { return FFd >= 0; }
-    void Reset(int fd) {
-        Close();
-        FFd = fd;
-    }
-    void Close() {
-        if (FFd >= 0)
-            ::close(FFd);
-        FFd = -1;
-    }
-
-private:
-    int FFd = -1;
-};
-
 struct TPipe {
-    TFd Read, Write;
+    unique_fd Read, Write;
     // A failed pipe leaves both ends invalid: the child then writes nowhere and
     // nothing is read, as with a pipe that broke at once.
     void Create() {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             return;
-        Read.Reset(fds[0]);
-        Write.Reset(fds[1]);
+        Read.reset(fds[0]);
+        Write.reset(fds[1]);
         // Only our end: the flag belongs to the read end's open file description.
-        ::fcntl(Read.Get(), F_SETFL, ::fcntl(Read.Get(), F_GETFL) | O_NONBLOCK);
+        ::fcntl(Read.get(), F_SETFL, ::fcntl(Read.get(), F_GETFL) | O_NONBLOCK);
     }
 };
 
@@ -122,9 +90,9 @@ public:
     TSpawnActions& operator=(const TSpawnActions&) = delete;
     posix_spawn_file_actions_t* Get() { return &FActions; }
     // The pipe's write end when there is one, else nowhere: like a hidden console.
-    void Redirect(int target, const TFd& source) {
-        if (source.Valid())
-            ::posix_spawn_file_actions_adddup2(&FActions, source.Get(), target);
+    void Redirect(int target, const unique_fd& source) {
+        if (source)
+            ::posix_spawn_file_actions_adddup2(&FActions, source.get(), target);
         else
             ::posix_spawn_file_actions_addopen(&FActions, target, "/dev/null", O_WRONLY, 0);
     }
@@ -197,7 +165,7 @@ private:
 
 struct TReader {
     TPipe Pipe;
-    unsigned Message = 0;
+    bool Error = false; // the child's standard error, not its output
     bool Open = false;
     bool Readable = false;
     char Buffer[1025] = {};
@@ -216,8 +184,7 @@ void TBaseProcess::RunChild() {
 
     const bool capture = FOutputHandle != nullptr;
     TReader readers[2];
-    readers[0].Message = WM_CONSOLE_OUTPUT;
-    readers[1].Message = WM_CONSOLE_ERROR;
+    readers[1].Error = true;
     TSpawnActions actions;
     ::posix_spawn_file_actions_addopen(actions.Get(), 0, "/dev/null", O_RDONLY, 0);
     if (capture)
@@ -237,7 +204,7 @@ void TBaseProcess::RunChild() {
     TChild child(pid);
     TChildGuard known(*this, pid);
     if (!capture) {
-        // Without a window nothing is read and the stop request is not looked at: the
+        // Without an output nothing is read and the stop request is not looked at: the
         // child runs to its end.
         // Ended but not yet reaped, so Abort cannot hit a recycled pid.
         siginfo_t info{};
@@ -251,8 +218,8 @@ void TBaseProcess::RunChild() {
 
     for (auto& reader : readers) {
         // End of file comes once the child, and whatever inherited its handles, closed theirs.
-        reader.Pipe.Write.Close();
-        reader.Open = reader.Pipe.Read.Valid();
+        reader.Pipe.Write.reset();
+        reader.Open = static_cast<bool>(reader.Pipe.Read);
     }
 
     // A stop request is looked at before every read. A poll that is waiting for the
@@ -266,7 +233,7 @@ void TBaseProcess::RunChild() {
         for (auto& reader : readers)
             if (reader.Open) {
                 anyReadable = anyReadable || reader.Readable;
-                fds[count++] = pollfd{reader.Pipe.Read.Get(), POLLIN, 0};
+                fds[count++] = pollfd{reader.Pipe.Read.get(), POLLIN, 0};
             }
         if (count == 0)
             break;
@@ -291,7 +258,7 @@ void TBaseProcess::RunChild() {
             polling = false;
             for (nfds_t i = 0; i < count; ++i)
                 for (auto& reader : readers)
-                    if (reader.Open && reader.Pipe.Read.Get() == fds[i].fd)
+                    if (reader.Open && reader.Pipe.Read.get() == fds[i].fd)
                         reader.Readable = fds[i].revents != 0;
             waited = true;
         }
@@ -300,16 +267,16 @@ void TBaseProcess::RunChild() {
                 continue;
             if (!waited && Terminated())
                 return;
-            const ssize_t got = ::read(reader.Pipe.Read.Get(), reader.Buffer, 1024);
+            const ssize_t got = ::read(reader.Pipe.Read.get(), reader.Buffer, 1024);
             if (got > 0) {
-                PassOn(reader.Message, reader.Buffer);
+                PassOn(reader.Error, reader.Buffer);
                 std::memset(reader.Buffer, 0, static_cast<std::size_t>(got) + 1);
             } else if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
                 reader.Readable = false;
             } else {
                 reader.Open = false;
                 reader.Readable = false;
-                reader.Pipe.Read.Close();
+                reader.Pipe.Read.reset();
             }
         }
         waited = false;
@@ -322,7 +289,7 @@ void TBaseProcess::KillChild() {
 }
 
 void WaitHandlingSentMessages(const std::function<bool()>& done) {
-    // Output windows here are called directly on the worker; nothing to handle.
+    // Outputs here are called directly on the worker; nothing to handle.
     while (!done())
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }

@@ -1,11 +1,13 @@
 // Windows half of the runner: a hidden child started with CreateProcessA whose
 // standard output and error are pipes; the worker reads both at once with
-// overlapped reads and sends each chunk to the output window with SendMessageA.
+// overlapped reads and hands each chunk to the run's output.
 #include <windows.h>
 #include <process.h>
 
 #include "UProcess.h"
+#include "UScoped.h"
 #include "UText.h"
+#include "UThread.h"
 
 #include <atomic>
 #include <cstring>
@@ -16,38 +18,6 @@
 namespace kal {
 
 namespace {
-
-class THandle {
-public:
-    THandle() = default;
-    explicit THandle(HANDLE handle) { Reset(handle); }
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
-    ~THandle() { Close(); }
-    HANDLE Get() const { return FHandle; }
-    explicit operator bool() const { return FHandle != nullptr; }
-    void Reset(HANDLE handle) {
-        Close();
-        FHandle = handle == INVALID_HANDLE_VALUE ? nullptr : handle;
-    }
-    void Close() {
-        if (FHandle)
-            CloseHandle(FHandle);
-        FHandle = nullptr;
-    }
-
-private:
-    HANDLE FHandle = nullptr;
-};
-
-void NameThisThread() {
-    using TSetThreadDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-    static const auto setDescription =
-        reinterpret_cast<TSetThreadDescription>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription")));
-    if (setDescription)
-        setDescription(GetCurrentThread(), L"Kalvaren process runner");
-}
 
 // Delivers the messages other threads have sent to this thread's windows.
 void HandleSentMessages() {
@@ -76,7 +46,7 @@ void WaitHandlingSentMessages(HANDLE handle) {
 // --- Worker thread ----------------------------------------------------------------
 
 struct TProcessThread::TImpl {
-    THandle Thread;
+    unique_handle_t Thread;
     unsigned Id = 0;
 };
 
@@ -84,20 +54,20 @@ TProcessThread::TProcessThread(TBaseProcess& process)
     : Process(process), FImpl(std::make_unique<TImpl>()) {
     // The C runtime's own thread start, so the runtime's per-thread data is set up.
     auto entry = [](void* parameter) -> unsigned {
-        NameThisThread();
+        SetCurrentThreadName("kal-process");
         static_cast<TProcessThread*>(parameter)->Body();
         return 0;
     };
     const auto handle = _beginthreadex(nullptr, 0, entry, this, CREATE_SUSPENDED, &FImpl->Id);
     if (handle == 0)
         throw std::system_error(errno, std::generic_category(), "Cannot start a worker thread");
-    FImpl->Thread.Reset(reinterpret_cast<HANDLE>(handle));
-    ResumeThread(FImpl->Thread.Get());
+    FImpl->Thread.reset(reinterpret_cast<HANDLE>(handle));
+    ResumeThread(FImpl->Thread.get());
 }
 
 TProcessThread::~TProcessThread() {
     if (!IsCurrentThread())
-        WaitForSingleObject(FImpl->Thread.Get(), INFINITE);
+        WaitForSingleObject(FImpl->Thread.get(), INFINITE);
 }
 
 bool TProcessThread::IsCurrentThread() const {
@@ -106,16 +76,7 @@ bool TProcessThread::IsCurrentThread() const {
 
 void TProcessThread::WaitUntilFinished() {
     if (!IsCurrentThread())
-        WaitHandlingSentMessages(FImpl->Thread.Get());
-}
-
-// --- Output window ----------------------------------------------------------------
-
-std::intptr_t TBaseProcess::SendToWindow(unsigned message, std::uintptr_t wParam,
-                                         std::intptr_t lParam) {
-    if (!FOutputHandle)
-        return 0;
-    return SendMessageA(static_cast<HWND>(FOutputHandle), message, wParam, lParam);
+        WaitHandlingSentMessages(FImpl->Thread.get());
 }
 
 // --- Child process ----------------------------------------------------------------
@@ -131,10 +92,10 @@ struct TReader {
     // wait for our read.
     static constexpr DWORD PipeBufferSize = 4096;
 
-    THandle Read, Write;
-    THandle Event;
+    unique_handle_t Read, Write;
+    unique_handle_t Event;
     OVERLAPPED Overlapped{};
-    unsigned Message = 0;
+    bool Error = false; // the child's standard error, not its output
     bool Open = false;
     bool Pending = false;
     char Buffer[1025] = {};
@@ -164,27 +125,27 @@ struct TReader {
         const std::string name = "\\\\.\\pipe\\Kalvaren.Process." +
                                  std::to_string(GetCurrentProcessId()) + "." +
                                  std::to_string(++serial);
-        Read.Reset(CreateNamedPipeA(
+        Read.reset(CreateNamedPipeA(
             name.c_str(),
             PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
             PipeBufferSize, 0, nullptr));
         if (!Read)
             return;
-        Write.Reset(CreateFileA(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, &inheritable,
+        Write.reset(CreateFileA(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, &inheritable,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        Event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        Event.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
         if (!Write || !Event) {
-            Read.Close();
-            Write.Close();
+            Read.reset();
+            Write.reset();
         }
     }
 
     // Starts the next read; false when the stream has ended.
     bool BeginRead() {
         Overlapped = OVERLAPPED{};
-        Overlapped.hEvent = Event.Get();
-        if (ReadFile(Read.Get(), Buffer, 1024, nullptr, &Overlapped) ||
+        Overlapped.hEvent = Event.get();
+        if (ReadFile(Read.get(), Buffer, 1024, nullptr, &Overlapped) ||
             GetLastError() == ERROR_IO_PENDING) {
             Pending = true;
             return true;
@@ -197,7 +158,7 @@ struct TReader {
     long EndRead() {
         Pending = false;
         DWORD got = 0;
-        if (!GetOverlappedResult(Read.Get(), &Overlapped, &got, FALSE))
+        if (!GetOverlappedResult(Read.get(), &Overlapped, &got, FALSE))
             return -1;
         return static_cast<long>(got);
     }
@@ -206,9 +167,9 @@ struct TReader {
     void Cancel() {
         if (!Pending)
             return;
-        CancelIoEx(Read.Get(), &Overlapped);
+        CancelIoEx(Read.get(), &Overlapped);
         DWORD ignored = 0;
-        GetOverlappedResult(Read.Get(), &Overlapped, &ignored, TRUE);
+        GetOverlappedResult(Read.get(), &Overlapped, &ignored, TRUE);
         Pending = false;
     }
 
@@ -224,8 +185,7 @@ void TBaseProcess::RunChild() {
 
     const bool capture = FOutputHandle != nullptr;
     TReader readers[2];
-    readers[0].Message = WM_CONSOLE_OUTPUT;
-    readers[1].Message = WM_CONSOLE_ERROR;
+    readers[1].Error = true;
     if (capture)
         for (auto& reader : readers)
             reader.Create(inheritable);
@@ -236,8 +196,8 @@ void TBaseProcess::RunChild() {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     if (capture) {
         startup.dwFlags |= STARTF_USESTDHANDLES;
-        startup.hStdOutput = readers[0].Write.Get();
-        startup.hStdError = readers[1].Write.Get();
+        startup.hStdOutput = readers[0].Write.get();
+        startup.hStdError = readers[1].Write.get();
     }
 
     // An empty command line asks for nothing to run.
@@ -251,13 +211,13 @@ void TBaseProcess::RunChild() {
         ReportStartFailure(SystemErrorText(static_cast<int>(GetLastError())));
         return;
     }
-    const THandle process(info.hProcess), thread(info.hThread);
-    TChildGuard known(*this, reinterpret_cast<std::intptr_t>(process.Get()));
+    const TProcessInformation child(info);
+    TChildGuard known(*this, reinterpret_cast<std::intptr_t>(child.Process.get()));
 
     if (!capture) {
         // Nothing is read and the stop request is not looked at: the child runs to
         // its end, unless aborted.
-        while (WaitForSingleObject(process.Get(), 100) == WAIT_TIMEOUT && !FAborted) {
+        while (WaitForSingleObject(child.Process.get(), 100) == WAIT_TIMEOUT && !FAborted) {
         }
         return;
     }
@@ -265,7 +225,7 @@ void TBaseProcess::RunChild() {
     HANDLE events[2];
     for (auto& reader : readers) {
         // End of file comes once the child, and whatever inherited its handles, closed theirs.
-        reader.Write.Close();
+        reader.Write.reset();
         reader.Open = static_cast<bool>(reader.Read);
     }
 
@@ -282,7 +242,7 @@ void TBaseProcess::RunChild() {
             }
             if (reader.Pending) {
                 waiting[count] = &reader;
-                events[count++] = reader.Event.Get();
+                events[count++] = reader.Event.get();
             }
         }
         if (count == 0)
@@ -311,12 +271,12 @@ void TBaseProcess::RunChild() {
             if (got < 0) {
                 reader.Open = false;
                 // Bytes of a character that never finished are passed on as they are.
-                PassOn(reader.Message, reader.Carry.data());
+                PassOn(reader.Error, reader.Carry.data());
                 continue;
             }
             // A read of nothing is not the end of the stream: the child wrote zero bytes.
             std::string text = reader.TakeText(static_cast<std::size_t>(got));
-            PassOn(reader.Message, text.data());
+            PassOn(reader.Error, text.data());
         }
     }
 }

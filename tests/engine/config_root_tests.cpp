@@ -2,6 +2,9 @@
 #include "config_testing.h"
 
 #include "URSyncProcess.h"
+#ifndef _WIN32
+#include "output_messages.h"
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -316,14 +319,13 @@ TEST(ConfigDestinations, ServerClassRegistry) {
 
 #ifndef _WIN32
 namespace {
-class TTextRecorder final : public IOutputWindow {
+class TTextRecorder final : public test::TMessageOutput {
 public:
-    std::intptr_t Perform(unsigned message, std::uintptr_t wParam, std::intptr_t) override {
-        if (message == WM_CONSOLE_OUTPUT) {
+    void Receive(unsigned message, char* text, std::intptr_t) override {
+        if (message == test::WM_CONSOLE_OUTPUT) {
             std::lock_guard<std::mutex> lock(FLock);
-            FTexts.emplace_back(reinterpret_cast<const char*>(wParam));
+            FTexts.emplace_back(text);
         }
-        return 0;
     }
     int Count(const std::string& text) const {
         std::lock_guard<std::mutex> lock(FLock);

@@ -15,6 +15,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::TOutputRecorder;
+using test::WM_CLOSE;
+using test::WM_CONSOLE_ERROR;
+using test::WM_CONSOLE_OUTPUT;
 
 constexpr TDateTime OneHour = 1.0 / 24;
 

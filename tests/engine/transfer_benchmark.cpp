@@ -3,6 +3,9 @@
 #include "transfer_daemon.h"
 #include "URSync.h"
 #include "URSyncProcess.h"
+#ifndef _WIN32
+#include "output_messages.h"
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -22,11 +25,10 @@ namespace fs = std::filesystem;
 namespace {
 
 // The terminal's share of the work: take every chunk, keep a count.
-class TCountingWindow : public IOutputWindow {
+class TCountingWindow : public test::TMessageOutput {
 public:
-    std::intptr_t Perform(unsigned, std::uintptr_t, std::intptr_t lParam) override {
+    void Receive(unsigned, char*, std::intptr_t lParam) override {
         Bytes += static_cast<std::size_t>(lParam);
-        return 0;
     }
     std::atomic<std::size_t> Bytes{0};
 };

@@ -13,6 +13,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::TOutputRecorder;
+using test::WM_CLOSE;
+using test::WM_CONSOLE_ERROR;
+using test::WM_CONSOLE_OUTPUT;
 
 class DaemonTransfers : public ::testing::Test {
 protected:

@@ -16,6 +16,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::TOutputRecorder;
+using test::WM_CLOSE;
+using test::WM_CONSOLE_ERROR;
+using test::WM_CONSOLE_OUTPUT;
 
 class TSmtpServerProcess {
 public:

@@ -11,6 +11,9 @@ namespace kal {
 namespace {
 
 using test::TOutputRecorder;
+using test::WM_CLOSE;
+using test::WM_CONSOLE_ERROR;
+using test::WM_CONSOLE_OUTPUT;
 
 // A configuration whose "rsync" is a shell command, so runs take no network.
 class Runs : public ::testing::Test {

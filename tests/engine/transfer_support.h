@@ -3,6 +3,9 @@
 
 #include "URSync.h"
 #include "URSyncProcess.h"
+#ifndef _WIN32
+#include "output_messages.h"
+#endif
 
 #include <chrono>
 #include <condition_variable>
@@ -73,19 +76,17 @@ inline std::shared_ptr<TRSyncProcess> RunAndWait(TRSync& sync,
 
 #ifndef _WIN32
 // The terminal as the runner sees it: every message, in the order received.
-class TOutputRecorder : public IOutputWindow {
+class TOutputRecorder : public TMessageOutput {
 public:
     struct TMessage {
         unsigned Message;
         std::string Text;
     };
 
-    std::intptr_t Perform(unsigned message, std::uintptr_t wParam, std::intptr_t) override {
+    void Receive(unsigned message, char* text, std::intptr_t) override {
         std::lock_guard lock(FMutex);
-        FMessages.push_back(
-            {message, wParam ? std::string(reinterpret_cast<const char*>(wParam)) : ""});
+        FMessages.push_back({message, text ? std::string(text) : ""});
         FChanged.notify_all();
-        return 0;
     }
 
     std::vector<TMessage> Messages() const {

@@ -8,6 +8,10 @@
 #include <functional>
 #include <string>
 
+namespace kal {
+class IProcessOutput;
+}
+
 namespace kal::hardening {
 
 // The terminal as the soak sees it: counts the runs' completions and the child's
@@ -20,7 +24,7 @@ public:
     TSoakWindow(const TSoakWindow&) = delete;
     TSoakWindow& operator=(const TSoakWindow&) = delete;
 
-    void* Handle() const;
+    IProcessOutput* Handle() const;
     int Completed() const;
     int ChildOutputs() const;
     // Serves sent messages until `done` holds; false on timeout.

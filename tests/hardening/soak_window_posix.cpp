@@ -1,17 +1,16 @@
 #include "soak_driver.h"
 
-#include "UProcess.h"
+#include "output_messages.h"
 
 #include <thread>
 
 namespace kal::hardening {
 
-struct TSoakWindow::TImpl final : IOutputWindow {
+struct TSoakWindow::TImpl final : test::TMessageOutput {
     explicit TImpl(TSoakWindow& owner) : Owner(owner) {}
-    std::intptr_t Perform(unsigned message, std::uintptr_t wParam, std::intptr_t) override {
-        if (message == WM_CONSOLE_OUTPUT && wParam)
-            Owner.Received(reinterpret_cast<const char*>(wParam));
-        return 0;
+    void Receive(unsigned message, char* text, std::intptr_t) override {
+        if (message == test::WM_CONSOLE_OUTPUT && text)
+            Owner.Received(text);
     }
     TSoakWindow& Owner;
 };
@@ -20,8 +19,8 @@ TSoakWindow::TSoakWindow() : FImpl(new TImpl(*this)) {}
 TSoakWindow::~TSoakWindow() {
     delete FImpl;
 }
-void* TSoakWindow::Handle() const {
-    return static_cast<IOutputWindow*>(FImpl);
+IProcessOutput* TSoakWindow::Handle() const {
+    return FImpl;
 }
 
 bool TSoakWindow::ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

@@ -2,12 +2,15 @@
 
 #include "soak_driver.h"
 
-#include "UProcess.h"
+#include "UWindowOutput.h"
+
+#include <memory>
 
 namespace kal::hardening {
 
 struct TSoakWindow::TImpl {
     HWND Window = nullptr;
+    std::unique_ptr<TWindowOutput> Output;
 
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         auto* owner = reinterpret_cast<TSoakWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
@@ -31,6 +34,7 @@ TSoakWindow::TSoakWindow() : FImpl(new TImpl) {
     FImpl->Window = CreateWindowExA(0, MAKEINTATOM(windowClass), "", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                     nullptr, GetModuleHandleA(nullptr), nullptr);
     SetWindowLongPtrA(FImpl->Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    FImpl->Output = std::make_unique<TWindowOutput>(FImpl->Window);
 }
 
 TSoakWindow::~TSoakWindow() {
@@ -41,8 +45,8 @@ TSoakWindow::~TSoakWindow() {
     delete FImpl;
 }
 
-void* TSoakWindow::Handle() const {
-    return FImpl->Window;
+IProcessOutput* TSoakWindow::Handle() const {
+    return FImpl->Output.get();
 }
 
 bool TSoakWindow::ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

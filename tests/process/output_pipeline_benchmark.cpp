@@ -55,7 +55,7 @@ double PeakWorkingSetMB() {
 // Runs the list through the terminal window; returns the newest text of its output pane.
 std::string RunThroughTerminal(TSerialProcess& runner, const std::vector<std::string>& list) {
     TTerminalForm terminal;
-    runner.SetOutputHandle(terminal.Handle());
+    runner.SetOutputHandle(&terminal.ProcessOutput());
     runner.RunProcesses(&list);
     while (runner.Running())
         test::ServeMessagesBriefly();
@@ -70,16 +70,15 @@ std::string RunThroughTerminal(TSerialProcess& runner, const std::vector<std::st
 #else
 
 // The terminal's work without its window: each text split into lines, then held.
-class TLineSink : public IOutputWindow {
+class TLineSink : public test::TMessageOutput {
 public:
-    std::intptr_t Perform(unsigned message, std::uintptr_t wParam, std::intptr_t) override {
-        if (message == WM_CONSOLE_OUTPUT || message == WM_CONSOLE_ERROR) {
-            AppendLines(reinterpret_cast<const char*>(wParam), FText);
+    void Receive(unsigned message, char* text, std::intptr_t) override {
+        if (message == test::WM_CONSOLE_OUTPUT || message == test::WM_CONSOLE_ERROR) {
+            AppendLines(text, FText);
             // The window adds its held text to a pane every 64 KB; only the newest is kept here.
             if (FText.size() >= 0x10000)
                 FText.erase(0, FText.size() - 256);
         }
-        return 0;
     }
     const std::string& Text() const { return FText; }
 
@@ -89,7 +88,7 @@ private:
 
 std::string RunThroughTerminal(TSerialProcess& runner, const std::vector<std::string>& list) {
     TLineSink sink;
-    runner.SetOutputHandle(static_cast<IOutputWindow*>(&sink));
+    runner.SetOutputHandle(&sink);
     runner.RunProcessesAndWait(&list);
     return sink.Text();
 }

@@ -91,7 +91,7 @@ LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     }
     auto* recorder = reinterpret_cast<TOutputRecorder*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (recorder && (message == WM_CONSOLE_OUTPUT || message == WM_CONSOLE_ERROR ||
-                     message == WM_CONSOLE_CLEAR || message == WM_CLOSE))
+                     message == WM_CONSOLE_CLEAR || message == CloseMessage))
         return recorder->Record(message, wParam, lParam);
     return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -100,6 +100,7 @@ LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 struct TOutputRecorder::TImpl {
     HWND Window = nullptr;
+    std::unique_ptr<TWindowOutput> Output;
 };
 
 TOutputRecorder::TOutputRecorder() : FImpl(std::make_unique<TImpl>()) {
@@ -112,6 +113,7 @@ TOutputRecorder::TOutputRecorder() : FImpl(std::make_unique<TImpl>()) {
     }();
     FImpl->Window = CreateWindowExA(0, MAKEINTATOM(windowClass), "Recorder", WS_OVERLAPPEDWINDOW, 0,
                                     0, 200, 100, nullptr, nullptr, GetModuleHandleA(nullptr), this);
+    FImpl->Output = std::make_unique<TWindowOutput>(FImpl->Window);
 }
 
 TOutputRecorder::~TOutputRecorder() {
@@ -121,8 +123,8 @@ TOutputRecorder::~TOutputRecorder() {
     }
 }
 
-TOutputHandle TOutputRecorder::Handle() const {
-    return FImpl->Window;
+IProcessOutput* TOutputRecorder::Handle() const {
+    return FImpl->Output.get();
 }
 
 void ServeMessagesBriefly() {
@@ -144,10 +146,10 @@ std::string TestChildPath() {
 
 #else
 
-struct TOutputRecorder::TImpl : IOutputWindow {
+struct TOutputRecorder::TImpl : TMessageOutput {
     explicit TImpl(TOutputRecorder& owner) : Owner(owner) {}
-    std::intptr_t Perform(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override {
-        return Owner.Record(message, wParam, lParam);
+    void Receive(unsigned message, char* text, std::intptr_t lParam) override {
+        Owner.Record(message, reinterpret_cast<std::uintptr_t>(text), lParam);
     }
     TOutputRecorder& Owner;
 };
@@ -156,8 +158,8 @@ TOutputRecorder::TOutputRecorder() : FImpl(std::make_unique<TImpl>(*this)) {}
 
 TOutputRecorder::~TOutputRecorder() = default;
 
-TOutputHandle TOutputRecorder::Handle() const {
-    return static_cast<IOutputWindow*>(FImpl.get());
+IProcessOutput* TOutputRecorder::Handle() const {
+    return FImpl.get();
 }
 
 void ServeMessagesBriefly() {

@@ -1,9 +1,10 @@
-// A stand-in for the terminal window: records every message a runner sends it. On
-// Windows it is a real hidden window owned by the thread that creates it; elsewhere
-// an IOutputWindow called on the worker.
+// A stand-in for the terminal window: records every message a runner's output
+// becomes. On Windows it is a real hidden window, owned by the thread that
+// creates it, that the runner reaches through the program's window adapter;
+// elsewhere an output called on the worker.
 #pragma once
 
-#include "UProcess.h"
+#include "output_messages.h"
 
 #include <chrono>
 #include <cstdint>
@@ -30,7 +31,7 @@ public:
     TOutputRecorder(const TOutputRecorder&) = delete;
     TOutputRecorder& operator=(const TOutputRecorder&) = delete;
 
-    TOutputHandle Handle() const;
+    IProcessOutput* Handle() const;
 
     std::vector<TRecordedMessage> Messages() const;
     // The texts of one message kind joined in arrival order.

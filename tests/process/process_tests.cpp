@@ -15,15 +15,14 @@
 
 using namespace std::chrono_literals;
 using kal::TSerialProcess;
-using kal::WM_CONSOLE_ERROR;
-using kal::WM_CONSOLE_OUTPUT;
 using kal::test::ChildCommand;
+using kal::test::CloseMessage;
 using kal::test::TOutputRecorder;
+using kal::test::WM_CONSOLE_ERROR;
+using kal::test::WM_CONSOLE_OUTPUT;
 using Steps = std::vector<std::string>;
 
 namespace {
-
-constexpr unsigned CloseMessage = 0x0010;
 
 // Records the hooks in the order the worker calls them.
 class TRecordingProcess : public TSerialProcess {
@@ -424,8 +423,8 @@ TEST_F(ProcessTest, HooksMayWaitForOrFreeTheirOwnRunner) {
 
 #ifndef _WIN32
 TEST(ProcessErrors, ErrorFromTheWindowEndsTheRunWithoutWaitingForTheChild) {
-    struct TFailingWindow : kal::IOutputWindow {
-        std::intptr_t Perform(unsigned, std::uintptr_t, std::intptr_t) override {
+    struct TFailingWindow : kal::test::TMessageOutput {
+        void Receive(unsigned, char*, std::intptr_t) override {
             throw std::runtime_error("window gone");
         }
     } window;
