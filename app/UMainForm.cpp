@@ -1,6 +1,7 @@
 #include "UMainForm.h"
 
 #include "UAboutForm.h"
+#include "UDataFile.h"
 #include "UEULA.h"
 #include "UFormUtils.h"
 #include "UInputQuery.h"
@@ -124,28 +125,6 @@ bool Checked(HWND box) {
     return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-// A Data.dat that cannot be read is kept under a name that says so, beside it:
-// moved to the first free of "Data.dat.damaged", "Data.dat.damaged-2", ..., or,
-// when it cannot be moved (another program holds it), copied there. Throws
-// when neither works.
-std::string KeepAside(const std::string& fileName) {
-    for (int n = 1; n < 1000; ++n) {
-        std::string target = fileName + ".damaged";
-        if (n > 1)
-            target += "-" + std::to_string(n);
-        if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES)
-            continue;
-        if (MoveFileExA(fileName.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH))
-            return target;
-        const std::string moveError = LastErrorText(("Cannot move " + fileName + " aside").c_str());
-        if (CopyFileA(fileName.c_str(), target.c_str(), TRUE))
-            return target;
-        throw std::runtime_error(moveError + "\r\n" +
-                                 LastErrorText(("Cannot copy " + fileName + " aside").c_str()));
-    }
-    throw std::runtime_error("Cannot keep " + fileName + " aside: too many damaged copies");
-}
-
 void DefaultPowerOff() {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
@@ -200,7 +179,10 @@ TMainForm::~TMainForm() {
         Application().HandleException();
     }
     // Stop the schedule and wait for a running transfer while the window still
-    // exists: the transfer's worker may still be sending to the terminal.
+    // exists: the transfer's worker may still be sending to the terminal. A group
+    // run still going ends with the transfer it waits for.
+    FRSync->Close();
+    FGroupRuns.reset();
     FRSync.reset();
     RemovePropA(Handle(), InstanceName(FDataFolder).c_str());
 }
@@ -417,6 +399,11 @@ void TMainForm::FormCreate() {
     if (!FShutdownBackup)
         FShutdownBackup = new TRSyncProfileGroup(FRSync.get(), "ShutdownBackup", false);
 
+    FGroupRuns = std::make_unique<TGroupRuns>(*FRSync);
+    FGroupRuns->OnError = [this](const std::string& message) {
+        PostTask([message] { Application().ShowException(message); });
+    };
+
     FillDestination();
     CheckMenuItem(MainMenu1, idShowOutput, (FRSync->Flags() & 1) ? MF_CHECKED : MF_UNCHECKED);
 
@@ -459,18 +446,10 @@ void TMainForm::LoadData() {
         // Keep what the user had and start afresh: a later save must not
         // overwrite the only copy of their configuration.
         FRSync = std::make_unique<TRSync>();
-        std::string message = "Data.dat could not be read: " + std::string(e.what());
-        try {
-            FDamagedDataFile = KeepAside(fileName);
-            message += "\r\n\r\nIt has been kept as " + FDamagedDataFile +
-                       ". Kalvaren starts with a new configuration.";
-        } catch (const std::exception& keepError) {
-            FSavingBlocked = true;
-            message += "\r\n\r\n" + std::string(keepError.what()) +
-                       "\r\n\r\nKalvaren starts with a new configuration and will not save "
-                       "it in this run, so that Data.dat stays as it is.";
-        }
-        Application().ShowException(message);
+        const TDamagedDataFile damaged = KeepDamagedDataFile(fileName, e.what());
+        FDamagedDataFile = damaged.KeptAs;
+        FSavingBlocked = damaged.SavingBlocked;
+        Application().ShowException(damaged.Message);
         return;
     }
     const std::vector<TRSyncProfile*> profiles = FRSync->ProfileList();
@@ -1059,8 +1038,7 @@ void TMainForm::FormQueryEndSession(int, int& result) {
 }
 
 void TMainForm::WMRunStartup() {
-    FStartupRestore->Run();
-    FStartupBackup->Run();
+    FGroupRuns->Run({FStartupRestore, FStartupBackup}, nullptr);
 }
 
 void TMainForm::FormEndSession(bool endSession) {
@@ -1076,8 +1054,11 @@ void TMainForm::FormEndSession(bool endSession) {
 }
 
 void TMainForm::WMRunShutdown() {
-    FShutdownBackup->Run();
-    FShutdownRestore->Run();
+    FGroupRuns->Run({FShutdownBackup, FShutdownRestore},
+                    [this] { PostTask([this] { FinishShutdown(); }); });
+}
+
+void TMainForm::FinishShutdown() {
     OnQueryEndSession = nullptr;
     // The power-off ends the process without a destruction.
     WriteSettings();

@@ -8,6 +8,7 @@
 #include "UBranding.h"
 #include "UBrowser.h"
 #include "UDialogEdit.h"
+#include "UGroupRuns.h"
 #include "UPanel.h"
 #include "URSync.h"
 #include "UTrayForm.h"
@@ -196,10 +197,14 @@ private:
     void PostTask(std::function<void()> task);
     void WMRunStartup();
     void WMRunShutdown();
+    // After the shutdown groups: save, then the power-off.
+    void FinishShutdown();
     void HookProfile(TRSyncProfile& profile);
 
     std::string FDataFolder;
     std::unique_ptr<TRSync> FRSync;
+    // Start-up and shutdown runs, on a thread of their own; goes before FRSync.
+    std::unique_ptr<TGroupRuns> FGroupRuns;
     TRSyncProfileGroup* FShutdownBackup = nullptr;
     TRSyncProfileGroup* FShutdownRestore = nullptr;
     TRSyncProfileGroup* FStartupBackup = nullptr;

@@ -1,6 +1,7 @@
 #include "UProfileEventDialog.h"
 
 #include "UFormUtils.h"
+#include "USystemTime.h"
 
 #include <commctrl.h>
 
@@ -15,24 +16,6 @@ constexpr const char* RepeatCaptions[] = {"Manual",      "Once",   "Hourly",    
 constexpr int RepeatItemBase = 200;
 constexpr int TimePickerId = 101;
 constexpr int DatePickerId = 102;
-
-SYSTEMTIME ToSystemTime(TDateTime value) {
-    const TDateTimeParts p = DecodeDateTime(value);
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(p.Year);
-    st.wMonth = static_cast<WORD>(p.Month);
-    st.wDay = static_cast<WORD>(p.Day);
-    st.wHour = static_cast<WORD>(p.Hour);
-    st.wMinute = static_cast<WORD>(p.Minute);
-    st.wSecond = static_cast<WORD>(p.Second);
-    st.wMilliseconds = static_cast<WORD>(p.Millisecond);
-    return st;
-}
-
-TDateTime FromSystemTime(const SYSTEMTIME& st) {
-    return EncodeDateTime(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
-                          st.wMilliseconds);
-}
 
 SYSTEMTIME PickerTime(HWND picker) {
     SYSTEMTIME st{};

@@ -27,104 +27,6 @@ TShiftState KeyboardShiftState() {
     return shift;
 }
 
-// ---- application -------------------------------------------------------------------
-
-TApplication::TApplication() : FInstance(GetModuleHandleA(nullptr)) {
-    // Icon 1 of the executable's resources, the system's application icon otherwise.
-    FIcon = LoadIconA(FInstance, MAKEINTRESOURCEA(1));
-    if (!FIcon)
-        FIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
-}
-
-TApplication& TApplication::Instance() {
-    static TApplication application;
-    return application;
-}
-
-std::string TApplication::ExeName() const {
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-std::vector<std::string> TApplication::Arguments() const {
-    // lpCmdLine and __argv disagree on quoting under some hosts; the shell's
-    // parser is the reference for how Windows splits a command line.
-    std::vector<std::string> result;
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!arguments)
-        return result;
-    for (int i = 1; i < count; ++i) {
-        int size = WideCharToMultiByte(CP_ACP, 0, arguments[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string argument(size > 0 ? size - 1 : 0, '\0');
-        if (size > 1)
-            WideCharToMultiByte(CP_ACP, 0, arguments[i], -1, argument.data(), size, nullptr,
-                                nullptr);
-        result.push_back(std::move(argument));
-    }
-    LocalFree(arguments);
-    return result;
-}
-
-void TApplication::ShowException(const std::string& message) {
-    if (OnException) {
-        OnException(message);
-        return;
-    }
-    MessageBoxA(GetActiveWindow(), message.c_str(), Title.c_str(), MB_OK | MB_ICONSTOP);
-}
-
-void TApplication::HandleException() noexcept {
-    try {
-        try {
-            throw;
-        } catch (const std::exception& e) {
-            ShowException(e.what());
-        } catch (...) {
-            ShowException("Unknown error");
-        }
-    } catch (...) {
-        // The report itself failed; nothing sensible is left to do.
-    }
-}
-
-void TApplication::DispatchOne(MSG& msg) {
-    // Tab and arrow navigation between controls of our own windows.
-    HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-    if (root && (GetWindowLongPtrA(root, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) &&
-        IsDialogMessageA(root, &msg))
-        return;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-}
-
-void TApplication::ProcessMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        DispatchOne(msg);
-    }
-}
-
-int TApplication::Run() {
-    if (FMainForm && ShowMainForm)
-        FMainForm->Show();
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0)
-        DispatchOne(msg);
-    return static_cast<int>(msg.wParam);
-}
-
 // ---- fonts, text, controls -----------------------------------------------------------
 
 unique_hfont MakeFont(const char* face, int height, int weight, bool italic, bool underline) {
@@ -158,147 +60,6 @@ HWND CreateControl(const TControlParams& params) {
     if (font)
         SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return control;
-}
-
-// ---- layout ---------------------------------------------------------------------------
-
-namespace {
-
-RECT ClientBounds(HWND control) {
-    RECT bounds;
-    GetWindowRect(control, &bounds);
-    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&bounds), 2);
-    return bounds;
-}
-
-// The style bit, not IsWindowVisible: a hidden parent must not collapse its layout.
-bool Showing(HWND control) {
-    return (GetWindowLongPtrA(control, GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
-void Place(HWND control, int left, int top, int width, int height) {
-    SetWindowPos(control, nullptr, left, top, std::max(width, 0), std::max(height, 0),
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-} // namespace
-
-TLayout::TItem* TLayout::Find(HWND control) {
-    auto it = std::find_if(FItems.begin(), FItems.end(),
-                           [control](const TItem& item) { return item.Control == control; });
-    return it == FItems.end() ? nullptr : &*it;
-}
-
-const TLayout::TItem* TLayout::Find(HWND control) const {
-    return const_cast<TLayout*>(this)->Find(control);
-}
-
-void TLayout::Align(HWND control, TAlign align) {
-    RECT bounds = ClientBounds(control);
-    bool vertical = align == TAlign::alTop || align == TAlign::alBottom;
-    int extent = vertical ? bounds.bottom - bounds.top : bounds.right - bounds.left;
-    if (TItem* item = Find(control)) {
-        item->Align = align;
-        item->Extent = extent;
-        return;
-    }
-    FItems.push_back({control, align, akLeft | akTop, extent, {}});
-}
-
-void TLayout::Anchor(HWND control, TAnchors anchors) {
-    RECT bounds = ClientBounds(control);
-    RECT client;
-    GetClientRect(GetParent(control), &client);
-    RECT margins{bounds.left, bounds.top, client.right - bounds.right,
-                 client.bottom - bounds.bottom};
-    if (TItem* item = Find(control)) {
-        item->Anchors = anchors;
-        item->Margins = margins;
-        return;
-    }
-    FItems.push_back({control, TAlign::alNone, anchors, 0, margins});
-}
-
-int TLayout::Extent(HWND control) const {
-    const TItem* item = Find(control);
-    return item ? item->Extent : 0;
-}
-
-void TLayout::SetExtent(HWND control, int extent) {
-    if (TItem* item = Find(control))
-        item->Extent = std::max(extent, 0);
-}
-
-HWND TLayout::NeighbourOf(HWND control) const {
-    const TItem* self = Find(control);
-    if (!self || self->Align == TAlign::alNone || self->Align == TAlign::alClient)
-        return nullptr;
-    for (const TItem* item = self; item != FItems.data();) {
-        --item;
-        if (item->Align == self->Align)
-            return item->Control;
-    }
-    return nullptr;
-}
-
-void TLayout::Apply(HWND parent) const {
-    RECT client;
-    if (GetClientRect(parent, &client))
-        Apply(client.right, client.bottom);
-}
-
-void TLayout::Apply(int clientWidth, int clientHeight) const {
-    RECT rest{0, 0, clientWidth, clientHeight};
-    for (const TItem& item : FItems) {
-        if (!Showing(item.Control))
-            continue;
-        const int width = rest.right - rest.left;
-        const int height = rest.bottom - rest.top;
-        switch (item.Align) {
-        case TAlign::alTop:
-            Place(item.Control, rest.left, rest.top, width, item.Extent);
-            rest.top += item.Extent;
-            break;
-        case TAlign::alBottom:
-            Place(item.Control, rest.left, rest.bottom - item.Extent, width, item.Extent);
-            rest.bottom -= item.Extent;
-            break;
-        case TAlign::alLeft:
-            Place(item.Control, rest.left, rest.top, item.Extent, height);
-            rest.left += item.Extent;
-            break;
-        case TAlign::alRight:
-            Place(item.Control, rest.right - item.Extent, rest.top, item.Extent, height);
-            rest.right -= item.Extent;
-            break;
-        case TAlign::alClient:
-        case TAlign::alNone:
-            break;
-        }
-        rest.right = std::max(rest.right, rest.left);
-        rest.bottom = std::max(rest.bottom, rest.top);
-    }
-    for (const TItem& item : FItems) {
-        if (item.Align == TAlign::alClient && Showing(item.Control)) {
-            Place(item.Control, rest.left, rest.top, rest.right - rest.left,
-                  rest.bottom - rest.top);
-        } else if (item.Align == TAlign::alNone) {
-            RECT bounds = ClientBounds(item.Control);
-            int width = bounds.right - bounds.left;
-            int height = bounds.bottom - bounds.top;
-            int left = item.Margins.left;
-            int top = item.Margins.top;
-            if ((item.Anchors & akLeft) && (item.Anchors & akRight))
-                width = clientWidth - item.Margins.left - item.Margins.right;
-            else if (item.Anchors & akRight)
-                left = clientWidth - item.Margins.right - width;
-            if ((item.Anchors & akTop) && (item.Anchors & akBottom))
-                height = clientHeight - item.Margins.top - item.Margins.bottom;
-            else if (item.Anchors & akBottom)
-                top = clientHeight - item.Margins.bottom - height;
-            Place(item.Control, left, top, width, height);
-        }
-    }
 }
 
 // ---- windows ----------------------------------------------------------------------------
@@ -373,6 +134,7 @@ LRESULT CALLBACK TWindow::WindowProc(HWND window, UINT message, WPARAM wParam, L
     if (message == WM_NCCREATE) {
         self = static_cast<TWindow*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
         self->FHandle = window;
+        self->FAlive->store(true);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     } else {
         self = reinterpret_cast<TWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -381,11 +143,8 @@ LRESULT CALLBACK TWindow::WindowProc(HWND window, UINT message, WPARAM wParam, L
         return DefWindowProcA(window, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        self->FAlive->store(false);
         self->FHandle = nullptr;
-        // Tasks still queued for this window would otherwise leak.
-        MSG pending;
-        while (PeekMessageA(&pending, window, WM_KAL_RUNTASK, WM_KAL_RUNTASK, PM_REMOVE))
-            delete reinterpret_cast<std::function<void()>*>(pending.lParam);
         return DefWindowProcA(window, message, wParam, lParam);
     }
     try {
@@ -416,12 +175,6 @@ LRESULT TWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         else
             DoHide();
         break;
-    case WM_KAL_RUNTASK: {
-        std::unique_ptr<std::function<void()>> task(
-            reinterpret_cast<std::function<void()>*>(lParam));
-        (*task)();
-        return 0;
-    }
     default:
         break;
     }
@@ -535,12 +288,10 @@ void TWindow::EndModal(int result) {
 }
 
 bool TWindow::Post(std::function<void()> task) const {
-    auto boxed = std::make_unique<std::function<void()>>(std::move(task));
-    if (!FHandle ||
-        !PostMessageA(FHandle, WM_KAL_RUNTASK, 0, reinterpret_cast<LPARAM>(boxed.get())))
-        return false;
-    boxed.release();
-    return true;
+    return FAlive->load() && Application().Post([alive = FAlive, task = std::move(task)] {
+        if (alive->load())
+            task();
+    });
 }
 
 // ---- splitter ------------------------------------------------------------------------------
@@ -566,7 +317,7 @@ LRESULT TSplitter::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_LBUTTONDOWN: {
         HWND neighbour = FLayout.NeighbourOf(Handle());
-        if (!neighbour || !Showing(neighbour))
+        if (!neighbour || !HasVisibleStyle(neighbour))
             return 0;
         FDragging = true;
         FStart = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};

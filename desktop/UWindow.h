@@ -10,20 +10,23 @@
 //   Showing by any means runs DoShow (OnShow).
 // - Controls: CreateControl({.ClassName = ..., .Left = ..., .Parent = ...}),
 //   pixel positions in client coordinates, the window's font applied.
-// - Layout: controls aligned top/bottom/left/right/client are placed in the
-//   order they were added (each bottom item sits above the previous one),
-//   hidden ones skipped; anchored controls keep their distances; TSplitter
-//   resizes the aligned neighbour it sits against. Relayout() after showing or
-//   hiding an aligned control.
+// - Layout (ULayout.h): TSplitter resizes the aligned neighbour it sits against.
+//   Relayout() after showing or hiding an aligned control.
 // - Constraints: minimum/maximum window sizes (or client sizes, converted).
-// - ShowModal/EndModal, Post (run a task on the window thread from any thread),
-//   GetText/SetText, unique_handle wrappers for every GDI/USER/registry handle.
-// All text is ANSI: the A functions throughout.
+// - ShowModal/EndModal, Post (run a task on the window thread from any thread,
+//   dropped if the window is gone by then), GetText/SetText.
+// Text is UTF-8: the program runs in the UTF-8 code page (its manifest says so),
+// so the A functions take and give UTF-8.
 #pragma once
 
+#include "UApplication.h"
+#include "ULayout.h"
 #include "UScoped.h"
 
 #include <windows.h>
+
+#include <atomic>
+#include <memory>
 
 #include <cstdint>
 #include <functional>
@@ -67,52 +70,6 @@ constexpr int mrNone = 0;
 constexpr int mrOk = IDOK;
 constexpr int mrCancel = IDCANCEL;
 
-// ---- the application object --------------------------------------------------
-
-class TApplication {
-public:
-    static TApplication& Instance();
-
-    std::string Title = "Kalvaren";
-    // Shown by Run when it starts; a start into the tray clears it.
-    bool ShowMainForm = true;
-    // Replaces the message box of ShowException (tests record instead of blocking).
-    std::function<void(const std::string& message)> OnException;
-
-    HINSTANCE InstanceHandle() const noexcept { return FInstance; }
-    HICON Icon() const noexcept { return FIcon; }
-    void SetIcon(HICON icon) noexcept { FIcon = icon; }
-    // Full path of the running executable.
-    std::string ExeName() const;
-    // Arguments after the program name, as the process received them.
-    std::vector<std::string> Arguments() const;
-
-    TWindow* MainForm() const noexcept { return FMainForm; }
-    void SetMainForm(TWindow* form) noexcept { FMainForm = form; }
-
-    // The default error report: a message box with the text, titled with Title.
-    void ShowException(const std::string& message);
-    // Reports the exception being handled; call only inside a catch block.
-    void HandleException() noexcept;
-
-    // Shows the main form when ShowMainForm, then dispatches until WM_QUIT.
-    int Run();
-    // Dispatches one message with dialog navigation for our top-level windows.
-    static void DispatchOne(MSG& msg);
-    // Handles every message waiting now; for tests and long loops on the window thread.
-    static void ProcessMessages();
-
-private:
-    TApplication();
-    HINSTANCE FInstance;
-    HICON FIcon;
-    TWindow* FMainForm = nullptr;
-};
-
-inline TApplication& Application() {
-    return TApplication::Instance();
-}
-
 // ---- fonts, text, controls -----------------------------------------------------
 
 // A font by face and height in the classic sense: negative = character height
@@ -138,39 +95,6 @@ struct TControlParams {
 };
 // Throws std::runtime_error when the control cannot be created.
 HWND CreateControl(const TControlParams& params);
-
-// ---- layout ----------------------------------------------------------------------
-
-enum class TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
-enum TAnchor : std::uint8_t { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
-using TAnchors = std::uint8_t;
-
-class TLayout {
-public:
-    // The control's current size in the aligned direction is its extent.
-    void Align(HWND control, TAlign align);
-    // Distances are taken from the control's position in the current client area.
-    void Anchor(HWND control, TAnchors anchors);
-    // Size of an aligned control across its alignment (height for top/bottom).
-    int Extent(HWND control) const;
-    void SetExtent(HWND control, int extent);
-    // The aligned control that `control` sits against in its direction, or null.
-    HWND NeighbourOf(HWND control) const;
-    void Apply(HWND parent) const;
-    void Apply(int clientWidth, int clientHeight) const;
-
-private:
-    struct TItem {
-        HWND Control;
-        TAlign Align;
-        TAnchors Anchors;
-        int Extent;
-        RECT Margins; // distances to the client edges when anchored
-    };
-    std::vector<TItem> FItems;
-    TItem* Find(HWND control);
-    const TItem* Find(HWND control) const;
-};
 
 struct TSizeConstraints {
     int MinWidth = 0;
@@ -200,9 +124,6 @@ struct TWindowParams {
     int FontHeight = -11;
 };
 
-// A task run on the window thread through a posted message.
-constexpr UINT WM_KAL_RUNTASK = WM_APP + 0x100; // LPARAM: std::function<void()>*, owned by receiver
-
 class TWindow {
 public:
     TWindow() = default;
@@ -228,8 +149,9 @@ public:
     bool Modal() const noexcept { return FModal; }
     int ModalResult() const noexcept { return FModalResult; }
 
-    // Runs the task on this window's thread; callable from any thread. Exceptions
-    // go to the default error report. False when the window is gone.
+    // Runs the task on the window thread unless the window is gone by then;
+    // callable from any thread. Exceptions go to the default error report. False
+    // when the window is gone already.
     bool Post(std::function<void()> task) const;
 
     TSizeConstraints Constraints;
@@ -258,6 +180,9 @@ private:
     void ApplyConstraints(MINMAXINFO& info) const;
 
     HWND FHandle = nullptr;
+    // True from creation until WM_NCDESTROY; posted tasks hold it, never the handle,
+    // which other threads must not read.
+    const std::shared_ptr<std::atomic<bool>> FAlive = std::make_shared<std::atomic<bool>>(false);
     unique_hfont FFont;
     bool FModal = false;
     int FModalResult = mrNone;

@@ -6,6 +6,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <stdexcept>
+#include <utility>
 
 namespace kal {
 
@@ -198,6 +200,55 @@ void SaveDataFile(const TRSync& sync, const std::string& fileName, const TSaveSt
         DeleteFileIfExists(temporary);
         throw;
     }
+}
+
+} // namespace kal
+
+namespace kal {
+
+namespace {
+
+// The damaged file's new name; throws with the system's reasons when it can be
+// neither moved nor copied there.
+std::string KeepAside(const std::string& fileName) {
+    for (int n = 1; n < 1000; ++n) {
+        std::string target = fileName + ".damaged";
+        if (n > 1)
+            target.append("-").append(std::to_string(n));
+        if (platform::PathExists(target))
+            continue;
+        std::string moveError, copyError;
+        if (platform::MoveWithoutReplacing(fileName, target, moveError) ||
+            platform::CopyWithoutReplacing(fileName, target, copyError))
+            return target;
+        std::string message;
+        for (const auto& [verb, error] : {std::pair{"move", &moveError}, {"copy", &copyError}}) {
+            if (!message.empty())
+                message += "\r\n";
+            message.append("Cannot ").append(verb).append(" ").append(fileName);
+            message.append(" aside failed: ").append(*error);
+        }
+        throw std::runtime_error(message);
+    }
+    throw std::runtime_error("Cannot keep " + fileName + " aside: too many damaged copies");
+}
+
+} // namespace
+
+TDamagedDataFile KeepDamagedDataFile(const std::string& fileName, const std::string& reason) {
+    TDamagedDataFile result;
+    result.Message = "Data.dat could not be read: " + reason;
+    try {
+        result.KeptAs = KeepAside(fileName);
+        result.Message += "\r\n\r\nIt has been kept as " + result.KeptAs +
+                          ". Kalvaren starts with a new configuration.";
+    } catch (const std::exception& e) {
+        result.SavingBlocked = true;
+        result.Message += "\r\n\r\n" + std::string(e.what()) +
+                          "\r\n\r\nKalvaren starts with a new configuration and will not save "
+                          "it in this run, so that Data.dat stays as it is.";
+    }
+    return result;
 }
 
 } // namespace kal

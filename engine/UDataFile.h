@@ -1,12 +1,50 @@
-// zlib streams (RFC 1950) as TStream adaptors, used for Data.dat.
+// Data.dat: reading and writing the configuration file safely, keeping an
+// unreadable one aside, and the zlib streams (RFC 1950) it is made of.
 #pragma once
 
 #include "UStreams.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 namespace kal {
+
+class TRSync;
+
+// Data.dat: one zlib stream (RFC 1950, default level) around the TRSync record.
+// Loading also checks the stream's end and checksum once the record is read, so a
+// damaged tail is reported ("Error") rather than ignored. A file that unpacks to
+// more than 64 MB (about twelve times a thousand profiles of a hundred paths) is
+// refused with EReadError "The data unpacks to more than 67108864 bytes", so a
+// small crafted file cannot make loading allocate gigabytes.
+void LoadDataFile(TRSync& sync, const std::string& fileName);
+// Writes "<fileName>.tmp" beside the target, flushes it to disk and replaces the
+// target in one step. On any failure the old file stays byte for byte, the
+// temporary is removed and the error reaches the caller. A leftover temporary of
+// a killed save is simply overwritten by the next one.
+void SaveDataFile(const TRSync& sync, const std::string& fileName);
+// Tests: `wrap` sits between the compressor and the temporary file (to simulate
+// a full disk); it returns the stream to write to.
+using TSaveStreamWrapper = std::function<std::unique_ptr<TStream>(TStream& file)>;
+void SaveDataFile(const TRSync& sync, const std::string& fileName, const TSaveStreamWrapper& wrap);
+
+// What became of a Data.dat that could not be read at start.
+struct TDamagedDataFile {
+    // The name it is kept under; empty when it could not be kept aside.
+    std::string KeptAs;
+    // Neither moved nor copied aside: this run must never save over it.
+    bool SavingBlocked = false;
+    // For the user: why, where the file is, and what happens now.
+    std::string Message;
+};
+// Keeps the user's only copy of an unreadable Data.dat beside it under a name
+// that says so: moved to the first free of "Data.dat.damaged", "Data.dat.damaged-2",
+// ..., or copied there when it cannot be moved (another program holds it).
+// `reason` says why it could not be read. The caller goes on with a new
+// configuration.
+TDamagedDataFile KeepDamagedDataFile(const std::string& fileName, const std::string& reason);
 
 // Damaged compressed data; the text is zlib's "Error".
 class EDecompressionError : public EStreamError {

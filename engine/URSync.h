@@ -477,23 +477,4 @@ private:
     bool FClosing = false;
 };
 
-// ---- Data.dat ----
-
-// Data.dat: one zlib stream (RFC 1950, default level) around the TRSync record.
-// Loading also checks the stream's end and checksum once the record is read, so a
-// damaged tail is reported ("Error") rather than ignored. A file that unpacks to
-// more than 64 MB (about twelve times a thousand profiles of a hundred paths) is
-// refused with EReadError "The data unpacks to more than 67108864 bytes", so a
-// small crafted file cannot make loading allocate gigabytes.
-void LoadDataFile(TRSync& sync, const std::string& fileName);
-// Writes "<fileName>.tmp" beside the target, flushes it to disk and replaces the
-// target in one step. On any failure the old file stays byte for byte, the
-// temporary is removed and the error reaches the caller. A leftover temporary of
-// a killed save is simply overwritten by the next one.
-void SaveDataFile(const TRSync& sync, const std::string& fileName);
-// Tests: `wrap` sits between the compressor and the temporary file (to simulate
-// a full disk); it returns the stream to write to.
-using TSaveStreamWrapper = std::function<std::unique_ptr<TStream>(TStream& file)>;
-void SaveDataFile(const TRSync& sync, const std::string& fileName, const TSaveStreamWrapper& wrap);
-
 } // namespace kal

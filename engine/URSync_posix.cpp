@@ -1,6 +1,8 @@
 // POSIX halves of the engine's file and shell helpers. The engine speaks Windows
 // paths; here a backslash is read as a separator so native tests can use them.
 #include "URSyncPlatform.h"
+#include "UScoped.h"
+#include "UText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,6 +54,53 @@ std::string ModuleFolder() {
     std::string path(buffer, static_cast<std::size_t>(n));
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(Native(path).c_str(), &st) == 0;
+}
+
+bool MoveWithoutReplacing(const std::string& from, const std::string& to, std::string& error) {
+    // A second name, then the first one goes: link refuses a name that is taken.
+    const std::string source = Native(from), target = Native(to);
+    if (::link(source.c_str(), target.c_str()) == 0) {
+        ::unlink(source.c_str());
+        SyncFolderOf(target);
+        return true;
+    }
+    error = SystemErrorText(errno);
+    return false;
+}
+
+bool CopyWithoutReplacing(const std::string& from, const std::string& to, std::string& error) {
+    const unique_fd in(::open(Native(from).c_str(), O_RDONLY | O_CLOEXEC));
+    const unique_fd out(
+        in ? ::open(Native(to).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644) : -1);
+    if (!in || !out) {
+        error = SystemErrorText(errno);
+        return false;
+    }
+    const auto writeAll = [&](const char* data, std::size_t size) {
+        while (size > 0) {
+            const ssize_t n = ::write(out.get(), data, size);
+            if (n < 0)
+                return false;
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return true;
+    };
+    char buffer[65536];
+    ssize_t got;
+    while ((got = ::read(in.get(), buffer, sizeof buffer)) > 0)
+        if (!writeAll(buffer, static_cast<std::size_t>(got)))
+            break;
+    if (got != 0 || ::fsync(out.get()) != 0) {
+        error = SystemErrorText(errno);
+        return false;
+    }
+    return true;
 }
 
 } // namespace platform

@@ -50,6 +50,24 @@ std::string ModuleFolder() {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+bool PathExists(const std::string& path) {
+    return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MoveWithoutReplacing(const std::string& from, const std::string& to, std::string& error) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
+        return true;
+    error = SystemErrorText(static_cast<int>(GetLastError()));
+    return false;
+}
+
+bool CopyWithoutReplacing(const std::string& from, const std::string& to, std::string& error) {
+    if (CopyFileA(from.c_str(), to.c_str(), TRUE))
+        return true;
+    error = SystemErrorText(static_cast<int>(GetLastError()));
+    return false;
+}
+
 } // namespace platform
 
 bool DirectoryExists(const std::string& path) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "kal_driver.h"
+#include "UDataFile.h"
 #include "URSync.h"
 #include "UTrayForm.h"
 

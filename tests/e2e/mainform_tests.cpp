@@ -486,6 +486,17 @@ TEST_F(MainWindow, StartupRunRestoresThenBacksUp) {
     Exit();
 }
 
+// A start-up run waits for its transfers away from the window thread: while a
+// member's transfer runs, the window still answers a command within a second.
+TEST_F(MainWindow, TheWindowAnswersWhileAStartupRunWaitsForATransfer) {
+    WriteStartupBackupOnly();
+    Start("-startup", {{"KAL_RECORD_SLEEP_MS", "8000"}});
+    ASSERT_TRUE(WaitUntil([&] { return Recorded().size() == 1; }, 30s));
+    MenuCommand(Main, M::idMinimiseToTray);
+    EXPECT_TRUE(WaitUntil([&] { return !Visible(Main); }, 1s)) << "the window did not answer";
+    Exit();
+}
+
 // An error box shown while the window is still being built runs a message loop;
 // the start-up run waits for the program's own loop, with the terminal there.
 TEST_F(MainWindow, StartupRunWaitsForAllWindowsNotForAnErrorBox) {

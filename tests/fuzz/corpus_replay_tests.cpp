@@ -1,6 +1,7 @@
 // Replays every kept input of the Data.dat reader: the damaged samples, the
 // fuzzer's starting inputs and every input that ever failed under the fuzzer.
 #include "fuzz_datadat.h"
+#include "UDataFile.h"
 #include "URSync.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 // one temporary file is left beside it.
 #include "hardening_support.h"
 #include "test_support.h"
+#include "UDataFile.h"
 #include "URSync.h"
 
 #include <gtest/gtest.h>

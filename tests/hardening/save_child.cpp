@@ -10,6 +10,7 @@
 //          'w'       reap the last one
 //   stdout "P <pid>" forked; "R" the save begins; "D" the save returned;
 //          "E <status>" reaped (the wait status, so a kill shows as signal 9)
+#include "UDataFile.h"
 #include "URSync.h"
 
 #include <cerrno>
