@@ -67,8 +67,9 @@ private:
     pointer FValue = Traits::invalid();
 };
 
-// A handle that is `None` when empty and freed by `Free`.
-template <class T, void (*Free)(T) noexcept, T None = T{}> struct HandleTraits {
+// A handle that is `None` when empty and freed by the API function `Free`, whose
+// result is of no use at that point.
+template <class T, auto Free, T None = T{}> struct HandleTraits {
     using pointer = T;
     static constexpr pointer invalid() noexcept { return None; }
     static bool valid(pointer h) noexcept { return h != None; }
@@ -92,68 +93,7 @@ private:
     bool FActive = true;
 };
 
-namespace detail {
-// The free functions of each handle kind, with one signature the traits take.
-#ifdef _WIN32
-inline void CloseKernel(HANDLE h) noexcept {
-    ::CloseHandle(h);
-}
-inline void CloseFind(HANDLE h) noexcept {
-    ::FindClose(h);
-}
-inline void CloseKey(HKEY h) noexcept {
-    ::RegCloseKey(h);
-}
-template <class T> void DeleteGdi(T h) noexcept {
-    ::DeleteObject(h);
-}
-inline void DeleteDc(HDC h) noexcept {
-    ::DeleteDC(h);
-}
-inline void DestroyIconHandle(HICON h) noexcept {
-    ::DestroyIcon(h);
-}
-inline void DestroyMenuHandle(HMENU h) noexcept {
-    ::DestroyMenu(h);
-}
-inline void DestroyWindowHandle(HWND h) noexcept {
-    ::DestroyWindow(h);
-}
-inline void FreeGlobal(HGLOBAL h) noexcept {
-    ::GlobalFree(h);
-}
-inline void FreeLocal(HLOCAL h) noexcept {
-    ::LocalFree(h);
-}
-inline void FreeCoTaskMem(void* p) noexcept {
-    ::CoTaskMemFree(p);
-}
-inline void FreeContextBuffer(void* p) noexcept {
-    ::FreeContextBuffer(p);
-}
-inline void FreeCertificate(PCCERT_CONTEXT c) noexcept {
-    ::CertFreeCertificateContext(c);
-}
-inline void FreeChain(PCCERT_CHAIN_CONTEXT c) noexcept {
-    ::CertFreeCertificateChain(c);
-}
-inline void FreeCredentials(SecHandle h) noexcept {
-    ::FreeCredentialsHandle(&h);
-}
-inline void DeleteContext(SecHandle h) noexcept {
-    ::DeleteSecurityContext(&h);
-}
-#else
-inline void CloseFd(int fd) noexcept {
-    ::close(fd);
-}
-#endif
-inline void FreeAddresses(addrinfo* list) noexcept {
-    ::freeaddrinfo(list);
-}
-} // namespace detail
-
-using unique_addrinfo = unique_handle<HandleTraits<addrinfo*, &detail::FreeAddresses>>;
+using unique_addrinfo = unique_handle<HandleTraits<addrinfo*, &::freeaddrinfo>>;
 
 #ifdef _WIN32
 
@@ -162,12 +102,12 @@ struct KernelHandleTraits {
     using pointer = HANDLE;
     static pointer invalid() noexcept { return nullptr; }
     static bool valid(pointer h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void close(pointer h) noexcept { detail::CloseKernel(h); }
+    static void close(pointer h) noexcept { ::CloseHandle(h); }
 };
 using unique_handle_t = unique_handle<KernelHandleTraits>;
 
 struct FindHandleTraits : KernelHandleTraits {
-    static void close(pointer h) noexcept { detail::CloseFind(h); }
+    static void close(pointer h) noexcept { ::FindClose(h); }
 };
 using unique_find = unique_handle<FindHandleTraits>;
 
@@ -183,21 +123,23 @@ struct TProcessInformation {
     DWORD ThreadId = 0;
 };
 
-using unique_hkey = unique_handle<HandleTraits<HKEY, &detail::CloseKey>>;
-using unique_hgdiobj = unique_handle<HandleTraits<HGDIOBJ, &detail::DeleteGdi<HGDIOBJ>>>;
-using unique_hfont = unique_handle<HandleTraits<HFONT, &detail::DeleteGdi<HFONT>>>;
-using unique_hbrush = unique_handle<HandleTraits<HBRUSH, &detail::DeleteGdi<HBRUSH>>>;
-using unique_hbitmap = unique_handle<HandleTraits<HBITMAP, &detail::DeleteGdi<HBITMAP>>>;
-using unique_hdc = unique_handle<HandleTraits<HDC, &detail::DeleteDc>>;
-using unique_hicon = unique_handle<HandleTraits<HICON, &detail::DestroyIconHandle>>;
-using unique_hmenu = unique_handle<HandleTraits<HMENU, &detail::DestroyMenuHandle>>;
-using unique_hwnd = unique_handle<HandleTraits<HWND, &detail::DestroyWindowHandle>>;
-using unique_hglobal = unique_handle<HandleTraits<HGLOBAL, &detail::FreeGlobal>>;
-using unique_hlocal = unique_handle<HandleTraits<HLOCAL, &detail::FreeLocal>>;
-using unique_cotaskmem = unique_handle<HandleTraits<void*, &detail::FreeCoTaskMem>>;
-using unique_context_buffer = unique_handle<HandleTraits<void*, &detail::FreeContextBuffer>>;
-using unique_cert_context = unique_handle<HandleTraits<PCCERT_CONTEXT, &detail::FreeCertificate>>;
-using unique_cert_chain = unique_handle<HandleTraits<PCCERT_CHAIN_CONTEXT, &detail::FreeChain>>;
+using unique_hkey = unique_handle<HandleTraits<HKEY, &::RegCloseKey>>;
+using unique_hgdiobj = unique_handle<HandleTraits<HGDIOBJ, &::DeleteObject>>;
+using unique_hfont = unique_handle<HandleTraits<HFONT, &::DeleteObject>>;
+using unique_hbrush = unique_handle<HandleTraits<HBRUSH, &::DeleteObject>>;
+using unique_hbitmap = unique_handle<HandleTraits<HBITMAP, &::DeleteObject>>;
+using unique_hdc = unique_handle<HandleTraits<HDC, &::DeleteDC>>;
+using unique_hicon = unique_handle<HandleTraits<HICON, &::DestroyIcon>>;
+using unique_hmenu = unique_handle<HandleTraits<HMENU, &::DestroyMenu>>;
+using unique_hwnd = unique_handle<HandleTraits<HWND, &::DestroyWindow>>;
+using unique_hglobal = unique_handle<HandleTraits<HGLOBAL, &::GlobalFree>>;
+using unique_hlocal = unique_handle<HandleTraits<HLOCAL, &::LocalFree>>;
+using unique_cotaskmem = unique_handle<HandleTraits<void*, &::CoTaskMemFree>>;
+using unique_context_buffer = unique_handle<HandleTraits<void*, &::FreeContextBuffer>>;
+using unique_cert_context =
+    unique_handle<HandleTraits<PCCERT_CONTEXT, &::CertFreeCertificateContext>>;
+using unique_cert_chain =
+    unique_handle<HandleTraits<PCCERT_CHAIN_CONTEXT, &::CertFreeCertificateChain>>;
 
 // A DC borrowed from a window (GetDC), given back to it.
 class unique_window_dc {
@@ -218,16 +160,16 @@ private:
 
 // Schannel's credential and context handles: a pair of words that SSPI marks as
 // none with all bits set.
-template <void (*Free)(SecHandle) noexcept> struct SecHandleTraits {
+template <auto Free> struct SecHandleTraits {
     using pointer = SecHandle;
     static pointer invalid() noexcept { return {~ULONG_PTR{0}, ~ULONG_PTR{0}}; }
     static bool valid(const pointer& h) noexcept {
         return h.dwLower != ~ULONG_PTR{0} || h.dwUpper != ~ULONG_PTR{0};
     }
-    static void close(pointer h) noexcept { Free(h); }
+    static void close(pointer h) noexcept { Free(&h); }
 };
-using unique_credentials = unique_handle<SecHandleTraits<&detail::FreeCredentials>>;
-using unique_security_context = unique_handle<SecHandleTraits<&detail::DeleteContext>>;
+using unique_credentials = unique_handle<SecHandleTraits<&::FreeCredentialsHandle>>;
+using unique_security_context = unique_handle<SecHandleTraits<&::DeleteSecurityContext>>;
 
 // A COM interface pointer, released once.
 template <class T> class com_ptr {
@@ -264,7 +206,7 @@ private:
 
 #else
 
-using unique_fd = unique_handle<HandleTraits<int, &detail::CloseFd, -1>>;
+using unique_fd = unique_handle<HandleTraits<int, &::close, -1>>;
 
 #endif
 
