@@ -1,4 +1,5 @@
 #include "UText.h"
+#include "UScoped.h"
 
 #include <windows.h>
 
@@ -26,13 +27,12 @@ std::wstring Utf8ToWide(std::string_view text) {
 }
 
 std::string SystemErrorText(int code) {
-    char* text = nullptr;
+    unique_hlocal buffer;
     const DWORD n = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(buffer.put()), 0, nullptr);
+    const auto* text = static_cast<const char*>(buffer.get());
     std::string message = n && text ? std::string(text, n) : "System error " + std::to_string(code);
-    if (text)
-        LocalFree(text);
     while (!message.empty() && (message.back() == '\r' || message.back() == '\n'))
         message.pop_back();
     return message;

@@ -24,14 +24,6 @@ private:
     bool FStarted;
 };
 
-struct TItemList {
-    PIDLIST_ABSOLUTE List;
-    explicit TItemList(PIDLIST_ABSOLUTE list) : List(list) {}
-    TItemList(const TItemList&) = delete;
-    TItemList& operator=(const TItemList&) = delete;
-    ~TItemList() { CoTaskMemFree(List); }
-};
-
 } // namespace
 
 std::string PathFromIDList(PCIDLIST_ABSOLUTE list) {
@@ -59,12 +51,12 @@ TBrowser::TBrowser(TShell shell) : FShell(std::move(shell)) {
 bool TBrowser::Browse() {
     FBrowseInfo.lpszTitle = FTitle.c_str();
     TComScope com;
-    const TItemList item{FShell.BrowseForFolder(&FBrowseInfo)};
-    if (!item.List) {
+    const unique_cotaskmem item(FShell.BrowseForFolder(&FBrowseInfo));
+    if (!item) {
         FFilename.clear();
         return false;
     }
-    FFilename = FShell.GetPathFromIDList(item.List);
+    FFilename = FShell.GetPathFromIDList(static_cast<PCIDLIST_ABSOLUTE>(item.get()));
     return true;
 }
 

@@ -65,14 +65,14 @@ using TCloseEvent = std::function<void(TWindow* Sender, TCloseAction& Action)>;
 using TMouseEvent =
     std::function<void(TWindow* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
 
-// Modal results, the values of the classic framework.
+// Modal results: what ShowModal returns, the dialog-box command ids.
 constexpr int mrNone = 0;
 constexpr int mrOk = IDOK;
 constexpr int mrCancel = IDCANCEL;
 
 // ---- fonts, text, controls -----------------------------------------------------
 
-// A font by face and height in the classic sense: negative = character height
+// A font by face and height as CreateFont takes it: negative = character height
 // in pixels ("Tahoma", -11 and "MS Sans Serif" 8pt are both -11).
 unique_hfont MakeFont(const char* face, int height, int weight = FW_NORMAL, bool italic = false,
                       bool underline = false);

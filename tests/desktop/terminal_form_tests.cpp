@@ -65,7 +65,7 @@ TEST(TerminalLines, LineFeedsEndLinesAndOnlyAnLfCrPairCountsAsOneBreak) {
     EXPECT_EQ(Lines(""), Strings{});
 }
 
-TEST(TerminalForm, IsAHiddenToolWindowOfThePartsSize) {
+TEST(TerminalForm, IsAHiddenToolWindowWithA662By363ClientArea) {
     TTerminalForm form;
     EXPECT_FALSE(form.Visible());
     EXPECT_EQ(form.Caption(), "Backup Terminal");
