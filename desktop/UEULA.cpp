@@ -24,16 +24,15 @@ std::string ToMemoText(std::string_view text) {
 }
 
 std::string ReadTextFile(const std::string& fileName) {
-    HANDLE file = CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const unique_handle_t file(CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         throw std::runtime_error(LastErrorText(("Cannot open file \"" + fileName + "\"").c_str()));
-    const unique_handle_t owner(file);
     std::string text;
     char buffer[65536];
     DWORD got = 0;
     for (;;) {
-        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr))
+        if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
             throw std::runtime_error(
                 LastErrorText(("Cannot read file \"" + fileName + "\"").c_str()));
         if (got == 0)

@@ -34,6 +34,7 @@ namespace {
 
 unique_hkey OpenKey(HKEY root, const std::string& path, REGSAM access) {
     HKEY key = nullptr;
+    // What a failed call leaves in `key` is no handle to free.
     if (RegOpenKeyExA(root, path.c_str(), 0, access, &key) != ERROR_SUCCESS)
         return {};
     return unique_hkey(key);
