@@ -6,6 +6,7 @@
 #include "UMainForm.h"
 #include "UOptionsForm.h"
 #include "UProfileEventDialog.h"
+#include "USingleInstance.h"
 #include "UTerminalForm.h"
 
 #include <commctrl.h>
@@ -15,25 +16,6 @@
 #include <memory>
 
 using namespace kal;
-
-namespace {
-
-void ShowRunningInstance(const std::string& instance) {
-    // The first program may still be creating its window.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (HWND window = TMainForm::FindInstanceWindow(instance)) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            // Only the program the user just started may hand the foreground on.
-            AllowSetForegroundWindow(process);
-            PostMessageA(window, RegisterWindowMessageA(instance.c_str()), 0, 0);
-            return;
-        }
-        Sleep(50);
-    }
-}
-
-} // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The folder picker and the picture loader need COM on this thread.
@@ -45,13 +27,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Before any window: the tray base names its icon tip and registry value after it.
     Application().Title = "Kalvaren";
 
-    // A second start would fire every schedule twice and save over the first
-    // program's edits: it shows the running program instead (a start at logon,
-    // which nobody watches, just ends).
-    const std::string instance = TMainForm::InstanceName(ExecutableFolder());
-    const unique_handle_t instanceLock(
-        CreateMutexA(nullptr, FALSE, ("Local\\" + instance).c_str()));
-    if (instanceLock && GetLastError() == ERROR_ALREADY_EXISTS) {
+    // A second start shows the running program instead; a start at logon, which
+    // nobody watches, just ends.
+    const std::string instance = InstanceName(ExecutableFolder());
+    const TInstanceLock instanceLock(instance);
+    if (instanceLock.AnotherRuns()) {
         const auto arguments = Application().Arguments();
         const bool atLogon =
             std::any_of(arguments.begin(), arguments.end(),

@@ -4,6 +4,7 @@
 #include <olectl.h>
 
 #include "UText.h"
+#include "UWindow.h"
 
 #include <algorithm>
 #include <cctype>
@@ -88,12 +89,35 @@ long ParseIniInteger(const std::string& text) {
     return end && *end == '\0' && end != t.c_str() + start ? value : 0;
 }
 
-struct TBrandingPicture::TImpl {
-    IPicture* Picture = nullptr;
-    ~TImpl() {
-        if (Picture)
-            Picture->Release();
+TBranding ReadBranding(const std::string& settingsFile) {
+    const TIniFile ini(settingsFile);
+    TBranding branding;
+    branding.SubTitle = ini.ReadString("Header", "SubTitle");
+    branding.SupportURL = ini.ReadString("Header", "SupportURL");
+    if (!branding.SupportURL.empty()) {
+        branding.SupportTitle = ini.ReadString("Header", "SupportTitle");
+        if (branding.SupportTitle.empty())
+            branding.SupportTitle = "&Online Support";
     }
+    branding.IconFile = ini.ReadString("Image", "Icon");
+    branding.ImageFile = ini.ReadString("Image", "Image");
+    if (!branding.ImageFile.empty())
+        branding.Stretch = ParseIniInteger(ini.ReadString("Image", "Stretch")) != 0;
+    for (const std::string& name : ini.ReadSection("Text"))
+        branding.DisplayText += name + "\r\n";
+    return branding;
+}
+
+unique_hicon LoadBrandingIcon(const std::string& fileName) {
+    unique_hicon icon(static_cast<HICON>(
+        LoadImageA(nullptr, fileName.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE | LR_DEFAULTSIZE)));
+    if (!icon)
+        throw std::runtime_error(LastErrorText(("Cannot load icon \"" + fileName + "\"").c_str()));
+    return icon;
+}
+
+struct TBrandingPicture::TImpl {
+    com_ptr<IPicture> Picture;
 };
 
 TBrandingPicture::TBrandingPicture(const std::string& fileName) : FImpl(std::make_unique<TImpl>()) {
@@ -107,39 +131,41 @@ TBrandingPicture::TBrandingPicture(const std::string& fileName) : FImpl(std::mak
     if (std::find(std::begin(known), std::end(known), ext) == std::end(known))
         throw std::runtime_error("Unknown picture file extension (." + ext + ") of " + fileName);
 
-    HANDLE file = CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        throw std::runtime_error("Cannot open picture file \"" + fileName + "\"");
-    const DWORD size = GetFileSize(file, nullptr);
-    HGLOBAL memory = size != INVALID_FILE_SIZE ? GlobalAlloc(GMEM_MOVEABLE, size) : nullptr;
+    unique_hglobal memory;
+    DWORD size = 0;
     bool read = false;
-    if (memory) {
-        void* bytes = GlobalLock(memory);
-        DWORD got = 0;
-        read = ReadFile(file, bytes, size, &got, nullptr) && got == size;
-        GlobalUnlock(memory);
+    {
+        const unique_handle_t file(CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                               nullptr));
+        if (!file)
+            throw std::runtime_error("Cannot open picture file \"" + fileName + "\"");
+        size = GetFileSize(file.get(), nullptr);
+        if (size != INVALID_FILE_SIZE)
+            memory.reset(GlobalAlloc(GMEM_MOVEABLE, size));
+        if (memory) {
+            void* bytes = GlobalLock(memory.get());
+            DWORD got = 0;
+            read = ReadFile(file.get(), bytes, size, &got, nullptr) && got == size;
+            GlobalUnlock(memory.get());
+        }
     }
-    CloseHandle(file);
-    IStream* stream = nullptr;
-    if (!read || FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
-        if (memory)
-            GlobalFree(memory);
+    com_ptr<IStream> stream;
+    if (!read || FAILED(CreateStreamOnHGlobal(memory.get(), TRUE, stream.put())))
         throw std::runtime_error("Cannot read picture file \"" + fileName + "\"");
-    }
-    const HRESULT hr = OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture,
-                                      reinterpret_cast<void**>(&FImpl->Picture));
-    stream->Release();
+    // The stream frees the memory when it is released.
+    memory.release();
+    const HRESULT hr = OleLoadPicture(stream.get(), static_cast<LONG>(size), FALSE, IID_IPicture,
+                                      FImpl->Picture.put_void());
     if (FAILED(hr) || !FImpl->Picture)
         throw std::runtime_error("Invalid picture file \"" + fileName + "\"");
     OLE_XSIZE_HIMETRIC w = 0;
     OLE_YSIZE_HIMETRIC h = 0;
     FImpl->Picture->get_Width(&w);
     FImpl->Picture->get_Height(&h);
-    HDC screen = GetDC(nullptr);
-    FSize.cx = MulDiv(w, GetDeviceCaps(screen, LOGPIXELSX), 2540);
-    FSize.cy = MulDiv(h, GetDeviceCaps(screen, LOGPIXELSY), 2540);
-    ReleaseDC(nullptr, screen);
+    const unique_window_dc screen(nullptr);
+    FSize.cx = MulDiv(w, GetDeviceCaps(screen.get(), LOGPIXELSX), 2540);
+    FSize.cy = MulDiv(h, GetDeviceCaps(screen.get(), LOGPIXELSY), 2540);
 }
 
 TBrandingPicture::~TBrandingPicture() = default;

@@ -1,6 +1,8 @@
-// Optional branding from Settings.ini: INI reading and the picture shown in the
-// main window's top strip.
+// Optional branding from Settings.ini: INI reading, what the file asks of the
+// main window, and the icon and picture files it names.
 #pragma once
+
+#include "UScoped.h"
 
 #include <windows.h>
 
@@ -31,6 +33,22 @@ private:
 };
 // Decimal, or hexadecimal with "0x"; anything else (missing, "yes") is 0.
 long ParseIniInteger(const std::string& text);
+
+// What Settings.ini asks of the main window; an empty value asks nothing.
+struct TBranding {
+    std::string SubTitle;     // the caption becomes "<title> - <SubTitle>"
+    std::string SupportURL;   // enables "Online Support", which opens it
+    std::string SupportTitle; // that item's caption; set only with a SupportURL
+    std::string IconFile;     // the window's own icon
+    std::string ImageFile;    // the picture of the top strip
+    bool Stretch = false;     // that picture stretched to its box; set only with an ImageFile
+    std::string DisplayText;  // the entry names of section Text, each followed by CR LF
+};
+// Absent keys read as empty; the icon and picture files are loaded apart.
+TBranding ReadBranding(const std::string& settingsFile);
+
+// Throws std::runtime_error naming the file when it cannot be loaded.
+unique_hicon LoadBrandingIcon(const std::string& fileName);
 
 // A picture file (bmp, ico, wmf, emf, jpg, jpeg) decoded by the system's OLE
 // picture loader, which reads all six formats on every Windows version.

@@ -11,6 +11,7 @@
 #include "UGroupRuns.h"
 #include "UPanel.h"
 #include "URSync.h"
+#include "USingleInstance.h"
 #include "UTrayForm.h"
 
 #include <atomic>
@@ -96,14 +97,6 @@ public:
     // Called once every window of the program exists; a start-up run waiting for
     // them is posted now, so it runs from the message loop with its terminal there.
     void AttachForms(const TProgramForms& forms);
-
-    // One program per configuration in a user session: the name of its mutex (in
-    // the session's namespace), of the property that marks its main window and of
-    // the message that asks that window to show itself. Derived from the folder of
-    // Data.dat, so separate installations do not meet.
-    static std::string InstanceName(const std::string& dataFolder);
-    // The main window of the program that holds `name`, null when there is none.
-    static HWND FindInstanceWindow(const std::string& name);
 
     TRSync& RSync() const { return *FRSync; }
     const std::string& SupportURL() const noexcept { return FSupportURL; }
@@ -213,7 +206,6 @@ private:
     std::string FDamagedDataFile;
     bool FSavingBlocked = false;
     bool FStartupPending = false;
-    UINT FShowRequest = 0;
     // The profile of each line of lst_Profiles: the schedule thread re-orders the
     // configuration's list at any time, the lines only on the window thread.
     std::vector<TRSyncProfile*> FShownProfiles;
@@ -224,7 +216,9 @@ private:
     unique_hbrush FSilver;
     unique_hicon FIcon;
     bool FStretch = false;
-    bool FUpdatingFields = false;
+    // Last, so that its mark on the window goes only after the configuration has
+    // been saved and closed: until then a second start still finds this window.
+    TInstanceWindow FInstance;
 };
 
 } // namespace kal
