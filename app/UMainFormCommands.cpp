@@ -4,6 +4,7 @@
 
 #include "UAboutForm.h"
 #include "UEULA.h"
+#include "UFormUtils.h"
 #include "UInputQuery.h"
 #include "UOptionsForm.h"
 
@@ -19,14 +20,6 @@ namespace kal {
 using mainform::CommonBoxes;
 using mainform::ListIndex;
 using mainform::TCommonBox;
-
-namespace {
-
-bool Checked(HWND box) {
-    return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-} // namespace
 
 LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

@@ -91,4 +91,12 @@ HWND CreateEdit(HWND parent, int left, int top, int width, DWORD style, int id) 
                           .Parent = parent});
 }
 
+bool Checked(HWND box) {
+    return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void Check(HWND box, bool value) {
+    SendMessageA(box, BM_SETCHECK, value ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
 } // namespace kal

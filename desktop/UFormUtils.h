@@ -31,4 +31,8 @@ HWND CreateCheckBox(HWND parent, const char* text, int left, int top, int width)
 HWND CreateButton(HWND parent, const char* text, int left, int top, int id, bool isDefault);
 HWND CreateEdit(HWND parent, int left, int top, int width, DWORD style = 0, int id = 0);
 
+// A check box's tick.
+bool Checked(HWND box);
+void Check(HWND box, bool value);
+
 } // namespace kal

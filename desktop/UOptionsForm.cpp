@@ -15,14 +15,6 @@ constexpr std::uint32_t DeleteFlag = 0x00000200;
 constexpr std::uint32_t ProgressFlag = 0x00000400;
 constexpr std::uint32_t CompressFlag = 0x80000000;
 
-bool Checked(HWND box) {
-    return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-void Check(HWND box, bool value) {
-    SendMessageA(box, BM_SETCHECK, value ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
 std::uint32_t WithFlag(std::uint32_t flags, std::uint32_t flag, bool on) {
     return on ? flags | flag : flags & ~flag;
 }
