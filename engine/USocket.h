@@ -1,9 +1,6 @@
 // The platform layer under the report mail: a TCP client socket whose every wait
-// ends at a deadline, and the two facts of the machine a message needs (its host
-// name, LocalHostName in USmtp.h, and its time zone offset).
+// ends at a deadline.
 #pragma once
-
-#include "UDateTime.h"
 
 #include <array>
 #include <chrono>
@@ -54,9 +51,6 @@ private:
 
     std::uintptr_t FHandle = InvalidHandle; // SOCKET or file descriptor
 };
-
-// Minutes to add to UTC to get the local time at the given local moment.
-int LocalUtcOffsetMinutes(TDateTime local);
 
 namespace detail {
 

@@ -1,9 +1,8 @@
 #include "USocket.h"
-#include "USmtp.h"
+#include "UScoped.h"
 
 #include <cctype>
 #include <cerrno>
-#include <ctime>
 #include <system_error>
 
 #include <fcntl.h>
@@ -136,41 +135,17 @@ std::vector<TSocketAddress> ResolveHost(const std::string& host, std::uint16_t p
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
+    unique_addrinfo found;
     const std::string service = std::to_string(port);
-    const int status = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    const int status = ::getaddrinfo(host.c_str(), service.c_str(), &hints, found.put());
     if (status != 0)
         throw ESocketError(TReason::Failed,
                            "cannot find \"" + host + "\" (" +
                                (status == EAI_SYSTEM ? ErrorText(errno) : ::gai_strerror(status)) +
                                ")");
-    std::vector<TSocketAddress> addresses = CopyAddresses(found);
-    ::freeaddrinfo(found);
-    return addresses;
+    return CopyAddresses(found.get());
 }
 
 } // namespace detail
-
-int LocalUtcOffsetMinutes(TDateTime local) {
-    const TDateTimeParts parts = DecodeDateTime(local);
-    std::tm fields{};
-    fields.tm_year = parts.Year - 1900;
-    fields.tm_mon = parts.Month - 1;
-    fields.tm_mday = parts.Day;
-    fields.tm_hour = parts.Hour;
-    fields.tm_min = parts.Minute;
-    fields.tm_sec = parts.Second;
-    fields.tm_isdst = -1; // let the zone rules decide
-    if (std::mktime(&fields) == static_cast<std::time_t>(-1))
-        return 0;
-    return static_cast<int>(fields.tm_gmtoff / 60);
-}
-
-std::string LocalHostName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
-        return "localhost";
-    return name;
-}
 
 } // namespace kal

@@ -1,5 +1,5 @@
 #include "USocket.h"
-#include "USmtp.h"
+#include "UScoped.h"
 #include "UText.h"
 
 #include <winsock2.h>
@@ -179,47 +179,15 @@ std::vector<TSocketAddress> ResolveHost(const std::string& host, std::uint16_t p
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
+    unique_addrinfo found;
     const std::string service = std::to_string(port);
-    const int status = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    const int status = getaddrinfo(host.c_str(), service.c_str(), &hints, found.put());
     if (status != 0)
         throw ESocketError(TReason::Failed,
                            "cannot find \"" + host + "\" (" + ErrorText(status) + ")");
-    std::vector<TSocketAddress> addresses = CopyAddresses(found);
-    freeaddrinfo(found);
-    return addresses;
+    return CopyAddresses(found.get());
 }
 
 } // namespace detail
-
-int LocalUtcOffsetMinutes(TDateTime local) {
-    const TDateTimeParts parts = DecodeDateTime(local);
-    SYSTEMTIME localTime{};
-    localTime.wYear = static_cast<WORD>(parts.Year);
-    localTime.wMonth = static_cast<WORD>(parts.Month);
-    localTime.wDay = static_cast<WORD>(parts.Day);
-    localTime.wHour = static_cast<WORD>(parts.Hour);
-    localTime.wMinute = static_cast<WORD>(parts.Minute);
-    localTime.wSecond = static_cast<WORD>(parts.Second);
-    SYSTEMTIME utcTime{};
-    FILETIME localFile{}, utcFile{};
-    if (!TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &utcTime) ||
-        !SystemTimeToFileTime(&localTime, &localFile) || !SystemTimeToFileTime(&utcTime, &utcFile))
-        return 0;
-    const auto ticks = [](const FILETIME& t) {
-        return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
-                                      t.dwLowDateTime);
-    };
-    constexpr long long TicksPerMinute = 60LL * 10'000'000;
-    return static_cast<int>((ticks(localFile) - ticks(utcFile)) / TicksPerMinute);
-}
-
-std::string LocalHostName() {
-    char name[256] = {};
-    DWORD size = sizeof name;
-    if (!GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size) || name[0] == '\0')
-        return "localhost";
-    return name;
-}
 
 } // namespace kal

@@ -1,4 +1,5 @@
 #include "UTls.h"
+#include "UScoped.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -11,6 +12,10 @@ namespace kal {
 namespace {
 
 using TReason = ESocketError::TReason;
+
+using unique_ssl_ctx = unique_handle<HandleTraits<SSL_CTX*, &SSL_CTX_free>>;
+using unique_ssl = unique_handle<HandleTraits<SSL*, &SSL_free>>;
+using unique_bio = unique_handle<HandleTraits<BIO*, &BIO_free>>;
 
 [[noreturn]] void Fail(const std::string& reason) {
     throw ESocketError(TReason::Failed, reason);
@@ -36,16 +41,13 @@ struct TTlsChannel::TImpl {
         if (SSL_CTX_set_default_verify_paths(Context.get()) != 1)
             Fail("cannot read the trusted certificates: " + LastOpenSslError());
         Ssl.reset(SSL_new(Context.get()));
-        BIO* in = BIO_new(BIO_s_mem());
-        BIO* out = BIO_new(BIO_s_mem());
-        if (!Ssl || in == nullptr || out == nullptr) {
-            BIO_free(in);
-            BIO_free(out);
+        unique_bio in(BIO_new(BIO_s_mem()));
+        unique_bio out(BIO_new(BIO_s_mem()));
+        if (!Ssl || !in || !out)
             Fail("cannot set up TLS: " + LastOpenSslError());
-        }
-        SSL_set_bio(Ssl.get(), in, out); // Ssl owns both from here
-        In = in;
-        Out = out;
+        In = in.get();
+        Out = out.get();
+        SSL_set_bio(Ssl.get(), in.release(), out.release()); // Ssl owns both from here
         // An address literal is matched against the certificate's IP entries,
         // a name against its DNS entries (and sent as SNI).
         if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(Ssl.get()), host.c_str()) != 1 &&
@@ -113,18 +115,13 @@ struct TTlsChannel::TImpl {
         }
     }
 
-    struct TFree {
-        void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
-        void operator()(SSL* ssl) const { SSL_free(ssl); }
-    };
-
     TSocket& Socket;
     std::string Host;
-    std::unique_ptr<SSL_CTX, TFree> Context;
-    std::unique_ptr<SSL, TFree> Ssl;
+    unique_ssl_ctx Context;
+    unique_ssl Ssl;        // after Context: it ends first
     bool Answered = false; // the server has sent its first bytes
-    BIO* In = nullptr;
-    BIO* Out = nullptr;
+    BIO* In = nullptr;     // owned by Ssl
+    BIO* Out = nullptr;    // owned by Ssl
 };
 
 TTlsChannel::TTlsChannel(TSocket& socket, const std::string& host, TDeadline deadline)

@@ -1,12 +1,11 @@
 #include "UTls.h"
 #include "UText.h"
 
-#define SECURITY_WIN32
+// Before the first Windows header, which brings wincrypt.h in with it.
 #define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS // for dwUrlRetrievalTimeout
-#include <windows.h>
-#include <security.h>
+#include "UScoped.h"
+
 #include <schannel.h>
-#include <wincrypt.h>
 
 #include <cstdio>
 #include <vector>
@@ -40,9 +39,9 @@ void VerifyServer(PCCERT_CONTEXT certificate, const std::string& host, TDeadline
     // Windows may fetch a missing intermediate certificate from the network.
     const int left = detail::RemainingMs(deadline);
     chainPara.dwUrlRetrievalTimeout = static_cast<DWORD>(left > 0 ? left : 1);
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    unique_cert_chain chain;
     if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara,
-                                 0, nullptr, &chain))
+                                 0, nullptr, chain.put()))
         Fail("cannot check the server's certificate: " +
              StatusText(static_cast<long>(GetLastError())));
     std::wstring name = Utf8ToWide(host);
@@ -56,10 +55,9 @@ void VerifyServer(PCCERT_CONTEXT certificate, const std::string& host, TDeadline
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
     const BOOL checked =
-        CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status);
-    const DWORD trust = chain->TrustStatus.dwErrorStatus &
+        CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy, &status);
+    const DWORD trust = chain.get()->TrustStatus.dwErrorStatus &
                         ~(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
-    CertFreeCertificateChain(chain);
     if (!checked)
         Fail("cannot check the server's certificate: " +
              StatusText(static_cast<long>(GetLastError())));
@@ -98,14 +96,6 @@ void VerifyServer(PCCERT_CONTEXT certificate, const std::string& host, TDeadline
 // every wait, the handshake's included, ends at the caller's deadline.
 struct TTlsChannel::TImpl {
     TImpl(TSocket& socket, const std::string& host) : Socket(socket), Host(host) {}
-    ~TImpl() {
-        if (HaveContext)
-            DeleteSecurityContext(&Context);
-        if (HaveCredentials)
-            FreeCredentialsHandle(&Credentials);
-    }
-    TImpl(const TImpl&) = delete;
-    TImpl& operator=(const TImpl&) = delete;
 
     static constexpr unsigned long RequestFlags =
         ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
@@ -119,20 +109,15 @@ struct TTlsChannel::TImpl {
         cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
         const SECURITY_STATUS status = AcquireCredentialsHandleW(
             nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &cred,
-            nullptr, nullptr, &Credentials, nullptr);
+            nullptr, nullptr, Credentials.put(), nullptr);
         if (status != SEC_E_OK)
             Fail("cannot set up TLS: " + StatusText(status));
-        HaveCredentials = true;
     }
 
-    // Sends a token Schannel produced and frees it.
-    void SendToken(SecBuffer& token, TDeadline deadline) {
-        if (token.pvBuffer == nullptr)
-            return;
-        const std::string bytes(static_cast<const char*>(token.pvBuffer), token.cbBuffer);
-        FreeContextBuffer(token.pvBuffer);
-        token.pvBuffer = nullptr;
-        Socket.Send(bytes, deadline);
+    // Sends a token Schannel produced (its owner frees it).
+    void SendToken(const unique_context_buffer& token, unsigned long size, TDeadline deadline) {
+        if (token)
+            Socket.Send(std::string_view(static_cast<const char*>(token.get()), size), deadline);
     }
 
     // False when the server closed the connection.
@@ -149,13 +134,14 @@ struct TTlsChannel::TImpl {
         SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
         unsigned long attributes = 0;
+        CredHandle credentials = Credentials.get();
         SECURITY_STATUS status =
-            InitializeSecurityContextW(&Credentials, nullptr, target.data(), RequestFlags, 0, 0,
-                                       nullptr, 0, &Context, &outDesc, &attributes, nullptr);
+            InitializeSecurityContextW(&credentials, nullptr, target.data(), RequestFlags, 0, 0,
+                                       nullptr, 0, Context.put(), &outDesc, &attributes, nullptr);
+        const unique_context_buffer hello(out.pvBuffer);
         if (status != SEC_I_CONTINUE_NEEDED)
             Fail("TLS handshake failed: " + StatusText(status));
-        HaveContext = true;
-        SendToken(out, deadline);
+        SendToken(hello, out.cbBuffer, deadline);
 
         bool needMore = true;
         for (;;) {
@@ -176,14 +162,16 @@ struct TTlsChannel::TImpl {
                 {0, SECBUFFER_EMPTY, nullptr}};
             SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
             out = {0, SECBUFFER_TOKEN, nullptr};
+            CtxtHandle context = Context.get();
             status =
-                InitializeSecurityContextW(&Credentials, &Context, target.data(), RequestFlags, 0,
+                InitializeSecurityContextW(&credentials, &context, target.data(), RequestFlags, 0,
                                            0, &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
+            const unique_context_buffer token(out.pvBuffer);
             if (status == SEC_E_INCOMPLETE_MESSAGE) {
                 needMore = true;
                 continue;
             }
-            SendToken(out, deadline);
+            SendToken(token, out.cbBuffer, deadline);
             if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED &&
                 status != SEC_I_INCOMPLETE_CREDENTIALS)
                 Fail("TLS handshake failed: " + StatusText(status));
@@ -196,28 +184,24 @@ struct TTlsChannel::TImpl {
             needMore = Incoming.empty();
         }
 
-        PCCERT_CONTEXT certificate = nullptr;
-        status = QueryContextAttributesW(&Context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
-        if (status != SEC_E_OK || certificate == nullptr)
+        CtxtHandle context = Context.get();
+        unique_cert_context certificate;
+        status =
+            QueryContextAttributesW(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, certificate.put());
+        if (status != SEC_E_OK || !certificate)
             Fail("the server sent no certificate");
-        try {
-            VerifyServer(certificate, Host, deadline);
-        } catch (...) {
-            CertFreeCertificateContext(certificate);
-            throw;
-        }
-        CertFreeCertificateContext(certificate);
-        status = QueryContextAttributesW(&Context, SECPKG_ATTR_STREAM_SIZES, &Sizes);
+        VerifyServer(certificate.get(), Host, deadline);
+        status = QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &Sizes);
         if (status != SEC_E_OK)
             Fail("TLS handshake failed: " + StatusText(status));
     }
 
     TSocket& Socket;
     std::string Host;
-    CredHandle Credentials{};
-    CtxtHandle Context{};
-    bool HaveCredentials = false;
-    bool HaveContext = false;
+    // SSPI takes these through pointers to non-const though it only reads them:
+    // the calls get a copy of the handle, and the owner keeps it.
+    unique_credentials Credentials;
+    unique_security_context Context; // after Credentials: it ends first
     SecPkgContext_StreamSizes Sizes{};
     std::string Incoming;  // received, not yet decrypted
     std::string Plain;     // decrypted, not yet handed out
@@ -246,7 +230,8 @@ void TTlsChannel::Send(std::string_view data, TDeadline deadline) {
             {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes.cbHeader + chunk},
             {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-        const SECURITY_STATUS status = EncryptMessage(&FImpl->Context, 0, &desc, 0);
+        CtxtHandle context = FImpl->Context.get();
+        const SECURITY_STATUS status = EncryptMessage(&context, 0, &desc, 0);
         if (status != SEC_E_OK)
             Fail("TLS error: " + StatusText(status));
         FImpl->Socket.Send(
@@ -268,7 +253,8 @@ std::size_t TTlsChannel::Receive(char* buffer, std::size_t size, TDeadline deadl
             {0, SECBUFFER_EMPTY, nullptr},
             {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-        const SECURITY_STATUS status = DecryptMessage(&tls.Context, &desc, 0, nullptr);
+        CtxtHandle context = tls.Context.get();
+        const SECURITY_STATUS status = DecryptMessage(&context, &desc, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             if (!tls.ReceiveMore(deadline))
                 break;

@@ -1,4 +1,5 @@
 // The message text and the server address, without any network.
+#include "UMailMessage.h"
 #include "USmtp.h"
 #include "smtp_testing.h"
 
