@@ -391,13 +391,13 @@ void TMainForm::FormCreate() {
 
     // Missing groups are created in this order, so a first Data.dat lists them so.
     if (!FStartupRestore)
-        FStartupRestore = new TRSyncProfileGroup(FRSync.get(), "StartupRestore", true);
+        FStartupRestore = TRSyncProfileGroup::Create(*FRSync, "StartupRestore", true);
     if (!FShutdownRestore)
-        FShutdownRestore = new TRSyncProfileGroup(FRSync.get(), "ShutdownRestore", true);
+        FShutdownRestore = TRSyncProfileGroup::Create(*FRSync, "ShutdownRestore", true);
     if (!FStartupBackup)
-        FStartupBackup = new TRSyncProfileGroup(FRSync.get(), "StartupBackup", false);
+        FStartupBackup = TRSyncProfileGroup::Create(*FRSync, "StartupBackup", false);
     if (!FShutdownBackup)
-        FShutdownBackup = new TRSyncProfileGroup(FRSync.get(), "ShutdownBackup", false);
+        FShutdownBackup = TRSyncProfileGroup::Create(*FRSync, "ShutdownBackup", false);
 
     FGroupRuns = std::make_unique<TGroupRuns>(*FRSync);
     FGroupRuns->OnError = [this](const std::string& message) {
@@ -815,7 +815,7 @@ void TMainForm::btn_NewProfileClick() {
     std::string name = "Profile " + std::to_string(FRSync->ProfileCount() + 1);
     if (!InputQuery(Handle(), "New Profile", "Please enter a name for this Profile", name))
         return;
-    auto* profile = new TRSyncProfile(FRSync.get(), name);
+    auto* profile = TRSyncProfile::Create(*FRSync, name);
     HookProfile(*profile);
     UpdateProfileList();
     SelectProfile(profile);
@@ -865,7 +865,7 @@ void TMainForm::btn_RemoveProfileClick() {
         refuseWhileFiring();
         return;
     }
-    delete profile;
+    FRSync->DeleteProfile(profile);
     UpdateProfileList();
     if (FRSync->ProfileCount() > 0)
         SendMessageA(lst_Profiles, LB_SETCURSEL, 0, 0);
