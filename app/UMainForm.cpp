@@ -93,13 +93,13 @@ void TMainForm::FormCreate() {
 
     // Missing groups are created in this order, so a first Data.dat lists them so.
     if (!FStartupRestore)
-        FStartupRestore = new TRSyncProfileGroup(FRSync.get(), "StartupRestore", true);
+        FStartupRestore = TRSyncProfileGroup::Create(*FRSync, "StartupRestore", true);
     if (!FShutdownRestore)
-        FShutdownRestore = new TRSyncProfileGroup(FRSync.get(), "ShutdownRestore", true);
+        FShutdownRestore = TRSyncProfileGroup::Create(*FRSync, "ShutdownRestore", true);
     if (!FStartupBackup)
-        FStartupBackup = new TRSyncProfileGroup(FRSync.get(), "StartupBackup", false);
+        FStartupBackup = TRSyncProfileGroup::Create(*FRSync, "StartupBackup", false);
     if (!FShutdownBackup)
-        FShutdownBackup = new TRSyncProfileGroup(FRSync.get(), "ShutdownBackup", false);
+        FShutdownBackup = TRSyncProfileGroup::Create(*FRSync, "ShutdownBackup", false);
 
     FGroupRuns = std::make_unique<TGroupRuns>(*FRSync);
     FGroupRuns->OnError = [this](const std::string& message) {

@@ -157,7 +157,7 @@ void TMainForm::btn_NewProfileClick() {
     std::string name = "Profile " + std::to_string(FRSync->ProfileCount() + 1);
     if (!InputQuery(Handle(), "New Profile", "Please enter a name for this Profile", name))
         return;
-    auto* profile = new TRSyncProfile(FRSync.get(), name);
+    auto* profile = TRSyncProfile::Create(*FRSync, name);
     HookProfile(*profile);
     UpdateProfileList();
     SelectProfile(profile);
@@ -207,7 +207,7 @@ void TMainForm::btn_RemoveProfileClick() {
         refuseWhileFiring();
         return;
     }
-    delete profile;
+    FRSync->DeleteProfile(profile);
     UpdateProfileList();
     if (FRSync->ProfileCount() > 0)
         SendMessageA(lst_Profiles, LB_SETCURSEL, 0, 0);

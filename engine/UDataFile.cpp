@@ -1,7 +1,7 @@
 #include "UDataFile.h"
 
 #include "URSync.h"
-#include "URSyncPlatform.h"
+#include "UFiles.h"
 
 #include <zlib.h>
 

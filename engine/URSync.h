@@ -1,5 +1,12 @@
 // The backup engine's configuration root: settings, destination, profiles,
-// profile groups, the schedule that fires the profiles, and Data.dat.
+// profile groups, the schedule that fires the profiles, and Data.dat. The chief
+// header of the engine: it brings the destinations (URSyncServer.h), profiles and
+// groups (URSyncProfile.h) and the file helpers (UFiles.h) along.
+//
+// Ownership. The root owns its profiles and groups. TRSyncProfile::Create and
+// TRSyncProfileGroup::Create make them and list them with the root, which hands
+// out plain pointers; DeleteProfile and DeleteGroup free them, and so does the
+// destructor: profiles first, then the groups, last first, then the schedule.
 //
 // Threads. The window thread edits the configuration; the schedule thread fires
 // profiles (Backup, WaitForProcess) and re-orders Profiles when an event moves.
@@ -26,323 +33,49 @@
 // "ShutdownBackup" backs up; any other name keeps the flag it had.
 #pragma once
 
+#include "UFiles.h"
 #include "UProcess.h"
+#include "URSyncProfile.h"
+#include "URSyncServer.h"
 #include "USchedule.h"
 
 #include <cstdint>
-#include <functional>
-#include <initializer_list>
 #include <memory>
-#include <stdexcept>
+#include <mutex>
 #include <string>
 #include <string_view>
-#include <typeinfo>
 #include <vector>
 
 namespace kal {
 
-// An index outside a list: "List index out of bounds (%d)".
-class EListError : public EStreamError {
-public:
-    explicit EListError(int index);
-};
-
-enum TCommonSource : std::uint8_t {
-    csDesktop,
-    csMyDocuments,
-    csMyMusic,
-    csMyVideos,
-    csMyPictures,
-    csSharedDocuments,
-    csSharedMusic,
-    csSharedPictures,
-    csSharedVideos,
-    csOutlook,
-    csThunderBird
-};
-constexpr int CommonSourceCount = 11;
-
-// Bit i stands for the source with ordinal i; stored as 2 bytes, bits 11-15 zero.
-class TCommonSourceSet {
-public:
-    constexpr TCommonSourceSet() = default;
-    constexpr TCommonSourceSet(std::initializer_list<TCommonSource> sources) {
-        for (TCommonSource s : sources)
-            Include(s);
-    }
-    constexpr bool Contains(TCommonSource s) const { return s < 16 && (FBits >> s) & 1u; }
-    constexpr void Include(TCommonSource s) {
-        if (s < CommonSourceCount)
-            FBits = static_cast<std::uint16_t>(FBits | (1u << s));
-    }
-    constexpr void Exclude(TCommonSource s) {
-        if (s < 16)
-            FBits = static_cast<std::uint16_t>(FBits & ~(1u << s));
-    }
-    constexpr bool Empty() const { return FBits == 0; }
-    constexpr std::uint16_t Bits() const { return FBits; }
-    // Unknown bits (only a damaged file has them) are dropped.
-    static constexpr TCommonSourceSet FromBits(std::uint16_t bits) {
-        TCommonSourceSet set;
-        set.FBits = static_cast<std::uint16_t>(bits & ((1u << CommonSourceCount) - 1));
-        return set;
-    }
-    friend constexpr bool operator==(TCommonSourceSet a, TCommonSourceSet b) = default;
-
-private:
-    std::uint16_t FBits = 0;
-};
-
-enum TRSyncProfileEvent : std::uint8_t {
-    reInactive,
-    reOnce,
-    reHourly,
-    reDaily,
-    reWeekly,
-    reFortnightly,
-    reMonthly,
-    reQuaterly,
-    reYearly
-};
-
-// ---- platform ----
-
-// Shell folders behind a small interface: SHGetSpecialFolderPathW on Windows;
-// the POSIX default knows none. Tests install their own.
-class IShellFolders {
-public:
-    virtual ~IShellFolders() = default;
-    // The folder of a CSIDL, without creating it; false when there is none.
-    virtual bool GetSpecialFolderPath(int csidl, std::string& path) = 0;
-    // Whether a folder is there on this machine (a well-known one, or a profile
-    // path to restore); tests answer for folders of machines they only describe.
-    virtual bool FolderExists(const std::string& path);
-};
-IShellFolders& ShellFolders();
-// nullptr restores the platform default. The provider is not owned.
-void SetShellFolders(IShellFolders* provider);
-
-// File tests on Windows-shaped paths. On POSIX a backslash counts as a separator,
-// so the engine's paths work unchanged in native tests.
-bool DirectoryExists(const std::string& path);
-// One level, like CreateDirectoryA: the parent must exist.
-bool CreateSingleDirectory(const std::string& path);
-bool FileExists(const std::string& path);
-// Folder of the running program, without a trailing separator.
-std::string ExecutableFolder();
-// Tests; "" restores the default.
-void SetExecutableFolder(const std::string& folder);
-// Replaces `target` by `source` in one step, durably; raises EWriteError naming
-// the files and the system's reason. `target` is untouched on failure.
-void ReplaceFileAtomic(const std::string& source, const std::string& target);
-// Removes a file; false when it could not (missing is not an error to report).
-bool DeleteFileIfExists(const std::string& path);
-
-// Windows path to rsync's form (see URSyncTransfer.cpp).
-std::string ToCygwinPath(std::string_view path, bool driveForm);
-// A local or network path as rsync names it: ToCygwinPath's drive form behind
-// "/cygdrive/", except a network path, which is "//server/share/..." already;
-// a bare drive "D:" is "/cygdrive/D".
-std::string ToRSyncPath(std::string_view path);
-
-// ---- destinations ----
-
-class TRSyncServer {
-public:
-    TRSyncServer() = default;
-    virtual ~TRSyncServer();
-    TRSyncServer(const TRSyncServer&) = delete;
-    TRSyncServer& operator=(const TRSyncServer&) = delete;
-
-    // rsync address prefix; the caller appends Module.
-    virtual std::string GetDestination() const = 0;
-    // Makes the destination usable; a run is not started when this answers false.
-    virtual bool Prepare() = 0;
-    virtual void SaveToStream(TStream& s) const = 0;
-    virtual void LoadFromStream(TStream& s) = 0;
-    void SaveToFile(const std::string& fileName) const;
-    void LoadFromFile(const std::string& fileName);
-};
-
-class TLocalHost : public TRSyncServer {
-public:
-    TLocalHost() = default;
-    explicit TLocalHost(const std::string& path);
-    const std::string& Path() const { return FPath; }
-    // Appends "\" to a non-empty path that lacks it.
-    void SetPath(const std::string& path);
-
-    std::string GetDestination() const override;
-    // True when the folder exists or this one level could be created.
-    bool Prepare() override;
-    void SaveToStream(TStream& s) const override;
-    // The stored path is taken unchanged.
-    void LoadFromStream(TStream& s) override;
-
-private:
-    std::string FPath;
-};
-
-class TRemoteHost : public TRSyncServer {
-public:
-    const std::string& User() const { return FUser; }
-    void SetUser(const std::string& user) { FUser = user; }
-    const std::string& Host() const { return FHost; }
-    void SetHost(const std::string& host) { FHost = host; }
-
-    std::string GetDestination() const override;
-    bool Prepare() override { return true; }
-    void SaveToStream(TStream& s) const override;
-    void LoadFromStream(TStream& s) override;
-
-private:
-    std::string FUser;
-    std::string FHost;
-};
-
-// ServerClasses: the destination classes in registration order; the position is
-// the class number stored in Data.dat (0 TLocalHost, 1 TRemoteHost).
-using TServerFactory = std::unique_ptr<TRSyncServer> (*)();
-void RegisterServerClass(const std::type_info& type, TServerFactory factory);
-template <typename T> void RegisterServerClass() {
-    RegisterServerClass(typeid(T), [] { return std::unique_ptr<TRSyncServer>(new T()); });
-}
-// Position of the object's class, -1 when not registered.
-int GetId(const TRSyncServer& server);
-// Factory at a position; EListError outside the registry.
-TServerFactory GetClass(int id);
-
-// ---- profiles, events, groups ----
-
-class TRSync;
-class TRSyncProfile;
 class TRSyncProcess;
 
-class TRSyncEvent : public TEvent {
-public:
-    TRSyncEvent(TSchedule* schedule, TDateTime dateTime, std::string name);
-    TRSyncProfile* Profile = nullptr; // not owned: the profile owns its event
+// Where Data.dat keeps a setting: before the destination's record, after it, or
+// nowhere.
+enum class TSettingPlace { BeforeServer, AfterServer, NotStored };
 
-    void Trigger() override;
-    // Re-sorts the schedule, then brings the owner's Profiles into its order.
-    void Changed() override;
-    void Fire() override;
-};
-
-class TRSyncSchedule : public TSchedule {
-public:
-    ~TRSyncSchedule() override;
-
-protected:
-    void DoEvents(const std::vector<TEvent*>& batch) override;
-};
-
-class TRSyncProfileGroup {
-public:
-    // Registers with the owner; the owner frees its groups.
-    TRSyncProfileGroup(TRSync* sync, std::string name, bool isRestore);
-    virtual ~TRSyncProfileGroup();
-    TRSyncProfileGroup(const TRSyncProfileGroup&) = delete;
-    TRSyncProfileGroup& operator=(const TRSyncProfileGroup&) = delete;
-
-    std::string Name() const;
-    void SetName(std::string name);
-    bool IsRestore() const;
-    void SetIsRestore(bool value);
-    TRSync* Sync() const { return FSync; }
-
-    int Count() const;
-    TRSyncProfile* Profiles(int index) const; // EListError outside the list
-    std::vector<TRSyncProfile*> Members() const;
-
-    // Add, Remove and Contained ignore profiles of another owner.
-    void Add(TRSyncProfile* profile);
-    void Remove(TRSyncProfile* profile);
-    bool Contained(const TRSyncProfile* profile) const;
-    // Each member in order: Restore or Backup, then waits for that run to end.
-    void Run();
-
-    virtual void SaveToStream(TStream& s) const;
-    // Adds the stored positions of the owner's Profiles; a repeated one adds nothing.
-    virtual void LoadFromStream(TStream& s);
-    void SaveToFile(const std::string& fileName) const;
-    void LoadFromFile(const std::string& fileName);
-
-private:
-    TRSync* const FSync;
-    std::string FName;
-    bool FIsRestore;
-    std::vector<TRSyncProfile*> FProfiles;
-};
-
-class TRSyncProfile {
-public:
-    // Appends itself to the owner's Profiles and puts an inactive event, due now,
-    // into the owner's schedule.
-    TRSyncProfile(TRSync* sync, std::string name);
-    // Frees its event, then leaves the owner and every group.
-    virtual ~TRSyncProfile();
-    TRSyncProfile(const TRSyncProfile&) = delete;
-    TRSyncProfile& operator=(const TRSyncProfile&) = delete;
-
-    TRSync* Sync() const { return FSync; }
-    TRSyncEvent* Event() const { return FEvent.get(); }
-
-    TCommonSourceSet CommonSources() const;
-    void SetCommonSources(TCommonSourceSet value);
-
-    int PathCount() const;
-    // "" outside the list.
-    std::string Paths(int index) const;
-    std::vector<std::string> PathList() const;
-    void AddPath(std::string path);
-    // Nothing outside the list.
-    void RemovePath(int index);
-    void ClearPaths();
-
-    TRSyncProfileEvent ProfileEvent() const;
-    // reInactive deactivates the event and keeps its repeat kind; any other kind
-    // activates it with the matching repeat kind (reOnce -> erNone ...).
-    void SetProfileEvent(TRSyncProfileEvent value);
-    // Plain store, as a firing of a one-shot profile does.
-    void StoreProfileEvent(TRSyncProfileEvent value);
-    TDateTime DateTime() const;
-    void SetDateTime(TDateTime value);
-    std::string Name() const;
-    void SetName(std::string name);
-
-    // Raised on the schedule thread after the profile's event has fired.
-    std::function<void(TRSyncProfile& sender)> OnScheduledEvent;
-
-    void AddToGroup(TRSyncProfileGroup& group) { group.Add(this); }
-    void RemoveFromGroup(TRSyncProfileGroup& group) { group.Remove(this); }
-    bool IsInGroup(const TRSyncProfileGroup& group) const { return group.Contained(this); }
-
-    // rsync form of a well-known folder on this machine, "" when there is none.
-    std::string GetCommonSourcePath(TCommonSource source) const;
-    // Folder name on the destination, "Unknown/" for an unknown ordinal.
-    static std::string GetCommonSourceName(TCommonSource source);
-
-    // Implemented with the transfer runs.
-    void Backup();
-    void Restore();
-    void RemoveBackup();
-
-    virtual void SaveToStream(TStream& s) const;
-    virtual void LoadFromStream(TStream& s);
-    void SaveToFile(const std::string& fileName) const;
-    void LoadFromFile(const std::string& fileName);
-
-private:
-    friend class TRSync;
-    std::unique_lock<std::recursive_mutex> Lock() const;
-
-    TRSync* FSync = nullptr;
-    std::unique_ptr<TRSyncEvent> FEvent;
-    TCommonSourceSet FCommonSources;
-    std::vector<std::string> FPaths;
-    TRSyncProfileEvent FProfileEvent = reInactive;
-};
+// Every setting of the root, named once: type, name, default, place in the
+// record, and what its setter stores (AsGiven: the value; ZeroMeansDefault: the
+// default for 0). The members, the guarded accessors Name() and SetName(),
+// LoadFromStream and SaveToStream all come from this table; the stored settings
+// of each place follow each other in this order. Loading takes stored values as
+// they are, without the setter's rule: a stored Port of 0 stays 0.
+#define KAL_RSYNC_SETTINGS(X)                                                                      \
+    X(std::uint32_t, Flags, DefaultFlags, BeforeServer, AsGiven)                                   \
+    X(std::uint16_t, Port, DefaultPort, BeforeServer, ZeroMeansDefault)                            \
+    X(std::uint16_t, Bandwidth, 0, BeforeServer, AsGiven)                                          \
+    X(std::int32_t, OutputAutoCloseDelay, -1, BeforeServer, AsGiven)                               \
+    X(std::string, LogFile, "", BeforeServer, AsGiven)                                             \
+    X(std::string, LogFormat, "", BeforeServer, AsGiven)                                           \
+    X(std::string, OutputFormat, "", BeforeServer, AsGiven)                                        \
+    X(std::string, PasswordFile, "", BeforeServer, AsGiven)                                        \
+    X(std::string, Module, "", AfterServer, AsGiven)                                               \
+    X(std::string, RSyncLocation, "Bin\\RSync.exe", AfterServer, AsGiven)                          \
+    X(std::string, EmailRecipient, "", AfterServer, AsGiven)                                       \
+    X(std::string, EmailFrom, "", AfterServer, AsGiven)                                            \
+    X(std::string, EmailServer, "", AfterServer, AsGiven)                                          \
+    X(std::string, EmailPassword, "", AfterServer, AsGiven)                                        \
+    X(IProcessOutput*, OutputHandle, nullptr, NotStored, AsGiven)
 
 class TRSync {
 public:
@@ -359,40 +92,9 @@ public:
     static constexpr std::uint32_t ArchiveGroup = 0x000001FE;
     static constexpr std::uint16_t DefaultPort = 873;
 
-    std::uint32_t Flags() const;
-    void SetFlags(std::uint32_t value);
-    std::uint16_t Port() const;
-    // 0 stores the default port.
-    void SetPort(std::uint16_t value);
-    std::uint16_t Bandwidth() const;
-    void SetBandwidth(std::uint16_t value);
-    std::string LogFile() const;
-    void SetLogFile(std::string value);
-    std::string LogFormat() const;
-    void SetLogFormat(std::string value);
-    std::string OutputFormat() const;
-    void SetOutputFormat(std::string value);
     // Never null. Edit it on the window thread only.
     TRSyncServer* Server() const { return FServer.get(); }
     void SetServer(std::unique_ptr<TRSyncServer> server);
-    std::string PasswordFile() const;
-    void SetPasswordFile(std::string value);
-    std::string Module() const;
-    void SetModule(std::string value);
-    std::string RSyncLocation() const;
-    void SetRSyncLocation(std::string value);
-    IProcessOutput* OutputHandle() const;
-    void SetOutputHandle(IProcessOutput* value);
-    std::int32_t OutputAutoCloseDelay() const;
-    void SetOutputAutoCloseDelay(std::int32_t value);
-    std::string EmailRecipient() const;
-    void SetEmailRecipient(std::string value);
-    std::string EmailFrom() const;
-    void SetEmailFrom(std::string value);
-    std::string EmailServer() const;
-    void SetEmailServer(std::string value);
-    std::string EmailPassword() const;
-    void SetEmailPassword(std::string value);
 
     TRSyncSchedule& Schedule() const { return *FSchedule; }
     std::recursive_mutex& Mutex() const { return FSchedule->Mutex(); }
@@ -411,14 +113,22 @@ public:
     int GroupCount() const;
     TRSyncProfileGroup* Groups(int index) const; // EListError outside the list
 
-    // Takes the profile over from another root; nothing when it is already ours.
+    // Takes a profile over from the root that lists it, its event with it; nothing
+    // when it is already ours or no root lists it.
     void AddProfile(TRSyncProfile* profile);
-    // Takes it out of Profiles and every group; nothing for a stranger.
-    void RemoveProfile(TRSyncProfile* profile);
+    // Takes over a profile handed out by RemoveProfile (ours or another root's).
+    void AddProfile(std::unique_ptr<TRSyncProfile> profile);
+    // Takes it out of Profiles and every group and hands it to the caller; nullptr
+    // for a stranger. It keeps its owner reference and its event in the schedule,
+    // and must go before this root does.
+    [[nodiscard]] std::unique_ptr<TRSyncProfile> RemoveProfile(TRSyncProfile* profile);
+    // Frees one of our profiles: its event leaves the schedule and a firing of it
+    // ends first, then it leaves Profiles and every group. Nothing for a stranger.
+    // Not with Mutex() held: the firing may need it.
+    void DeleteProfile(TRSyncProfile* profile);
     void RemoveFromGroups(TRSyncProfile* profile);
-    // Called by the group constructor and destructor.
-    void AddGroup(TRSyncProfileGroup* group);
-    void RemoveGroup(TRSyncProfileGroup* group);
+    // Frees one of our groups; nothing for a stranger.
+    void DeleteGroup(TRSyncProfileGroup* group);
     // Exact, case-sensitive match; nullptr when none.
     TRSyncProfileGroup* FindGroupByName(std::string_view name) const;
 
@@ -437,7 +147,8 @@ public:
     void Close();
     bool Closing() const;
 
-    // Loading adds to the profiles and groups already present.
+    // Loading adds to the profiles and groups already present, made through
+    // TRSyncProfile::Create and TRSyncProfileGroup::Create.
     virtual void LoadFromStream(TStream& s);
     virtual void SaveToStream(TStream& s) const;
     // The raw record, without the zlib wrapper.
@@ -450,29 +161,31 @@ public:
                      std::uint32_t forceOn);
     void EmergancyRecovery(const std::string& folder);
 
-private:
-    friend class TRSyncProfile;
+    // Flags(), SetFlags() and the others of the settings table, under Mutex().
+#define KAL_SETTING_ACCESSORS(Type, Name, Default, Place, Rule)                                    \
+    Type Name() const;                                                                             \
+    void Set##Name(Type value);
+    KAL_RSYNC_SETTINGS(KAL_SETTING_ACCESSORS)
+#undef KAL_SETTING_ACCESSORS
 
-    std::uint32_t FFlags = DefaultFlags;
-    std::uint16_t FPort = DefaultPort;
-    std::uint16_t FBandwidth = 0;
-    std::string FLogFile;
-    std::string FLogFormat;
-    std::string FOutputFormat;
-    std::string FPasswordFile;
-    std::string FModule;
-    std::string FRSyncLocation = "Bin\\RSync.exe";
-    IProcessOutput* FOutputHandle = nullptr;
-    std::int32_t FOutputAutoCloseDelay = -1;
-    std::string FEmailRecipient;
-    std::string FEmailFrom;
-    std::string FEmailServer;
-    std::string FEmailPassword;
+private:
+    friend class TRSyncProfileGroup;
+
+    // Appends a new group; TRSyncProfileGroup::Create's second half.
+    TRSyncProfileGroup* AddGroup(std::unique_ptr<TRSyncProfileGroup> group);
+    // Calls each(field) for the stored settings of one place, in record order.
+    template <TSettingPlace Place, typename Self, typename F>
+    static void ForEachStored(Self& self, F&& each);
+
+#define KAL_SETTING_MEMBER(Type, Name, Default, Place, Rule) Type F##Name = Default;
+    KAL_RSYNC_SETTINGS(KAL_SETTING_MEMBER)
+#undef KAL_SETTING_MEMBER
 
     std::unique_ptr<TRSyncServer> FServer;
+    // Before the lists, so it outlives them: its mutex guards them.
     std::unique_ptr<TRSyncSchedule> FSchedule;
-    std::vector<TRSyncProfile*> FProfiles;
-    std::vector<TRSyncProfileGroup*> FGroups;
+    std::vector<std::unique_ptr<TRSyncProfile>> FProfiles;
+    std::vector<std::unique_ptr<TRSyncProfileGroup>> FGroups;
     std::shared_ptr<TRSyncProcess> FProcess;
     bool FClosing = false;
 };

@@ -22,11 +22,11 @@ constexpr TDateTime OneSecond = 1.0 / 86400;
 class ScheduleDialogTest : public ::testing::Test {
 protected:
     TRSync Sync;
-    TRSyncProfileGroup* StartupRestore = new TRSyncProfileGroup(&Sync, "StartupRestore", true);
-    TRSyncProfileGroup* ShutdownRestore = new TRSyncProfileGroup(&Sync, "ShutdownRestore", true);
-    TRSyncProfileGroup* StartupBackup = new TRSyncProfileGroup(&Sync, "StartupBackup", false);
-    TRSyncProfileGroup* ShutdownBackup = new TRSyncProfileGroup(&Sync, "ShutdownBackup", false);
-    TRSyncProfile* Profile = new TRSyncProfile(&Sync, "Documents");
+    TRSyncProfileGroup* StartupRestore = TRSyncProfileGroup::Create(Sync, "StartupRestore", true);
+    TRSyncProfileGroup* ShutdownRestore = TRSyncProfileGroup::Create(Sync, "ShutdownRestore", true);
+    TRSyncProfileGroup* StartupBackup = TRSyncProfileGroup::Create(Sync, "StartupBackup", false);
+    TRSyncProfileGroup* ShutdownBackup = TRSyncProfileGroup::Create(Sync, "ShutdownBackup", false);
+    TRSyncProfile* Profile = TRSyncProfile::Create(Sync, "Documents");
     TProfileEventDialog Dialog;
 
     TProfileActionGroups Groups() {

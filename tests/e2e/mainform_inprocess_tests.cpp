@@ -83,7 +83,7 @@ TEST_F(MainWindowInProcess, TheFolderPickerIsOwnedByTheMainWindow) {
 TEST_F(MainWindowInProcess, ADestroyedWindowSavesDataDat) {
     {
         auto form = Create();
-        new TRSyncProfile(&form->RSync(), "Kept");
+        TRSyncProfile::Create(form->RSync(), "Kept");
     }
     auto sync = ReadConfig(Folder);
     ASSERT_EQ(sync->ProfileCount(), 1);
@@ -155,16 +155,16 @@ TEST_F(MainWindowInProcess, SessionEndRunsTheShutdownGroupsSavesThenPowersOff) {
     WriteConfig(Folder, [&](TRSync& sync) {
         sync.SetServer(std::make_unique<TLocalHost>(Folder));
         sync.SetRSyncLocation(ArgRecorder());
-        auto* p1 = new TRSyncProfile(&sync, "P1");
+        auto* p1 = TRSyncProfile::Create(sync, "P1");
         p1->AddPath("C:\\one");
-        auto* p2 = new TRSyncProfile(&sync, "P2");
+        auto* p2 = TRSyncProfile::Create(sync, "P2");
         p2->AddPath("C:\\two");
-        auto* p3 = new TRSyncProfile(&sync, "P3");
+        auto* p3 = TRSyncProfile::Create(sync, "P3");
         p3->AddPath("C:\\three");
-        new TRSyncProfileGroup(&sync, "StartupRestore", true);
-        (new TRSyncProfileGroup(&sync, "ShutdownRestore", true))->Add(p3);
-        new TRSyncProfileGroup(&sync, "StartupBackup", false);
-        auto* backup = new TRSyncProfileGroup(&sync, "ShutdownBackup", false);
+        TRSyncProfileGroup::Create(sync, "StartupRestore", true);
+        TRSyncProfileGroup::Create(sync, "ShutdownRestore", true)->Add(p3);
+        TRSyncProfileGroup::Create(sync, "StartupBackup", false);
+        auto* backup = TRSyncProfileGroup::Create(sync, "ShutdownBackup", false);
         backup->Add(p1);
         backup->Add(p2);
     });

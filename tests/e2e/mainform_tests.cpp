@@ -87,9 +87,9 @@ protected:
     void WriteStartupBackupOnly() const {
         WriteConfig(Folder, [&](TRSync& sync) {
             UseRecorder(sync);
-            auto* p = new TRSyncProfile(&sync, "P");
+            auto* p = TRSyncProfile::Create(sync, "P");
             p->AddPath("C:\\p");
-            (new TRSyncProfileGroup(&sync, "StartupBackup", false))->Add(p);
+            TRSyncProfileGroup::Create(sync, "StartupBackup", false)->Add(p);
         });
     }
 
@@ -157,7 +157,7 @@ TEST_F(MainWindow, NewProfilesAreOfferedNumberedNamesAndSaved) {
 }
 
 TEST_F(MainWindow, ThreeFilesChosenAtOnceAreAddedInOrderAndSaved) {
-    WriteConfig(Folder, [](TRSync& sync) { new TRSyncProfile(&sync, "Files"); });
+    WriteConfig(Folder, [](TRSync& sync) { TRSyncProfile::Create(sync, "Files"); });
     for (const char* name : {"a.txt", "b.txt", "c.txt"})
         WriteFile(Folder + "\\" + name, name);
     Start();
@@ -208,10 +208,10 @@ TEST_F(MainWindow, ThreeFilesChosenAtOnceAreAddedInOrderAndSaved) {
 
 TEST_F(MainWindow, ProfileLinesShowTheScheduleWithRegionalSeparators) {
     WriteConfig(Folder, [](TRSync& sync) {
-        auto* home = new TRSyncProfile(&sync, "Home");
+        auto* home = TRSyncProfile::Create(sync, "Home");
         home->SetDateTime(EncodeDateTime(2036, 12, 7, 4, 30));
         home->SetProfileEvent(reDaily);
-        auto* manual = new TRSyncProfile(&sync, "Away");
+        auto* manual = TRSyncProfile::Create(sync, "Away");
         manual->SetProfileEvent(reInactive);
     });
     Start();
@@ -224,7 +224,7 @@ TEST_F(MainWindow, ProfileLinesShowTheScheduleWithRegionalSeparators) {
 
 TEST_F(MainWindow, RemovingTheLastProfileEmptiesAndDisablesTheFilePanel) {
     WriteConfig(Folder, [](TRSync& sync) {
-        auto* p = new TRSyncProfile(&sync, "Only");
+        auto* p = TRSyncProfile::Create(sync, "Only");
         p->AddPath("C:\\one");
         p->AddPath("C:\\two");
         p->SetCommonSources({csDesktop});
@@ -250,10 +250,10 @@ TEST_F(MainWindow, RemovingTheLastProfileEmptiesAndDisablesTheFilePanel) {
 // "Remove Selected" stay with the profile the user chose.
 TEST_F(MainWindow, SelectionFollowsItsProfileWhenAnEditedScheduleMovesIt) {
     WriteConfig(Folder, [](TRSync& sync) {
-        auto* moves = new TRSyncProfile(&sync, "Moves");
+        auto* moves = TRSyncProfile::Create(sync, "Moves");
         moves->AddPath("C:\\moves");
         moves->SetDateTime(Now() + 1);
-        auto* stays = new TRSyncProfile(&sync, "Stays");
+        auto* stays = TRSyncProfile::Create(sync, "Stays");
         stays->AddPath("C:\\stays");
         stays->SetDateTime(Now() + 2);
     });
@@ -282,7 +282,7 @@ TEST_F(MainWindow, SelectionFollowsItsProfileWhenAnEditedScheduleMovesIt) {
 // Windows may end the process right after WM_ENDSESSION: the edits made since the
 // last save must be on disk by then.
 TEST_F(MainWindow, EditsSurviveTheEndOfTheSession) {
-    WriteConfig(Folder, [](TRSync& sync) { new TRSyncProfile(&sync, "Gone"); });
+    WriteConfig(Folder, [](TRSync& sync) { TRSyncProfile::Create(sync, "Gone"); });
     Start();
     ASSERT_TRUE(WaitForProfiles(1));
     MenuCommand(Main, M::idShowOutput); // no save of its own
@@ -327,8 +327,8 @@ TEST_F(MainWindow, ExitWhileATransferRunsAndAFiringWaitsEndsPromptly) {
     const TDateTime due = Now() + 12000.0 / MSecsPerDay;
     WriteConfig(Folder, [&](TRSync& sync) {
         UseRecorder(sync);
-        WithPath(new TRSyncProfile(&sync, "Hand"), "C:\\hand");
-        auto* later = WithPath(new TRSyncProfile(&sync, "Later"), "C:\\later");
+        WithPath(TRSyncProfile::Create(sync, "Hand"), "C:\\hand");
+        auto* later = WithPath(TRSyncProfile::Create(sync, "Later"), "C:\\later");
         later->SetDateTime(due);
         later->SetProfileEvent(reHourly);
     });
@@ -349,7 +349,7 @@ TEST_F(MainWindow, ExitDuringALongAutoCloseCountdownEndsPromptly) {
     WriteConfig(Folder, [&](TRSync& sync) {
         UseRecorder(sync);
         sync.SetOutputAutoCloseDelay(3600);
-        (new TRSyncProfile(&sync, "Quick"))->AddPath("C:\\quick");
+        TRSyncProfile::Create(sync, "Quick")->AddPath("C:\\quick");
     });
     Start();
     ASSERT_TRUE(WaitForProfiles(1));
@@ -395,7 +395,7 @@ TEST_F(MainWindow, ALockedDamagedDataDatIsNeverOverwritten) {
 TEST_F(MainWindow, ASecondStartShowsTheRunningProgramAndEnds) {
     WriteConfig(Folder, [&](TRSync& sync) {
         UseRecorder(sync);
-        auto* due = new TRSyncProfile(&sync, "Due");
+        auto* due = TRSyncProfile::Create(sync, "Due");
         due->AddPath("C:\\due");
         due->SetDateTime(Now() - 2.0 / 24);
         due->SetProfileEvent(reHourly);
@@ -468,14 +468,14 @@ TEST_F(MainWindow, SettingsIniBrandsTheWindow) {
 TEST_F(MainWindow, StartupRunRestoresThenBacksUp) {
     WriteConfig(Folder, [&](TRSync& sync) {
         UseRecorder(sync);
-        auto* p4 = new TRSyncProfile(&sync, "P4");
+        auto* p4 = TRSyncProfile::Create(sync, "P4");
         p4->AddPath("C:\\four");
-        auto* p5 = new TRSyncProfile(&sync, "P5");
+        auto* p5 = TRSyncProfile::Create(sync, "P5");
         p5->AddPath("C:\\five");
-        (new TRSyncProfileGroup(&sync, "StartupRestore", true))->Add(p4);
-        new TRSyncProfileGroup(&sync, "ShutdownRestore", true);
-        (new TRSyncProfileGroup(&sync, "StartupBackup", false))->Add(p5);
-        new TRSyncProfileGroup(&sync, "ShutdownBackup", false);
+        TRSyncProfileGroup::Create(sync, "StartupRestore", true)->Add(p4);
+        TRSyncProfileGroup::Create(sync, "ShutdownRestore", true);
+        TRSyncProfileGroup::Create(sync, "StartupBackup", false)->Add(p5);
+        TRSyncProfileGroup::Create(sync, "ShutdownBackup", false);
     });
     Start("-startup", {{"KAL_RECORD_SLEEP_MS", "300"}});
     ASSERT_TRUE(WaitUntil([&] { return Recorded().size() == 2; }, 30s));
@@ -538,9 +538,9 @@ TEST_F(MainWindow, StartedAtLogonElsewhereItFindsRsyncInItsOwnBinFolder) {
     ASSERT_TRUE(CopyFileA(ArgRecorder().c_str(), (Folder + "\\Bin\\RSync.exe").c_str(), FALSE));
     WriteConfig(Folder, [&](TRSync& sync) {
         sync.SetServer(std::make_unique<TLocalHost>(Folder + "\\dest"));
-        auto* p = new TRSyncProfile(&sync, "P");
+        auto* p = TRSyncProfile::Create(sync, "P");
         p->AddPath("C:\\p");
-        (new TRSyncProfileGroup(&sync, "StartupBackup", false))->Add(p);
+        TRSyncProfileGroup::Create(sync, "StartupBackup", false)->Add(p);
     });
     CreateDirectoryA((Folder + "\\dest").c_str(), nullptr);
     const std::string elsewhere = Folder + "\\elsewhere";
@@ -594,13 +594,13 @@ TEST_F(MainWindow, DamagedDataDatIsReportedKeptAsideAndDefaultsUsed) {
 TEST_F(MainWindow, Screenshots) {
     WriteConfig(Folder, [&](TRSync& sync) {
         UseRecorder(sync);
-        auto* home = new TRSyncProfile(&sync, "Home");
+        auto* home = TRSyncProfile::Create(sync, "Home");
         home->AddPath("C:\\Users\\jo\\Documents\\Reports");
         home->AddPath("C:\\Users\\jo\\Pictures\\Holiday 2026");
         home->SetCommonSources({csMyDocuments, csDesktop});
         home->SetDateTime(EncodeDateTime(2036, 12, 7, 4, 30));
         home->SetProfileEvent(reDaily);
-        new TRSyncProfile(&sync, "Office");
+        TRSyncProfile::Create(sync, "Office");
     });
     Start("", {{"KAL_RECORD_SLEEP_MS", "4000"}});
     ASSERT_TRUE(WaitForProfiles(2));

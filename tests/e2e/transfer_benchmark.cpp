@@ -62,7 +62,7 @@ int main() {
     WriteConfig(folder, [&](TRSync& sync) {
         sync.SetServer(std::make_unique<TLocalHost>(folder + "\\program\\"));
         sync.SetOutputAutoCloseDelay(-1);
-        (new TRSyncProfile(&sync, "Tree"))->AddPath(tree);
+        TRSyncProfile::Create(sync, "Tree")->AddPath(tree);
         options = sync.BuildOptions(sync.Flags());
     });
 

@@ -236,7 +236,7 @@ TEST_F(Transfer, AnUnknownModuleShowsRsyncsErrorInTheErrorPane) {
     const std::string source = MakeSource("Refused");
     WriteConfig(Folder, [&](TRSync& sync) {
         UseDaemon(sync, "NoSuchModule");
-        (new TRSyncProfile(&sync, "Refused"))->AddPath(source);
+        TRSyncProfile::Create(sync, "Refused")->AddPath(source);
     });
     HWND terminal = nullptr;
     ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
@@ -257,7 +257,7 @@ TEST_F(Transfer, CtrlBreakStopsTheRunAndNoFurtherItemStarts) {
     WriteConfig(Folder, [&](TRSync& sync) {
         UseDaemon(sync, Account);
         sync.SetBandwidth(100); // kB/s: half a minute for the file
-        auto* p = new TRSyncProfile(&sync, "Slow");
+        auto* p = TRSyncProfile::Create(sync, "Slow");
         p->AddPath(big);
         p->SetCommonSources({csMyDocuments}); // a second item that must not start
     });
@@ -290,7 +290,7 @@ TEST_F(Transfer, AOnceProfileBacksUpOnItsOwnAndTurnsManual) {
     WriteConfig(Folder, [&](TRSync& sync) {
         UseDaemon(sync, Account);
         sync.SetOutputAutoCloseDelay(0);
-        auto* p = new TRSyncProfile(&sync, "Night");
+        auto* p = TRSyncProfile::Create(sync, "Night");
         p->AddPath(source);
         p->SetDateTime(Now() + 15.0 / 86400);
         p->SetProfileEvent(reOnce);
@@ -384,7 +384,7 @@ TEST_F(Transfer, TheReportReachesEveryKindOfMailServerOrSaysWhyNot) {
             sync.SetEmailFrom("kalvaren@example.test");
             sync.SetEmailRecipient(rcpt);
             sync.SetEmailPassword("s3cret pass");
-            (new TRSyncProfile(&sync, "Reported"))->AddPath(source);
+            TRSyncProfile::Create(sync, "Reported")->AddPath(source);
         });
         HWND terminal = nullptr;
         ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
@@ -502,7 +502,7 @@ protected:
         MakeAwkwardTree(source);
         WriteConfig(Folder, [&](TRSync& sync) {
             destination(sync);
-            auto* profile = new TRSyncProfile(&sync, "Awkward");
+            auto* profile = TRSyncProfile::Create(sync, "Awkward");
             for (const std::string& path : AwkwardPaths)
                 profile->AddPath(source + "\\" + path);
         });
@@ -599,8 +599,8 @@ TEST_F(Outcome, ADriveRootKeepsItsOwnFolderAndLeavesTheOtherBackupsAlone) {
     WriteConfig(Folder, [&](TRSync& sync) {
         UseDaemon(sync, Account);
         sync.SetFlags(sync.Flags() | (1u << 9)); // --delete
-        (new TRSyncProfile(&sync, "Sibling"))->AddPath(sibling);
-        (new TRSyncProfile(&sync, "Drive"))->AddPath(q.Root());
+        TRSyncProfile::Create(sync, "Sibling")->AddPath(sibling);
+        TRSyncProfile::Create(sync, "Drive")->AddPath(q.Root());
     });
     const TSnapshot original = Snapshot(drive);
     ASSERT_NO_FATAL_FAILURE(Start());
@@ -645,7 +645,7 @@ TEST_F(Outcome, ARunWhoseRsyncCannotStartReportsAnError) {
         sync.SetEmailServer("127.0.0.1:" + port.substr(0, port.find_first_of("\r\n")));
         sync.SetEmailFrom("kalvaren@127.0.0.1");
         sync.SetEmailRecipient(recipient);
-        auto* p = new TRSyncProfile(&sync, "Unsent");
+        auto* p = TRSyncProfile::Create(sync, "Unsent");
         p->AddPath(source);
         p->SetCommonSources({csMyDocuments}); // the next item still runs
     });
@@ -805,7 +805,7 @@ TEST_F(Transfer, OlderFilesInTheLegacyCodePageKeepTheirLetters) {
     const std::string folder = Folder + "\\\xC3\x84rger";
     ASSERT_TRUE(CreateDirectoryW(Widen(folder).c_str(), nullptr));
     WriteConfig(Folder, [&](TRSync& sync) {
-        (new TRSyncProfile(&sync, "Vid\xE9os"))->AddPath(legacyFolder);
+        TRSyncProfile::Create(sync, "Vid\xE9os")->AddPath(legacyFolder);
     });
     ASSERT_NE(DataRecord(Folder).find("Vid\xE9os"), std::string::npos);
     WriteFile(Folder + "\\Settings.ini", "[Header]\r\nSubTitle=Caf\xE9 \x80\r\n");

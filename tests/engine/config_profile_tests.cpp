@@ -50,8 +50,8 @@ struct TShellGuard {
 
 TEST(ConfigProfile, NewProfileIsLastAndInactive) {
     TRSync sync;
-    new TRSyncProfile(&sync, "First");
-    auto* p = new TRSyncProfile(&sync, "Second");
+    TRSyncProfile::Create(sync, "First");
+    auto* p = TRSyncProfile::Create(sync, "Second");
     EXPECT_EQ(sync.GetProfile(1), p);
     EXPECT_EQ(p->Name(), "Second");
     EXPECT_FALSE(p->Event()->Active());
@@ -64,7 +64,7 @@ TEST(ConfigProfile, NewProfileIsLastAndInactive) {
 
 TEST(ConfigProfile, PathEditing) {
     TRSync sync;
-    TRSyncProfile& p = *new TRSyncProfile(&sync, "P");
+    TRSyncProfile& p = *TRSyncProfile::Create(sync, "P");
     p.AddPath("C:\\a");
     p.AddPath("C:\\b");
     p.AddPath("C:\\a"); // duplicates are the user's business
@@ -84,7 +84,7 @@ TEST(ConfigProfile, PathEditing) {
 
 TEST(ConfigProfile, CommonSourcesAreTwoLittleEndianBytes) {
     TRSync sync;
-    TRSyncProfile& p = *new TRSyncProfile(&sync, "P");
+    TRSyncProfile& p = *TRSyncProfile::Create(sync, "P");
     p.SetCommonSources({csOutlook});
     Bytes record = ProfileRecord(p);
     EXPECT_EQ(record[0], 0x00);
@@ -103,7 +103,7 @@ TEST(ConfigProfile, CommonSourcesAreTwoLittleEndianBytes) {
 
 TEST(ConfigProfile, ProfileRecordLayout) {
     TRSync sync;
-    TRSyncProfile& p = *new TRSyncProfile(&sync, "Home");
+    TRSyncProfile& p = *TRSyncProfile::Create(sync, "Home");
     p.SetDateTime(0.5);
     p.Event()->SetEventRepeat(erWeekly);
     p.StoreProfileEvent(reWeekly);
@@ -118,7 +118,7 @@ TEST(ConfigProfile, ProfileRecordLayout) {
 
 TEST(ConfigProfile, ProfileEventDrivesTheEvent) {
     TRSync sync;
-    TRSyncProfile& p = *new TRSyncProfile(&sync, "P");
+    TRSyncProfile& p = *TRSyncProfile::Create(sync, "P");
     p.SetDateTime(FarAhead);
     p.SetProfileEvent(reWeekly);
     EXPECT_TRUE(p.Event()->Active());
@@ -135,12 +135,12 @@ TEST(ConfigProfile, ProfileEventDrivesTheEvent) {
 
 TEST(ConfigProfile, LoadingTakesKindAndEventRaw) {
     TRSync sync;
-    TRSyncProfile& source = *new TRSyncProfile(&sync, "S");
+    TRSyncProfile& source = *TRSyncProfile::Create(sync, "S");
     source.SetDateTime(FarAhead);
     source.SetProfileEvent(reDaily);
     source.StoreProfileEvent(reHourly); // kind and event disagree on purpose
     const Bytes record = ProfileRecord(source);
-    TRSyncProfile& copy = *new TRSyncProfile(&sync, "");
+    TRSyncProfile& copy = *TRSyncProfile::Create(sync, "");
     TMemoryStream s(record);
     copy.LoadFromStream(s);
     EXPECT_EQ(copy.ProfileEvent(), reHourly);
@@ -151,10 +151,10 @@ TEST(ConfigProfile, LoadingTakesKindAndEventRaw) {
 
 TEST(ConfigProfile, EditingScheduleReordersProfiles) {
     TRSync sync;
-    auto* a = new TRSyncProfile(&sync, "A");
-    auto* b = new TRSyncProfile(&sync, "B");
-    auto* c = new TRSyncProfile(&sync, "C");
-    auto* idle = new TRSyncProfile(&sync, "Idle");
+    auto* a = TRSyncProfile::Create(sync, "A");
+    auto* b = TRSyncProfile::Create(sync, "B");
+    auto* c = TRSyncProfile::Create(sync, "C");
+    auto* idle = TRSyncProfile::Create(sync, "Idle");
     a->SetDateTime(FarAhead + 2);
     b->SetDateTime(FarAhead + 3);
     c->SetDateTime(FarAhead + 1);
@@ -184,7 +184,7 @@ TEST(ConfigProfile, WellKnownFolderPaths) {
     TShellGuard guard(shell);
 
     TRSync sync;
-    TRSyncProfile& p = *new TRSyncProfile(&sync, "P");
+    TRSyncProfile& p = *TRSyncProfile::Create(sync, "P");
     const std::string documents = p.GetCommonSourcePath(csMyDocuments);
     EXPECT_EQ(documents, "/cygdrive/" + ToCygwinPath(existing, true));
     EXPECT_NE(documents.back(), '/');
@@ -206,7 +206,7 @@ TEST(ConfigProfile, FileFormsRoundTrip) {
     Populate(sync);
     TRSyncProfile& source = *sync.GetProfile(0);
     source.SaveToFile(temp.File("profile.bin"));
-    TRSyncProfile& copy = *new TRSyncProfile(&sync, "");
+    TRSyncProfile& copy = *TRSyncProfile::Create(sync, "");
     copy.LoadFromFile(temp.File("profile.bin"));
     EXPECT_EQ(ProfileRecord(copy), ProfileRecord(source));
 
@@ -219,9 +219,10 @@ TEST(ConfigProfile, FileFormsRoundTrip) {
 
 TEST(ConfigGroup, RunSkipsProfilesWithNothingToTransfer) {
     TRSync sync;
-    auto* p = new TRSyncProfile(&sync, "Empty");
-    TRSyncProfileGroup backup(&sync, "B", false), restore(&sync, "R", true),
-        empty(&sync, "E", false);
+    auto* p = TRSyncProfile::Create(sync, "Empty");
+    auto& backup = *TRSyncProfileGroup::Create(sync, "B", false);
+    auto& restore = *TRSyncProfileGroup::Create(sync, "R", true);
+    auto& empty = *TRSyncProfileGroup::Create(sync, "E", false);
     empty.Run();
     backup.Add(p);
     restore.Add(p);
@@ -238,11 +239,11 @@ TEST(ConfigConcurrency, SaveSeesAConsistentConfiguration) {
     for (int i = 0; i < 40; ++i) {
         std::string name = "P"; // not "P" + ...: GCC 12 -O3 warns falsely (-Wrestrict)
         name += std::to_string(i);
-        auto* p = new TRSyncProfile(&sync, name);
+        auto* p = TRSyncProfile::Create(sync, name);
         p->AddPath("C:\\data\\" + std::to_string(i));
         profiles.push_back(p);
     }
-    auto* group = new TRSyncProfileGroup(&sync, "G", false);
+    auto* group = TRSyncProfileGroup::Create(sync, "G", false);
     for (int i = 0; i < 40; i += 3)
         group->Add(profiles[static_cast<std::size_t>(i)]);
 

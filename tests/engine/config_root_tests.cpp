@@ -117,7 +117,7 @@ TEST(ConfigRecord, GroupsRegainRestoreFromTheirNames) {
     TRSync source;
     for (const char* name :
          {"StartupRestore", "ShutdownRestore", "StartupBackup", "ShutdownBackup", "Mine"})
-        new TRSyncProfileGroup(&source, name, std::strcmp(name, "Mine") == 0);
+        TRSyncProfileGroup::Create(source, name, std::strcmp(name, "Mine") == 0);
     TRSync copy;
     LoadRecord(copy, RecordOf(source));
     ASSERT_EQ(copy.GroupCount(), 5);
@@ -147,7 +147,7 @@ TEST(ConfigRecord, LoadingAddsBehindWhatIsThere) {
     TRSync source;
     Populate(source);
     TRSync sync;
-    new TRSyncProfile(&sync, "Existing");
+    TRSyncProfile::Create(sync, "Existing");
     LoadRecord(sync, RecordOf(source));
     ASSERT_EQ(sync.ProfileCount(), 4);
     EXPECT_EQ(sync.GetProfile(0)->Name(), "Existing");
@@ -155,14 +155,14 @@ TEST(ConfigRecord, LoadingAddsBehindWhatIsThere) {
 
 TEST(ConfigLists, AddAndRemoveProfile) {
     TRSync sync, other;
-    auto* mine = new TRSyncProfile(&sync, "Mine");
-    auto* theirs = new TRSyncProfile(&other, "Theirs");
-    auto* group = new TRSyncProfileGroup(&other, "G", false);
+    auto* mine = TRSyncProfile::Create(sync, "Mine");
+    auto* theirs = TRSyncProfile::Create(other, "Theirs");
+    auto* group = TRSyncProfileGroup::Create(other, "G", false);
     group->Add(theirs);
 
     sync.AddProfile(mine); // already a member
     EXPECT_EQ(sync.ProfileCount(), 1);
-    sync.RemoveProfile(theirs); // a stranger
+    (void)sync.RemoveProfile(theirs); // a stranger
     EXPECT_EQ(sync.ProfileCount(), 1);
     EXPECT_EQ(other.ProfileCount(), 1);
     EXPECT_EQ(group->Count(), 1);
@@ -181,22 +181,22 @@ TEST(ConfigLists, AddAndRemoveProfile) {
 
 TEST(ConfigLists, DeletingAProfileLeavesListsGroupsAndSchedule) {
     TRSync sync;
-    auto* a = new TRSyncProfile(&sync, "A");
-    auto* b = new TRSyncProfile(&sync, "B");
-    auto* group = new TRSyncProfileGroup(&sync, "G", false);
+    auto* a = TRSyncProfile::Create(sync, "A");
+    auto* b = TRSyncProfile::Create(sync, "B");
+    auto* group = TRSyncProfileGroup::Create(sync, "G", false);
     group->Add(a);
     group->Add(b);
-    delete a;
+    sync.DeleteProfile(a);
     EXPECT_EQ(ProfileNames(sync), std::vector<std::string>{"B"});
     EXPECT_EQ(MemberNames(*group), std::vector<std::string>{"B"});
     EXPECT_EQ(sync.Schedule().EventCount(), 1);
-    delete group;
+    sync.DeleteGroup(group);
     EXPECT_EQ(sync.GroupCount(), 0);
 }
 
 TEST(ConfigLists, IndexesOutsideTheListsRaiseListError) {
     TRSync sync;
-    new TRSyncProfile(&sync, "A");
+    TRSyncProfile::Create(sync, "A");
     EXPECT_EQ(ErrorOf([&] { sync.GetProfile(1); }), "List index out of bounds (1)");
     EXPECT_EQ(ErrorOf([&] { sync.GetProfile(-1); }), "List index out of bounds (-1)");
     EXPECT_EQ(ErrorOf([&] { sync.Groups(0); }), "List index out of bounds (0)");
@@ -204,8 +204,8 @@ TEST(ConfigLists, IndexesOutsideTheListsRaiseListError) {
 
 TEST(ConfigLists, FindGroupByNameIsExact) {
     TRSync sync;
-    auto* first = new TRSyncProfileGroup(&sync, "StartupBackup", false);
-    new TRSyncProfileGroup(&sync, "StartupBackup", true);
+    auto* first = TRSyncProfileGroup::Create(sync, "StartupBackup", false);
+    TRSyncProfileGroup::Create(sync, "StartupBackup", true);
     EXPECT_EQ(sync.FindGroupByName("StartupBackup"), first);
     EXPECT_EQ(sync.FindGroupByName("startupbackup"), nullptr);
     EXPECT_EQ(sync.FindGroupByName("StartupBackup "), nullptr);
@@ -214,8 +214,8 @@ TEST(ConfigLists, FindGroupByNameIsExact) {
 
 TEST(ConfigLists, GroupIgnoresProfilesOfAnotherOwner) {
     TRSync sync, other;
-    auto* stranger = new TRSyncProfile(&other, "Stranger");
-    TRSyncProfileGroup group(&sync, "G", false);
+    auto* stranger = TRSyncProfile::Create(other, "Stranger");
+    auto& group = *TRSyncProfileGroup::Create(sync, "G", false);
     group.Add(stranger);
     EXPECT_EQ(group.Count(), 0);
     EXPECT_FALSE(group.Contained(stranger));
@@ -224,8 +224,8 @@ TEST(ConfigLists, GroupIgnoresProfilesOfAnotherOwner) {
 
 TEST(ConfigLists, GroupRecordWithARepeatedPositionYieldsOneMember) {
     TRSync sync;
-    auto* a = new TRSyncProfile(&sync, "A");
-    auto* group = new TRSyncProfileGroup(&sync, "", false);
+    auto* a = TRSyncProfile::Create(sync, "A");
+    auto* group = TRSyncProfileGroup::Create(sync, "", false);
     Bytes record;
     AppendString(record, "Twice");
     record.insert(record.end(), {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
@@ -347,9 +347,9 @@ TEST(ConfigGroupRun, RunsMembersOneAfterTheOther) {
     sync.SetServer(std::make_unique<TLocalHost>(temp.Path().string()));
     sync.SetRSyncLocation("/bin/sh -c \"sleep 0.2\"");
     sync.SetOutputHandle(&window);
-    TRSyncProfileGroup group(&sync, "StartupBackup", false);
+    auto& group = *TRSyncProfileGroup::Create(sync, "StartupBackup", false);
     for (const char* name : {"One", "Two", "Three"}) {
-        auto* p = new TRSyncProfile(&sync, name);
+        auto* p = TRSyncProfile::Create(sync, name);
         p->AddPath((temp.Path() / name).string());
         group.Add(p);
     }
@@ -368,7 +368,7 @@ struct TRecordedConfig {
         Sync.SetOutputHandle(&Window);
     }
     TRSyncProfile* Profile(const std::string& name) {
-        auto* p = new TRSyncProfile(&Sync, name);
+        auto* p = TRSyncProfile::Create(Sync, name);
         p->AddPath((Temp.Path() / name).string());
         return p;
     }
@@ -388,7 +388,7 @@ struct TRecordedConfig {
 TEST(ConfigGroupRun, AMemberWaitsForATransferAlreadyRunning) {
     TRecordedConfig config("/bin/sh -c \"sleep 0.4\"");
     config.Sync.RunTransfer({"by-hand"}, 0, 0);
-    TRSyncProfileGroup group(&config.Sync, "ShutdownBackup", false);
+    auto& group = *TRSyncProfileGroup::Create(config.Sync, "ShutdownBackup", false);
     group.Add(config.Profile("Member"));
     group.Run();
     EXPECT_EQ(config.Window.Count("Transfer Complete."), 2);
@@ -420,7 +420,7 @@ TEST(ConfigLifetime, DestroyingDuringARunStopsItFirst) {
     ASSERT_NE(sync->Process(), nullptr);
     EXPECT_TRUE(sync->Process()->Running());
 
-    auto* due = new TRSyncProfile(sync.get(), "Due");
+    auto* due = TRSyncProfile::Create(*sync, "Due");
     due->AddPath((temp.Path() / "source").string());
     due->SetProfileEvent(reOnce); // due now: fires within a turn and waits for the run
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
@@ -446,7 +446,7 @@ TEST(ConfigProperty, EveryConfigurationBuiltThroughTheOperationsLoadsBackEqual) 
         std::vector<std::unique_ptr<TRSyncProfile>> detached;
         std::vector<TRSyncProfileGroup*> groups;
         for (const char* name : {"StartupRestore", "ShutdownRestore", "StartupBackup"})
-            groups.push_back(new TRSyncProfileGroup(&sync, name, false));
+            groups.push_back(TRSyncProfileGroup::Create(sync, name, false));
         for (int step = 0; step < 60; ++step) {
             const std::vector<TRSyncProfile*> profiles = sync.ProfileList();
             std::vector<TRSyncProfile*> all = profiles;
@@ -455,18 +455,17 @@ TEST(ConfigProperty, EveryConfigurationBuiltThroughTheOperationsLoadsBackEqual) 
             switch (pick(8)) {
             case 0:
             case 1:
-                (new TRSyncProfile(&sync, "P" + std::to_string(step)))
+                TRSyncProfile::Create(sync, "P" + std::to_string(step))
                     ->AddPath("C:\\f" + std::to_string(step));
                 break;
             case 2:
                 if (!profiles.empty())
-                    delete profiles[pick(profiles.size())];
+                    sync.DeleteProfile(profiles[pick(profiles.size())]);
                 break;
             case 3:
                 if (!profiles.empty()) {
                     TRSyncProfile* p = profiles[pick(profiles.size())];
-                    sync.RemoveProfile(p);
-                    detached.emplace_back(p);
+                    detached.push_back(sync.RemoveProfile(p));
                 }
                 break;
             case 4:

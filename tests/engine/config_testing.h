@@ -109,24 +109,24 @@ inline void Populate(TRSync& sync) {
     sync.SetEmailServer("smtp.example.com");
     sync.SetEmailPassword("p\xC3\xA4ss word");
 
-    auto* a = new TRSyncProfile(&sync, "Alpha");
+    auto* a = TRSyncProfile::Create(sync, "Alpha");
     a->AddPath("C:\\Users\\alice\\Work");
     a->AddPath("C:\\Users\\alice\\notes.txt");
     a->SetCommonSources({csDesktop, csOutlook});
     a->SetDateTime(48000.25);
     a->SetProfileEvent(reDaily);
-    auto* b = new TRSyncProfile(&sync, "Beta");
+    auto* b = TRSyncProfile::Create(sync, "Beta");
     b->AddPath("E:\\Photos");
     b->SetDateTime(47990.5);
     b->SetProfileEvent(reMonthly);
-    auto* c = new TRSyncProfile(&sync, "Gamma");
+    auto* c = TRSyncProfile::Create(sync, "Gamma");
     c->SetCommonSources({csMyMusic, csThunderBird, csSharedVideos});
     c->SetDateTime(48100.0);
 
-    auto* restore = new TRSyncProfileGroup(&sync, "StartupRestore", true);
+    auto* restore = TRSyncProfileGroup::Create(sync, "StartupRestore", true);
     restore->Add(c);
     restore->Add(a);
-    auto* custom = new TRSyncProfileGroup(&sync, "Custom", false);
+    auto* custom = TRSyncProfileGroup::Create(sync, "Custom", false);
     custom->Add(b);
 }
 

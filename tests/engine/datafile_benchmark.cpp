@@ -32,7 +32,7 @@ int main() {
     TRSync sync;
     // Far-future due times, so the schedule thread fires nothing meanwhile.
     for (int i = 0; i < profiles; ++i) {
-        auto* p = new TRSyncProfile(&sync, "Profile " + std::to_string(i));
+        auto* p = TRSyncProfile::Create(sync, "Profile " + std::to_string(i));
         for (int j = 0; j < paths; ++j)
             p->AddPath("C:\\Users\\someone\\Documents\\Project " + std::to_string(i) + "\\folder " +
                        std::to_string(j));
@@ -40,7 +40,7 @@ int main() {
         if (i % 2)
             p->SetProfileEvent(reDaily);
     }
-    auto* group = new TRSyncProfileGroup(&sync, "StartupBackup", false);
+    auto* group = TRSyncProfileGroup::Create(sync, "StartupBackup", false);
     for (int i = 0; i < profiles; i += 10)
         group->Add(sync.GetProfile(i));
 

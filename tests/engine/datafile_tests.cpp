@@ -149,7 +149,7 @@ TEST(DataFile, DamagedSamplesGiveTheirErrors) {
         }
         EXPECT_EQ(message, sample.Message);
         // Still whole: usable, savable, and destroyed at the end of the scope.
-        new TRSyncProfile(&sync, "After");
+        TRSyncProfile::Create(sync, "After");
         const Bytes record = RecordOf(sync);
         TRSync copy;
         LoadRecord(copy, record);

@@ -31,7 +31,7 @@ protected:
     }
 
     TRSyncProfile* AddProfile(const std::string& name, bool withPath = true) {
-        auto* profile = new TRSyncProfile(&Sync, name);
+        auto* profile = TRSyncProfile::Create(Sync, name);
         if (withPath)
             profile->AddPath("D:\\" + name);
         profile->OnScheduledEvent = [this](TRSyncProfile& sender) {
@@ -182,7 +182,7 @@ TEST_F(ScheduledRuns, ARemovedProfileWaitsForItsFiringToEnd) {
     ASSERT_TRUE(Sync.Schedule().Firing(event));
     ASSERT_EQ(FiredCount(), 0u) << "still waiting for the manual run";
 
-    delete profile;
+    Sync.DeleteProfile(profile);
     // The firing, which used the profile, finished before the profile was freed.
     EXPECT_FALSE(Sync.Schedule().Firing(event));
     EXPECT_EQ(FiredCount(), 1u);

@@ -84,7 +84,7 @@ int main() {
     TRSync sync;
     test::UseDaemon(sync, daemon);
     sync.SetOutputHandle(&window);
-    auto* profile = new TRSyncProfile(&sync, "Bench");
+    auto* profile = TRSyncProfile::Create(sync, "Bench");
     profile->AddPath("D:\\Tree");
 
     // Each round starts from an empty module, so both sides send every file.

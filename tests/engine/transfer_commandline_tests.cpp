@@ -24,7 +24,7 @@ protected:
         SetShellFolders(&Shell);
         SetExecutableFolder("D:\\Apps\\Backup");
         Host = &test::UseStore(Sync);
-        Profile = new TRSyncProfile(&Sync, "Work");
+        Profile = TRSyncProfile::Create(Sync, "Work");
         Profile->AddPath("D:\\Work\\Reports");
         Profile->AddPath("D:\\Photos 2008");
         Profile->SetCommonSources({csMyDocuments});
@@ -94,7 +94,7 @@ TEST_F(CommandLines, UserNameGoesInFrontOfEveryAddress) {
 TEST_F(CommandLines, DefaultLocalDestination) {
     TRSync local; // the constructor's own destination
     local.SetModule("Demo");
-    auto* profile = new TRSyncProfile(&local, "Local");
+    auto* profile = TRSyncProfile::Create(local, "Local");
     profile->AddPath("D:\\Work\\Reports");
     const auto items = BackupItems(*profile);
     ASSERT_EQ(items.size(), 1u);
@@ -168,7 +168,7 @@ TEST_F(CommandLines, ForcedBits) {
 
     // Removal is the same whichever profile asks for it.
     Sync.SetFlags(TRSync::DefaultFlags);
-    auto* other = new TRSyncProfile(&Sync, "Other");
+    auto* other = TRSyncProfile::Create(Sync, "Other");
     other->AddPath("C:\\Elsewhere");
     EXPECT_EQ(Run([&] { other->RemoveBackup(); }), Run([&] { Profile->RemoveBackup(); }));
 }

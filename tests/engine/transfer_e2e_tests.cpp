@@ -29,7 +29,7 @@ protected:
         test::UseDaemon(Sync, Daemon);
         Sync.SetOutputHandle(&Window);
 
-        Profile = new TRSyncProfile(&Sync, "Work");
+        Profile = TRSyncProfile::Create(Sync, "Work");
         Profile->AddPath("D:\\My Work");
         Profile->SetCommonSources({csMyDocuments});
         test::WriteTextFile(Work() / "report.txt", "quarterly figures\n");

@@ -17,7 +17,7 @@ void FillConfiguration(TRSync& sync, int profiles, int generation) {
     // Due long after any test ends: a save must not race a scheduled run.
     const TDateTime base = EncodeDateTime(2090, 1, 1 + generation % 28, 8);
     for (int i = 0; i < profiles; ++i) {
-        auto* profile = new TRSyncProfile(&sync, "Profile " + std::to_string(i) + " g" + g);
+        auto* profile = TRSyncProfile::Create(sync, "Profile " + std::to_string(i) + " g" + g);
         profile->AddPath("D:\\Data\\g" + g + "\\" + std::to_string(i));
         if (i % 7 == 0)
             profile->SetCommonSources({csDesktop, csMyDocuments});
@@ -27,7 +27,7 @@ void FillConfiguration(TRSync& sync, int profiles, int generation) {
     }
     const char* names[] = {"StartupRestore", "ShutdownRestore", "StartupBackup", "ShutdownBackup"};
     for (int n = 0; n < 4; ++n) {
-        auto* group = new TRSyncProfileGroup(&sync, names[n], n < 2);
+        auto* group = TRSyncProfileGroup::Create(sync, names[n], n < 2);
         for (int i = n + generation % 3; i < profiles; i += 50)
             group->Add(sync.GetProfile(i));
     }

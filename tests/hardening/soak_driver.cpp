@@ -46,7 +46,7 @@ TSoakResult RunSoak(int runs, int perTurn, const std::string& childCommand,
         const TDateTime pastHour = 1.0 / 24;
         std::vector<TRSyncProfile*> profiles;
         for (int i = 0; i < perTurn; ++i) {
-            auto* profile = new TRSyncProfile(&sync, "Soak " + std::to_string(i));
+            auto* profile = TRSyncProfile::Create(sync, "Soak " + std::to_string(i));
             profile->AddPath("D:\\Soak\\" + std::to_string(i));
             profile->SetDateTime(Now() + 1); // not due before the warm-up is over
             profile->SetProfileEvent(reHourly);

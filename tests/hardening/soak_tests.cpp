@@ -45,7 +45,7 @@ TEST(Soak, AConfigurationStartsTheScheduleThreadWithItsFirstProfileOnly) {
     {
         TRSync sync;
         EXPECT_EQ(MeasureResources().Threads, before);
-        new TRSyncProfile(&sync, "first");
+        TRSyncProfile::Create(sync, "first");
         EXPECT_EQ(MeasureResources().Threads, before + 1);
     }
     EXPECT_EQ(MeasureResources().Threads, before);

@@ -1,7 +1,8 @@
-// POSIX halves of the engine's file and shell helpers. The engine speaks Windows
-// paths; here a backslash is read as a separator so native tests can use them.
-#include "URSyncPlatform.h"
+// POSIX half of the file and shell helpers. The engine speaks Windows paths;
+// here a backslash is read as a separator so native tests can use them.
+#include "UFiles.h"
 #include "UScoped.h"
+#include "UStreams.h"
 #include "UText.h"
 
 #include <algorithm>

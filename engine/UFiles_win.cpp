@@ -1,5 +1,6 @@
-// Windows halves of the engine's file and shell helpers.
-#include "URSyncPlatform.h"
+// Windows half of the file and shell helpers.
+#include "UFiles.h"
+#include "UStreams.h"
 #include "UText.h"
 
 #include <windows.h>

@@ -1,0 +1,45 @@
+// The portable half of the file and shell helpers: the providers tests replace.
+#include "UFiles.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace kal {
+
+namespace {
+
+std::atomic<IShellFolders*> GShellFolders{nullptr};
+
+std::mutex GExecutableFolderLock;
+std::string GExecutableFolder;
+
+} // namespace
+
+IShellFolders& ShellFolders() {
+    IShellFolders* provider = GShellFolders.load();
+    return provider ? *provider : platform::DefaultShellFolders();
+}
+
+void SetShellFolders(IShellFolders* provider) {
+    GShellFolders.store(provider);
+}
+
+bool IShellFolders::FolderExists(const std::string& path) {
+    return DirectoryExists(path);
+}
+
+std::string ExecutableFolder() {
+    {
+        std::lock_guard<std::mutex> lock(GExecutableFolderLock);
+        if (!GExecutableFolder.empty())
+            return GExecutableFolder;
+    }
+    return platform::ModuleFolder();
+}
+
+void SetExecutableFolder(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(GExecutableFolderLock);
+    GExecutableFolder = folder;
+}
+
+} // namespace kal
