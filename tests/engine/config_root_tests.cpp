@@ -1,6 +1,7 @@
 // The configuration root: defaults, its record, lists, groups and destinations.
 #include "config_testing.h"
 
+#include "UGroupRuns.h"
 #include "URSyncProcess.h"
 #ifndef _WIN32
 #include "output_messages.h"
@@ -392,6 +393,52 @@ TEST(ConfigGroupRun, AMemberWaitsForATransferAlreadyRunning) {
     group.Add(config.Profile("Member"));
     group.Run();
     EXPECT_EQ(config.Window.Count("Transfer Complete."), 2);
+}
+
+// Start-up and shutdown runs wait on a thread of their own: requests run in the
+// order made, each one done after its transfers; a request still running when the
+// root closes ends with its transfer and reports nothing done.
+TEST(ConfigGroupRun, GroupRunsKeepTheOrderOfRequestsOffTheCallersThread) {
+    TRecordedConfig config("/bin/sh -c \"sleep 0.2\"");
+    std::mutex lock;
+    std::vector<std::string> done;
+    std::thread::id ranOn;
+    const auto request = [&](const char* name) {
+        auto* group = TRSyncProfileGroup::Create(config.Sync, name, false);
+        group->Add(config.Profile(name));
+        return std::pair{std::vector{group}, [&, name] {
+                             std::lock_guard guard(lock);
+                             ranOn = std::this_thread::get_id();
+                             done.push_back(
+                                 std::string(name) + " after " +
+                                 std::to_string(config.Window.Count("Transfer Complete.")));
+                         }};
+    };
+    {
+        TGroupRuns runs(config.Sync);
+        for (const char* name : {"Restore", "Backup"}) {
+            auto [groups, then] = request(name);
+            runs.Run(groups, then);
+        }
+        for (int i = 0; i < 500 && runs.Busy(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(done, (std::vector<std::string>{"Restore after 1", "Backup after 2"}));
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+
+    TRecordedConfig slow("/bin/sh -c \"sleep 60\"");
+    auto* group = TRSyncProfileGroup::Create(slow.Sync, "StartupBackup", false);
+    group->Add(slow.Profile("Member"));
+    bool called = false;
+    const auto start = std::chrono::steady_clock::now();
+    {
+        TGroupRuns runs(slow.Sync);
+        runs.Run({group}, [&] { called = true; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        slow.Sync.Close();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(called);
 }
 
 // Closing while a silent child runs (it would sleep a minute) and a scheduled
