@@ -71,3 +71,14 @@ function(kal_add_benchmark name)
         LABELS "${label};bench" TIMEOUT ${ARG_TIMEOUT} RUN_SERIAL TRUE
         ENVIRONMENT "KAL_SOURCE_DIR=${PROJECT_SOURCE_DIR};KAL_BINARY_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
+
+# A Windows test that runs as the program does: under its manifest (the UTF-8
+# code page) and with its version resource. Nothing natively.
+function(kal_use_program_resources target)
+    if(WIN32)
+        target_sources(${target} PRIVATE ${KAL_RESOURCE_SCRIPT})
+        # The resource script's generated version header.
+        target_include_directories(${target} PRIVATE
+            $<TARGET_PROPERTY:kal_desktop,INTERFACE_INCLUDE_DIRECTORIES>)
+    endif()
+endfunction()

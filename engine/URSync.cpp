@@ -12,17 +12,6 @@ namespace {
 
 using TLock = std::unique_lock<std::recursive_mutex>;
 
-// Guarded settings: the schedule thread reads them for a run while the window
-// thread may be editing them.
-template <typename T> T GetGuarded(const TRSync& sync, const T& field) {
-    TLock lock(sync.Mutex());
-    return field;
-}
-template <typename T, typename V> void SetGuarded(const TRSync& sync, T& field, V&& value) {
-    TLock lock(sync.Mutex());
-    field = std::forward<V>(value);
-}
-
 // The setters' rules of the settings table.
 template <typename T> T AsGiven(T value, const T&) {
     return value;
@@ -92,10 +81,10 @@ TRSync::~TRSync() {
 
 #define KAL_SETTING_ACCESSORS(Type, Name, Default, Place, Rule)                                    \
     Type TRSync::Name() const {                                                                    \
-        return GetGuarded(*this, F##Name);                                                         \
+        return Guarded(F##Name);                                                                   \
     }                                                                                              \
     void TRSync::Set##Name(Type value) {                                                           \
-        SetGuarded(*this, F##Name, Rule<Type>(std::move(value), Default));                         \
+        SetGuarded(F##Name, Rule<Type>(std::move(value), Default));                                \
     }
 KAL_RSYNC_SETTINGS(KAL_SETTING_ACCESSORS)
 #undef KAL_SETTING_ACCESSORS

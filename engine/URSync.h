@@ -44,6 +44,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kal {
@@ -98,6 +99,16 @@ public:
 
     TRSyncSchedule& Schedule() const { return *FSchedule; }
     std::recursive_mutex& Mutex() const { return FSchedule->Mutex(); }
+    // A field of the root, a profile or a group read or written under Mutex(): the
+    // schedule thread reads for a run what the window thread may be editing.
+    template <typename T> T Guarded(const T& field) const {
+        std::lock_guard lock(Mutex());
+        return field;
+    }
+    template <typename T, typename V> void SetGuarded(T& field, V&& value) const {
+        std::lock_guard lock(Mutex());
+        field = std::forward<V>(value);
+    }
 
     // The current or last run. Process() is for inspection on the window thread;
     // code that waits on or stops a run holds the shared reference meanwhile, so a

@@ -57,23 +57,19 @@ std::unique_lock<std::recursive_mutex> TRSyncProfileGroup::Lock() const {
 }
 
 std::string TRSyncProfileGroup::Name() const {
-    TLock lock = Lock();
-    return FName;
+    return FSync->Guarded(FName);
 }
 
 void TRSyncProfileGroup::SetName(std::string name) {
-    TLock lock = Lock();
-    FName = std::move(name);
+    FSync->SetGuarded(FName, std::move(name));
 }
 
 bool TRSyncProfileGroup::IsRestore() const {
-    TLock lock = Lock();
-    return FIsRestore;
+    return FSync->Guarded(FIsRestore);
 }
 
 void TRSyncProfileGroup::SetIsRestore(bool value) {
-    TLock lock = Lock();
-    FIsRestore = value;
+    FSync->SetGuarded(FIsRestore, value);
 }
 
 int TRSyncProfileGroup::Count() const {
@@ -89,8 +85,7 @@ TRSyncProfile* TRSyncProfileGroup::Profiles(int index) const {
 }
 
 std::vector<TRSyncProfile*> TRSyncProfileGroup::Members() const {
-    TLock lock = Lock();
-    return FProfiles;
+    return FSync->Guarded(FProfiles);
 }
 
 void TRSyncProfileGroup::Add(TRSyncProfile* profile) {
@@ -232,13 +227,11 @@ std::unique_lock<std::recursive_mutex> TRSyncProfile::Lock() const {
 }
 
 TCommonSourceSet TRSyncProfile::CommonSources() const {
-    TLock lock = Lock();
-    return FCommonSources;
+    return FSync->Guarded(FCommonSources);
 }
 
 void TRSyncProfile::SetCommonSources(TCommonSourceSet value) {
-    TLock lock = Lock();
-    FCommonSources = value;
+    FSync->SetGuarded(FCommonSources, value);
 }
 
 int TRSyncProfile::PathCount() const {
@@ -254,8 +247,7 @@ std::string TRSyncProfile::Paths(int index) const {
 }
 
 std::vector<std::string> TRSyncProfile::PathList() const {
-    TLock lock = Lock();
-    return FPaths;
+    return FSync->Guarded(FPaths);
 }
 
 void TRSyncProfile::AddPath(std::string path) {
@@ -275,8 +267,7 @@ void TRSyncProfile::ClearPaths() {
 }
 
 TRSyncProfileEvent TRSyncProfile::ProfileEvent() const {
-    TLock lock = Lock();
-    return FProfileEvent;
+    return FSync->Guarded(FProfileEvent);
 }
 
 void TRSyncProfile::SetProfileEvent(TRSyncProfileEvent value) {
