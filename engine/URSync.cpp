@@ -283,9 +283,25 @@ void TRSync::WaitUntilIdle() {
         process->FreeThread();
 }
 
+std::shared_ptr<TRSyncProcess> TRSync::StartWhenIdle(const std::function<void()>& start) {
+    for (;;) {
+        WaitUntilIdle();
+        TLock lock(Mutex());
+        if (FClosing)
+            return nullptr;
+        const auto before = ProcessRef();
+        // Another waiter got in first: wait for that run too.
+        if (before && before->Running())
+            continue;
+        start();
+        const auto after = ProcessRef();
+        return after != before ? after : nullptr;
+    }
+}
+
 void TRSync::TerminateProcess() {
     if (auto process = ProcessRef())
-        process->Terminate();
+        process->Stop();
 }
 
 void TRSync::WaitForProcess() {

@@ -147,7 +147,7 @@ TEST_F(ScheduledRuns, NothingToBackUpStillAdvancesAndNotifies) {
     EXPECT_EQ(profile->ProfileEvent(), reDaily);
 }
 
-TEST_F(ScheduledRuns, ABackupThatFailsStillAdvancesNotifiesAndIsReported) {
+TEST_F(ScheduledRuns, ABackupThatCannotStartStaysDueNotifiesAndIsReported) {
     test::TTestShellFolders shell;
     shell.Fail = true;
     test::TShellFoldersScope scope(shell);
@@ -160,11 +160,14 @@ TEST_F(ScheduledRuns, ABackupThatFailsStillAdvancesNotifiesAndIsReported) {
     auto* profile = AddProfile("Broken", false);
     profile->SetCommonSources({csMyDocuments});
     profile->SetProfileEvent(reDaily);
-    profile->SetDateTime(Now() - OneHour);
+    const TDateTime due = Now() - OneHour;
+    profile->SetDateTime(due);
     ASSERT_TRUE(WaitForFirings(1));
     EXPECT_EQ(reported.load(), 1);
     EXPECT_EQ(reportedText, "shell folders unavailable");
-    EXPECT_GT(profile->DateTime(), Now());
+    // Still at the missed occurrence, and not tried again every turn.
+    EXPECT_EQ(profile->DateTime(), due);
+    EXPECT_GT(profile->Event()->DeferredUntil(), Now() + TRSyncEvent::RetryDelay * 0.9);
     EXPECT_EQ(Sync.ProcessRef(), nullptr);
 }
 
