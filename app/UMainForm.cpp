@@ -88,6 +88,11 @@ void TMainForm::FormCreate() {
     // Modal to this window, so the profile it adds to cannot be removed meanwhile.
     FBrowser->SetOwner(Handle());
     FRSync = std::make_unique<TRSync>();
+    // Before any run can start: many users set no mail, and a failure at night
+    // must not pass unseen.
+    FRSync->OnRunFailed = [this](const std::string& label, const std::string& error) {
+        PostTask([this, label, error] { RunFailed(label, error); });
+    };
 
     LoadData();
 
@@ -119,11 +124,15 @@ void TMainForm::FormCreate() {
         PostTask([message] { Application().ShowException(message); });
     };
 
-    OnQueryEndSession = [this](TWindow*, int source, int& result) {
-        FormQueryEndSession(source, result);
+    OnQueryEndSession = [this](TWindow*, int source, UINT flags, int& result) {
+        FormQueryEndSession(source, flags, result);
     };
-    OnEndSession = [this](TWindow*, bool& endSession) {
-        FormEndSession(endSession);
+    OnEndSession = [this](TWindow*, bool& endSession, UINT flags) {
+        FormEndSession(endSession, flags);
+    };
+    OnNoticeClick = [this] {
+        if (FForms.Terminal)
+            FForms.Terminal->Show();
     };
     OnTrayMouseUp = [this](TWindow*, TMouseButton button, TShiftState, int x, int y) {
         TrayMouseUp(button, x, y);
@@ -148,6 +157,11 @@ void TMainForm::LoadData() {
         // Keep what the user had and start afresh: a later save must not
         // overwrite the only copy of their configuration.
         FRSync = std::make_unique<TRSync>();
+        // Before any run can start: many users set no mail, and a failure at night
+        // must not pass unseen.
+        FRSync->OnRunFailed = [this](const std::string& label, const std::string& error) {
+            PostTask([this, label, error] { RunFailed(label, error); });
+        };
         const TDamagedDataFile damaged = KeepDamagedDataFile(fileName, e.what());
         FDamagedDataFile = damaged.KeptAs;
         FSavingBlocked = damaged.SavingBlocked;

@@ -5,9 +5,11 @@
 #include "UScoped.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <exception>
 #include <mutex>
+#include <thread>
 
 namespace kal {
 
@@ -355,7 +357,7 @@ void TRSyncEvent::Fire() {
         // wait is over: an edit made meanwhile (Manual, a new time) is what counts.
         bool edited = false;
         const auto run = sync->StartWhenIdle([&] {
-            edited = !Active() || DateTime() != due;
+            edited = !Schedule() || !Active() || DateTime() != due;
             if (edited)
                 return;
             tQuietErrorReport = quiet;
@@ -369,7 +371,13 @@ void TRSyncEvent::Fire() {
             FFiring.Done = FFiring.Done && !sync->Closing();
             return;
         }
-        // The occurrence counts as done only once its run has really ended.
+        // The occurrence counts as done only once its run has really ended. A profile
+        // deleted meanwhile (its event out of the schedule) is let go at once: the
+        // window thread waits for this firing.
+        while (run->Running() && Schedule())
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!Schedule())
+            return;
         run->WaitFor();
         FFiring.Done = run->Outcome() == TRunOutcome::Completed;
         if (run->ErrorReported())
@@ -384,7 +392,8 @@ void TRSyncEvent::Fire() {
 
 void TRSyncEvent::Trigger() {
     Fire();
-    if (TRSyncProfile* profile = Profile) {
+    // A profile deleted during the firing keeps no schedule to decide on.
+    if (TRSyncProfile* profile = Schedule() ? Profile : nullptr) {
         std::lock_guard lock(profile->Sync()->Mutex());
         // An edit made during the wait or the run stands as the user left it.
         if (!FFiring.Edited && Active() && DateTime() == FFiring.Due) {
