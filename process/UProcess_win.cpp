@@ -236,12 +236,13 @@ void TBaseProcess::RunChild() {
                       reinterpret_cast<std::intptr_t>(job.get()));
     ResumeThread(child.Thread.get());
     // The exit code is the verdict of the run; a stopped child has none worth telling.
-    const auto collectExit = [&] {
+    // `heedStop`: a plain stop request leaves the child running and ends the wait.
+    const auto collectExit = [&](bool heedStop) {
         // A failing output ends the run at once, child or not.
         if (std::uncaught_exceptions() > 0)
             return;
         while (WaitForSingleObject(child.Process.get(), 100) == WAIT_TIMEOUT) {
-            if (FAborted || (Terminated() && !FStopping))
+            if (FAborted || (heedStop && Terminated() && !FStopping))
                 return;
         }
         if (Terminated())
@@ -258,10 +259,10 @@ void TBaseProcess::RunChild() {
     if (!capture) {
         // Nothing is read and the stop request is not looked at: the child runs to
         // its end, unless aborted.
-        collectExit();
+        collectExit(false);
         return;
     }
-    const scope_exit afterReading(collectExit);
+    const scope_exit afterReading([&] { collectExit(true); });
 
     HANDLE events[2];
     for (auto& reader : readers) {

@@ -6,6 +6,7 @@
 
 #include "mainform_fixture.h"
 #include "test_support.h"
+#include "user_steps.h"
 
 namespace kal::e2e {
 namespace {
@@ -44,17 +45,6 @@ protected:
         return WaitUntil([&] { return Text(TerminalPanes(terminal).at(pane)).find(text) != npos; },
                          timeout);
     }
-    // A host command, as the bridge runs its script (Wine gives no handle to wait on).
-    static void HostCommand(const std::string& command) {
-        std::string line = "Z:\\bin\\sh -c \"" + command + "\"";
-        STARTUPINFOA startup{sizeof startup};
-        PROCESS_INFORMATION info{};
-        if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                           nullptr, &startup, &info)) {
-            CloseHandle(info.hThread);
-            CloseHandle(info.hProcess);
-        }
-    }
     // A profile due an hour ago, repeating hourly, backed up by the recorder.
     TDateTime WriteOverdueProfile() const {
         const TDateTime due = Now() - 1.0 / 24;
@@ -66,25 +56,25 @@ protected:
         });
         return due;
     }
+    static std::string Panes(HWND terminal) {
+        return Text(TerminalPanes(terminal).at(0)) + "\n---\n" +
+               Text(TerminalPanes(terminal).at(1));
+    }
     static constexpr auto npos = std::string::npos;
 };
 
 TEST_F(WhenThingsGoWrong, RsyncKilledMidTransferIsAnErrorInThePaneAndTheMail) {
-    const std::string name = "Killed-" + std::to_string(GetCurrentProcessId());
-    test::WriteTextFile(fs::path(Folder) / name / "large.bin", std::string(8 << 20, 'k'));
+    test::WriteTextFile(fs::path(Folder) / "Killed" / "large.bin", std::string(8 << 20, 'k'));
     std::string rcpt;
     WriteConfig(Folder, [&](TRSync& sync) {
         UseBridge(sync, Folder + "\\Backup\\");
         rcpt = UseMail(sync);
         sync.SetBandwidth(200); // kB/s: forty seconds for the file
-        TRSyncProfile::Create(sync, "Killed")->AddPath(Folder + "\\" + name);
+        TRSyncProfile::Create(sync, "Killed")->AddPath(Folder + "\\Killed");
     });
-    Start();
+    Start("", {{"KAL_RSYNC", KAL_KILLED_RSYNC}});
     HWND terminal = BackUp();
-    ASSERT_TRUE(PaneHas(terminal, 0, "Transfering: "));
-    Sleep(2000);
-    HostCommand("pkill -KILL -f " + name);
-    ASSERT_TRUE(PaneHas(terminal, 1, "rsync ended with exit code 137")) << Text(terminal);
+    ASSERT_TRUE(PaneHas(terminal, 1, "rsync ended with exit code 137")) << Panes(terminal);
     EXPECT_TRUE(MailSays(rcpt, "Kalvaren - Error ("));
 }
 
@@ -103,7 +93,8 @@ TEST_F(WhenThingsGoWrong, AMissingDriveIsAnErrorAndTheBackupStaysDue) {
     });
     Start();
     HWND terminal = Program->WaitForWindow("Backup Terminal", 30s);
-    ASSERT_TRUE(PaneHas(terminal, 1, std::string(1, drive) + ":\\Backup\\ is not available"));
+    ASSERT_TRUE(PaneHas(terminal, 1, std::string(1, drive) + ":\\Backup\\ is not available"))
+        << Panes(terminal);
     EXPECT_TRUE(MailSays(rcpt, "Kalvaren - Error ("));
     Exit();
     EXPECT_EQ(ReadConfig(Folder)->GetProfile(0)->DateTime(), due);
@@ -173,6 +164,7 @@ TEST_F(WhenThingsGoWrong, CtrlBreakEndsAQuietRsyncAtOnce) {
         auto remote = std::make_unique<TRemoteHost>();
         remote->SetHost("127.0.0.1");
         sync.SetServer(std::move(remote));
+        sync.SetModule("Quiet");
         sync.SetPort(ntohs(address.sin_port));
         TRSyncProfile::Create(sync, "Quiet")->AddPath(Folder);
     });
@@ -180,7 +172,7 @@ TEST_F(WhenThingsGoWrong, CtrlBreakEndsAQuietRsyncAtOnce) {
     HWND terminal = BackUp();
     ASSERT_TRUE(PaneHas(terminal, 0, "Transfering: "));
     Sleep(1500);
-    ASSERT_EQ(LiveChildren(), 1);
+    ASSERT_EQ(LiveChildren(), 1) << Panes(terminal);
     PostMessageA(TerminalPanes(terminal).at(0), WM_KEYDOWN, VK_CANCEL, 0);
     EXPECT_TRUE(PaneHas(terminal, 0, "Process Terminated!", 2s));
     EXPECT_EQ(LiveChildren(), 0) << "rsync outlived Ctrl+Break";
