@@ -88,6 +88,9 @@ void TMainForm::FormCreate() {
     // Modal to this window, so the profile it adds to cannot be removed meanwhile.
     FBrowser->SetOwner(Handle());
     FRSync = std::make_unique<TRSync>();
+    // A backup due at start would otherwise run before the terminal exists and
+    // show nothing; AttachForms lets the runs go once the message loop runs.
+    FRSync->HoldRuns(true);
     // Before any run can start: many users set no mail, and a failure at night
     // must not pass unseen.
     FRSync->OnRunFailed = [this](const std::string& label, const std::string& error) {
@@ -157,6 +160,9 @@ void TMainForm::LoadData() {
         // Keep what the user had and start afresh: a later save must not
         // overwrite the only copy of their configuration.
         FRSync = std::make_unique<TRSync>();
+        // A backup due at start would otherwise run before the terminal exists and
+        // show nothing; AttachForms lets the runs go once the message loop runs.
+        FRSync->HoldRuns(true);
         // Before any run can start: many users set no mail, and a failure at night
         // must not pass unseen.
         FRSync->OnRunFailed = [this](const std::string& label, const std::string& error) {
@@ -180,6 +186,11 @@ void TMainForm::LoadData() {
 
 void TMainForm::AttachForms(const TProgramForms& forms) {
     FForms = forms;
+    PostTask([this] {
+        if (FForms.Terminal)
+            FRSync->SetOutputHandle(&FForms.Terminal->ProcessOutput());
+        FRSync->HoldRuns(false);
+    });
     if (std::exchange(FStartupPending, false))
         PostMessageA(Handle(), WM_RUNSTARTUP, 0, 0);
 }

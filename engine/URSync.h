@@ -158,6 +158,9 @@ public:
     // one step: no other run can begin in between, so a waiting start is never
     // refused. The run `start` began, if any; none once closing.
     std::shared_ptr<TRSyncProcess> StartWhenIdle(const std::function<void()>& start);
+    // While held, StartWhenIdle waits: the program holds the runs of the schedule
+    // and the groups until its terminal is there to show them.
+    void HoldRuns(bool hold);
     // The end of the program: no new run starts from now on, the run in progress
     // is aborted (its child ended, an auto-close countdown cut short) and the
     // schedule thread stopped. Returns within moments; the destructor calls it.
@@ -212,6 +215,7 @@ private:
     std::vector<std::unique_ptr<TRSyncProfileGroup>> FGroups;
     std::shared_ptr<TRSyncProcess> FProcess;
     bool FClosing = false;
+    bool FRunsHeld = false;
 };
 
 } // namespace kal

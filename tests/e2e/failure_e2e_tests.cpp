@@ -189,6 +189,7 @@ protected:
         form->PowerOff = [this] {
             ++PowerOffs;
         };
+        form->AttachForms({});
         return form;
     }
     void TearDown() override {

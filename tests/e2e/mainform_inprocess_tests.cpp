@@ -27,7 +27,9 @@ protected:
     }
     void TearDown() override { Application().OnException = nullptr; }
     std::unique_ptr<TMainForm> Create() {
-        return std::make_unique<TMainForm>(Folder, StandardUserTray());
+        auto form = std::make_unique<TMainForm>(Folder, StandardUserTray());
+        form->AttachForms({}); // as the program does once its windows exist
+        return form;
     }
     std::string Folder;
     std::vector<std::string> Errors;
