@@ -28,19 +28,33 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Application().Title = "Kalvaren";
 
     // A second start shows the running program instead; a start at logon, which
-    // nobody watches, just ends.
+    // nobody watches, just ends. A program that holds the claim but does not
+    // answer may be ending, or was killed and not yet cleared away: wait for the
+    // claim a while (a start at logon longer), then say so once.
     const std::string instance = InstanceName(ExecutableFolder());
-    const TInstanceLock instanceLock(instance);
-    if (instanceLock.AnotherRuns()) {
+    TInstanceLock instanceLock(instance);
+    if (!instanceLock.Acquire(0)) {
         const auto arguments = Application().Arguments();
         const bool atLogon =
             std::any_of(arguments.begin(), arguments.end(),
                         [](const std::string& a) { return IsSwitch(a, "-startup"); });
-        if (!atLogon)
-            ShowRunningInstance(instance);
-        if (SUCCEEDED(com))
-            OleUninitialize();
-        return 0;
+        const ULONGLONG deadline = GetTickCount64() + (atLogon ? 60000 : 5000);
+        HWND running = nullptr;
+        while (!running && !instanceLock.Acquire(250) && GetTickCount64() < deadline)
+            running = FindAnsweringInstance(instance, 0);
+        if (!instanceLock.Held()) {
+            if (running && !atLogon)
+                ShowRunningInstance(running, instance);
+            else if (!running)
+                MessageBoxA(nullptr,
+                            "Kalvaren is already running for this configuration but does not "
+                            "answer. Close it (or end it in Task Manager), then start Kalvaren "
+                            "again.",
+                            "Kalvaren", MB_OK | MB_ICONWARNING);
+            if (SUCCEEDED(com))
+                OleUninitialize();
+            return 0;
+        }
     }
     int exitCode = 0;
     try {

@@ -88,6 +88,14 @@ void TMainForm::FormCreate() {
     // Modal to this window, so the profile it adds to cannot be removed meanwhile.
     FBrowser->SetOwner(Handle());
     FRSync = std::make_unique<TRSync>();
+    // A backup due at start would otherwise run before the terminal exists and
+    // show nothing; AttachForms lets the runs go once the message loop runs.
+    FRSync->HoldRuns(true);
+    // Before any run can start: many users set no mail, and a failure at night
+    // must not pass unseen.
+    FRSync->OnRunFailed = [this](const std::string& label, const std::string& error) {
+        PostTask([this, label, error] { RunFailed(label, error); });
+    };
 
     LoadData();
 
@@ -119,11 +127,15 @@ void TMainForm::FormCreate() {
         PostTask([message] { Application().ShowException(message); });
     };
 
-    OnQueryEndSession = [this](TWindow*, int source, int& result) {
-        FormQueryEndSession(source, result);
+    OnQueryEndSession = [this](TWindow*, int source, UINT flags, int& result) {
+        FormQueryEndSession(source, flags, result);
     };
-    OnEndSession = [this](TWindow*, bool& endSession) {
-        FormEndSession(endSession);
+    OnEndSession = [this](TWindow*, bool& endSession, UINT flags) {
+        FormEndSession(endSession, flags);
+    };
+    OnNoticeClick = [this] {
+        if (FForms.Terminal)
+            FForms.Terminal->Show();
     };
     OnTrayMouseUp = [this](TWindow*, TMouseButton button, TShiftState, int x, int y) {
         TrayMouseUp(button, x, y);
@@ -148,6 +160,14 @@ void TMainForm::LoadData() {
         // Keep what the user had and start afresh: a later save must not
         // overwrite the only copy of their configuration.
         FRSync = std::make_unique<TRSync>();
+        // A backup due at start would otherwise run before the terminal exists and
+        // show nothing; AttachForms lets the runs go once the message loop runs.
+        FRSync->HoldRuns(true);
+        // Before any run can start: many users set no mail, and a failure at night
+        // must not pass unseen.
+        FRSync->OnRunFailed = [this](const std::string& label, const std::string& error) {
+            PostTask([this, label, error] { RunFailed(label, error); });
+        };
         const TDamagedDataFile damaged = KeepDamagedDataFile(fileName, e.what());
         FDamagedDataFile = damaged.KeptAs;
         FSavingBlocked = damaged.SavingBlocked;
@@ -166,6 +186,11 @@ void TMainForm::LoadData() {
 
 void TMainForm::AttachForms(const TProgramForms& forms) {
     FForms = forms;
+    PostTask([this] {
+        if (FForms.Terminal)
+            FRSync->SetOutputHandle(&FForms.Terminal->ProcessOutput());
+        FRSync->HoldRuns(false);
+    });
     if (std::exchange(FStartupPending, false))
         PostMessageA(Handle(), WM_RUNSTARTUP, 0, 0);
 }

@@ -184,8 +184,10 @@ private:
     void TerminalKeyDown(WORD& key, TShiftState shift);
     void TrayMouseUp(TMouseButton button, int x, int y);
     void ProfileScheduleEvent(TRSyncProfile& sender);
-    void FormQueryEndSession(int source, int& result);
-    void FormEndSession(bool endSession);
+    void FormQueryEndSession(int source, UINT flags, int& result);
+    void FormEndSession(bool endSession, UINT flags = 0);
+    // A failed run's notice over the tray icon; a click opens the terminal.
+    void RunFailed(const std::string& label, const std::string& error);
     // Runs the task on the window thread unless the window is being destroyed.
     void PostTask(std::function<void()> task);
     void WMRunStartup();
@@ -206,6 +208,8 @@ private:
     std::string FDamagedDataFile;
     bool FSavingBlocked = false;
     bool FStartupPending = false;
+    // A shutdown run was asked for this session end: later queries only answer.
+    bool FShutdownRequested = false;
     // The profile of each line of lst_Profiles: the schedule thread re-orders the
     // configuration's list at any time, the lines only on the window thread.
     std::vector<TRSyncProfile*> FShownProfiles;

@@ -31,10 +31,17 @@ void mainform::DefaultPowerOff() {
     ExitWindowsEx(EWX_POWEROFF | EWX_FORCEIFHUNG, 0);
 }
 
-void TMainForm::FormQueryEndSession(int, int& result) {
+void TMainForm::FormQueryEndSession(int, UINT flags, int& result) {
+    // An installer or the Restart Manager asks this program alone to close: no
+    // shutdown run and no power-off. It saves and closes at WM_ENDSESSION.
+    if (flags & ENDSESSION_CLOSEAPP)
+        return;
     if (FShutdownRestore->Count() > 0 || FShutdownBackup->Count() > 0) {
         result = 0;
-        PostMessageA(Handle(), WM_RUNSHUTDOWN, 0, 0);
+        // A second request (the user tried again) waits for the run already asked for.
+        if (!FShutdownRequested)
+            PostMessageA(Handle(), WM_RUNSHUTDOWN, 0, 0);
+        FShutdownRequested = true;
     }
 }
 
@@ -42,7 +49,7 @@ void TMainForm::WMRunStartup() {
     FGroupRuns->Run({FStartupRestore, FStartupBackup}, nullptr);
 }
 
-void TMainForm::FormEndSession(bool endSession) {
+void TMainForm::FormEndSession(bool endSession, UINT flags) {
     // Windows may end the process as soon as this returns, with no destruction
     // that would save: removed profiles and advanced due times must be on disk.
     if (!endSession)
@@ -52,6 +59,14 @@ void TMainForm::FormEndSession(bool endSession) {
     } catch (...) {
         // Nobody is left to read an error box; the save before stays on disk.
     }
+    // Asked to close, not ended with the session: leave as at Exit.
+    if (flags & ENDSESSION_CLOSEAPP)
+        Exit1Click();
+}
+
+void TMainForm::RunFailed(const std::string& label, const std::string& error) {
+    ShowNotice(label.empty() ? std::string("Kalvaren - Error") : "Kalvaren - Error: " + label,
+               error.empty() ? std::string("The run ended in error.") : error);
 }
 
 void TMainForm::WMRunShutdown() {

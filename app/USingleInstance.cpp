@@ -6,13 +6,23 @@
 namespace kal {
 
 std::string InstanceName(const std::string& dataFolder) {
-    // FNV-1a of the folder as Windows compares paths, without regard to case.
+    char text[40];
+    const unique_handle_t folder(
+        CreateFileA(dataFolder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (folder && GetFileInformationByHandle(folder.get(), &info)) {
+        std::snprintf(text, sizeof text, "%08lx%08lx%08lx", info.dwVolumeSerialNumber,
+                      info.nFileIndexHigh, info.nFileIndexLow);
+        return std::string("Kalvaren.") + text;
+    }
+    // A folder the system cannot open: its path as Windows compares paths, FNV-1a
+    // without regard to case.
     std::uint64_t hash = 14695981039346656037ull;
     for (const char c : dataFolder) {
         hash ^= static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         hash *= 1099511628211ull;
     }
-    char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
     return std::string("Kalvaren.") + text;
 }
@@ -34,24 +44,44 @@ HWND FindInstanceWindow(const std::string& name) {
     return search.Found;
 }
 
-void ShowRunningInstance(const std::string& name) {
-    // The first program may still be creating its window.
-    for (int attempt = 0; attempt < 100; ++attempt) {
+HWND FindAnsweringInstance(const std::string& name, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    do {
         if (HWND window = FindInstanceWindow(name)) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            // Only the program the user just started may hand the foreground on.
-            AllowSetForegroundWindow(process);
-            PostMessageA(window, RegisterWindowMessageA(name.c_str()), 0, 0);
-            return;
+            DWORD_PTR ignored = 0;
+            if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored))
+                return window;
         }
         Sleep(50);
-    }
+    } while (GetTickCount64() < deadline);
+    return nullptr;
+}
+
+void ShowRunningInstance(HWND window, const std::string& name) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    // Only the program the user just started may hand the foreground on.
+    AllowSetForegroundWindow(process);
+    PostMessageA(window, RegisterWindowMessageA(name.c_str()), 0, 0);
 }
 
 TInstanceLock::TInstanceLock(const std::string& name)
-    : FMutex(CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str())) {
-    FAnotherRuns = FMutex && GetLastError() == ERROR_ALREADY_EXISTS;
+    : FMutex(CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str())) {}
+
+TInstanceLock::~TInstanceLock() {
+    if (FHeld && FMutex)
+        ReleaseMutex(FMutex.get());
+}
+
+bool TInstanceLock::Acquire(DWORD waitMs) {
+    if (FHeld)
+        return true;
+    if (!FMutex)
+        return FHeld = true;
+    // Abandoned: the program that held it was killed; the claim is ours now.
+    const DWORD result = WaitForSingleObject(FMutex.get(), waitMs);
+    FHeld = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    return FHeld;
 }
 
 TInstanceWindow::TInstanceWindow(HWND window, const std::string& name)

@@ -3,9 +3,11 @@
 // running program's main window, asks it to show itself and ends.
 //
 // An instance is named after the folder of Data.dat, so separate installations
-// do not meet. The name serves three things: the mutex (in the session's
-// namespace) that the running program holds, the window property that marks its
-// main window, and the registered message that asks that window to show itself.
+// do not meet; by the folder's identity on its volume, not by the spelling of its
+// path, so that an 8.3 name, a subst drive or a junction meet the same program.
+// The name serves three things: the mutex (in the session's namespace) that the
+// running program owns, the window property that marks its main window, and the
+// registered message that asks that window to show itself.
 #pragma once
 
 #include "UScoped.h"
@@ -21,21 +23,31 @@ std::string InstanceName(const std::string& dataFolder);
 // The main window of the program that holds `name`, null when there is none.
 HWND FindInstanceWindow(const std::string& name);
 
-// Asks the main window of the program that holds `name` to show itself, waiting
-// a little for that window while the program may still be creating it.
-void ShowRunningInstance(const std::string& name);
+// The main window of the program that holds `name` once it answers messages,
+// waiting up to `timeoutMs` for it; null when none answers by then.
+HWND FindAnsweringInstance(const std::string& name, DWORD timeoutMs);
 
-// The claim on an instance, held for as long as this object lives.
+// Asks that window to show itself and hands it the foreground.
+void ShowRunningInstance(HWND window, const std::string& name);
+
+// The claim on an instance: a mutex owned by the main thread for as long as this
+// object lives. A program that was killed leaves it abandoned, and the next start
+// takes it over.
 class TInstanceLock {
 public:
     explicit TInstanceLock(const std::string& name);
-    // True when another program held the name first. A claim the system refused
-    // counts as alone: the program then runs rather than not at all.
-    bool AnotherRuns() const noexcept { return FAnotherRuns; }
+    ~TInstanceLock();
+    TInstanceLock(const TInstanceLock&) = delete;
+    TInstanceLock& operator=(const TInstanceLock&) = delete;
+
+    // Tries to take the claim within `waitMs`; true once held. A claim the system
+    // refused counts as held: the program then runs rather than not at all.
+    bool Acquire(DWORD waitMs);
+    bool Held() const noexcept { return FHeld; }
 
 private:
     unique_handle_t FMutex;
-    bool FAnotherRuns = false;
+    bool FHeld = false;
 };
 
 // Marks a window as the main window of instance `name` for as long as this

@@ -337,8 +337,25 @@ void TTrayForm::AddTrayIcon() {
 void TTrayForm::RemoveTrayIcon() {
     if (!FMinimisedToTray)
         return;
-    Notify(NIM_DELETE);
+    if (!FNoticeIcon)
+        Notify(NIM_DELETE);
     FMinimisedToTray = false;
+}
+
+void TTrayForm::ShowNotice(const std::string& title, const std::string& text) {
+    if (!FMinimisedToTray && !FNoticeIcon)
+        FNoticeIcon = Notify(NIM_ADD) != FALSE;
+    const auto copy = [](char* field, std::size_t size, const std::string& value) {
+        const std::size_t fit = Utf8Fit(value, size - 1);
+        std::memcpy(field, value.data(), fit);
+        field[fit] = '\0';
+    };
+    copy(FIconData.szInfoTitle, sizeof FIconData.szInfoTitle, title);
+    copy(FIconData.szInfo, sizeof FIconData.szInfo, text);
+    FIconData.dwInfoFlags = NIIF_ERROR;
+    FIconData.uFlags |= NIF_INFO;
+    Notify(NIM_MODIFY);
+    FIconData.uFlags &= ~NIF_INFO;
 }
 
 void TTrayForm::DefaultTrayMessage(UINT, WPARAM, LPARAM) {}
@@ -352,14 +369,14 @@ void TTrayForm::DoSystemStartup() {
     }
 }
 
-void TTrayForm::DoQueryEndSession(int source, int& result) {
+void TTrayForm::DoQueryEndSession(int source, UINT flags, int& result) {
     if (OnQueryEndSession)
-        OnQueryEndSession(this, source, result);
+        OnQueryEndSession(this, source, flags, result);
 }
 
-void TTrayForm::DoEndSession(bool& endSession) {
+void TTrayForm::DoEndSession(bool& endSession, UINT flags) {
     if (OnEndSession)
-        OnEndSession(this, endSession);
+        OnEndSession(this, endSession, flags);
 }
 
 void TTrayForm::DoMinimize(bool& allow) {
@@ -438,6 +455,17 @@ LRESULT TTrayForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_RBUTTONUP:
             DoTrayMouseUp(TMouseButton::mbRight);
             break;
+        case NIN_BALLOONUSERCLICK:
+        case NIN_BALLOONTIMEOUT:
+        case NIN_BALLOONHIDE:
+            // The icon added for the notice goes with it, unless the window went
+            // to the tray meanwhile.
+            if (FNoticeIcon && !FMinimisedToTray)
+                Notify(NIM_DELETE);
+            FNoticeIcon = false;
+            if (lParam == NIN_BALLOONUSERCLICK && OnNoticeClick)
+                OnNoticeClick();
+            break;
         default:
             DefaultTrayMessage(message, wParam, lParam);
             break;
@@ -445,7 +473,7 @@ LRESULT TTrayForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_QUERYENDSESSION: {
         int result = 1;
-        DoQueryEndSession(static_cast<int>(wParam), result);
+        DoQueryEndSession(static_cast<int>(wParam), static_cast<UINT>(lParam), result);
         return result;
     }
     case WM_ENDSESSION: {
@@ -455,7 +483,7 @@ LRESULT TTrayForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         bool endSession = wParam != 0;
         if (endSession)
             WriteSettings();
-        DoEndSession(endSession);
+        DoEndSession(endSession, static_cast<UINT>(lParam));
         return 0;
     }
     case WM_SYSCOMMAND: {

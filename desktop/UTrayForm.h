@@ -32,8 +32,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-using TQueryEndSessionEvent = std::function<void(TWindow* Sender, int Source, int& Result)>;
-using TEndSessionEvent = std::function<void(TWindow* Sender, bool& EndSession)>;
+// Flags: the lParam of WM_QUERYENDSESSION (ENDSESSION_CLOSEAPP, ENDSESSION_LOGOFF ...).
+using TQueryEndSessionEvent =
+    std::function<void(TWindow* Sender, int Source, UINT Flags, int& Result)>;
+using TEndSessionEvent = std::function<void(TWindow* Sender, bool& EndSession, UINT Flags)>;
 using TMinimizeEvent = std::function<void(TWindow* Sender, bool& Minimize)>;
 using TMaximizeEvent = std::function<void(TWindow* Sender, bool& Maximize)>;
 
@@ -84,6 +86,12 @@ public:
     TMouseEvent OnTrayMouseDown;
     TMouseEvent OnTrayMouseUp;
 
+    // A notice balloon over the tray icon, shown even while the window is: the
+    // icon is added for it and goes again with the balloon. A click on the
+    // balloon raises OnNoticeClick.
+    void ShowNotice(const std::string& title, const std::string& text);
+    std::function<void()> OnNoticeClick;
+
     void SendToTray();
     void AddTrayIcon();
     void RemoveTrayIcon();
@@ -92,8 +100,8 @@ public:
 protected:
     virtual void DefaultTrayMessage(UINT message, WPARAM wParam, LPARAM lParam);
     virtual void DoSystemStartup();
-    virtual void DoQueryEndSession(int source, int& result);
-    virtual void DoEndSession(bool& endSession);
+    virtual void DoQueryEndSession(int source, UINT flags, int& result);
+    virtual void DoEndSession(bool& endSession, UINT flags);
     virtual void DoMinimize(bool& allow);
     virtual void DoMaximize(bool& allow);
     virtual void DoTrayMouseDown(TMouseButton button);
@@ -130,6 +138,7 @@ private:
     bool FStoredMinimiseToTray = false;
     bool FStoredCloseToTray = false;
     UINT FTaskbarCreated = 0;
+    bool FNoticeIcon = false; // the icon is there only for a notice
 };
 
 } // namespace kal

@@ -3,6 +3,8 @@
 #include "URSyncProcess.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -283,9 +285,33 @@ void TRSync::WaitUntilIdle() {
         process->FreeThread();
 }
 
+std::shared_ptr<TRSyncProcess> TRSync::StartWhenIdle(const std::function<void()>& start) {
+    for (;;) {
+        WaitUntilIdle();
+        {
+            TLock lock(Mutex());
+            if (FClosing)
+                return nullptr;
+            const auto before = ProcessRef();
+            // Another waiter got in first: wait for that run too.
+            if (!FRunsHeld && !(before && before->Running())) {
+                start();
+                const auto after = ProcessRef();
+                return after != before ? after : nullptr;
+            }
+        }
+        if (Guarded(FRunsHeld))
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+void TRSync::HoldRuns(bool hold) {
+    SetGuarded(FRunsHeld, hold);
+}
+
 void TRSync::TerminateProcess() {
     if (auto process = ProcessRef())
-        process->Terminate();
+        process->Stop();
 }
 
 void TRSync::WaitForProcess() {

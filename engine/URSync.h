@@ -40,6 +40,7 @@
 #include "USchedule.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -146,17 +147,29 @@ public:
     // Profiles into the schedule's order of their events. A profile whose event is
     // missing from the schedule keeps its relative place at the end, never lost.
     void ReorderProfiles();
+    // Ctrl+Break: ends the run's rsync and all it started; the run then ends.
     void TerminateProcess();
     // Returns when the current run has ended; at once when there is none.
     void WaitForProcess();
     // Returns when no worker of a run is left, a stopped one included, so that a
     // new run is not refused; waits for the run in progress first.
     void WaitUntilIdle();
+    // Waits until no run is in progress, then calls `start` with Mutex() held, as
+    // one step: no other run can begin in between, so a waiting start is never
+    // refused. The run `start` began, if any; none once closing.
+    std::shared_ptr<TRSyncProcess> StartWhenIdle(const std::function<void()>& start);
+    // While held, StartWhenIdle waits: the program holds the runs of the schedule
+    // and the groups until its terminal is there to show them.
+    void HoldRuns(bool hold);
     // The end of the program: no new run starts from now on, the run in progress
     // is aborted (its child ended, an auto-close countdown cut short) and the
     // schedule thread stopped. Returns within moments; the destructor calls it.
     void Close();
     bool Closing() const;
+
+    // Raised on the run's worker when a run ends in Error: its label and first
+    // error line. Set it before runs start.
+    std::function<void(const std::string& label, const std::string& error)> OnRunFailed;
 
     // Loading adds to the profiles and groups already present, made through
     // TRSyncProfile::Create and TRSyncProfileGroup::Create.
@@ -168,8 +181,11 @@ public:
 
     // Implemented with the transfer runs.
     std::string BuildOptions(std::uint32_t bits) const;
-    void RunTransfer(const std::vector<std::string>& items, std::uint32_t forceOff,
-                     std::uint32_t forceOn);
+    // Starts a run of `items` unless one is in progress or the program is closing;
+    // true when it started. `label` names it in the notice of a failure. A
+    // destination that cannot be prepared still makes a run, which reports why.
+    bool RunTransfer(const std::vector<std::string>& items, std::uint32_t forceOff,
+                     std::uint32_t forceOn, std::string label = {});
     void EmergancyRecovery(const std::string& folder);
 
     // Flags(), SetFlags() and the others of the settings table, under Mutex().
@@ -199,6 +215,7 @@ private:
     std::vector<std::unique_ptr<TRSyncProfileGroup>> FGroups;
     std::shared_ptr<TRSyncProcess> FProcess;
     bool FClosing = false;
+    bool FRunsHeld = false;
 };
 
 } // namespace kal

@@ -3,6 +3,7 @@
 #include "URSync.h"
 #include "USmtp.h"
 
+#include <cstdio>
 #include <exception>
 
 namespace kal {
@@ -22,6 +23,69 @@ std::string ProgramArgument(const std::string& location) {
 
 } // namespace
 
+std::string RSyncExitMeaning(std::uint32_t code) {
+    switch (code) {
+    case 1:
+        return "Syntax or usage error";
+    case 2:
+        return "Protocol incompatibility";
+    case 3:
+        return "Errors selecting input/output files, dirs";
+    case 4:
+        return "Requested action not supported";
+    case 5:
+        return "Error starting client-server protocol";
+    case 6:
+        return "Daemon unable to append to log-file";
+    case 10:
+        return "Error in socket I/O";
+    case 11:
+        return "Error in file I/O";
+    case 12:
+        return "Error in rsync protocol data stream";
+    case 13:
+        return "Errors with program diagnostics";
+    case 14:
+        return "Error in IPC code";
+    case 20:
+        return "Received SIGUSR1 or SIGINT";
+    case 21:
+        return "Some error returned by waitpid()";
+    case 22:
+        return "Error allocating core memory buffers";
+    case 23:
+        return "Partial transfer due to error";
+    case 24:
+        return "Partial transfer due to vanished source files";
+    case 25:
+        return "The --max-delete limit stopped deletions";
+    case 30:
+        return "Timeout in data send/receive";
+    case 35:
+        return "Timeout waiting for daemon connection";
+    default:
+        // What a shell reports for a program ended by a signal.
+        if (code > 128 && code < 128 + 65)
+            return "Ended by signal " + std::to_string(code - 128);
+        return "Unknown error";
+    }
+}
+
+std::string RSyncExitLine(const TChildExit& exit, bool& warning) {
+    warning = false;
+    if (!exit.Known || (exit.Code == 0 && !exit.Abnormal))
+        return {};
+    if (exit.Abnormal) {
+        char code[16];
+        std::snprintf(code, sizeof code, exit.Code > 0xFFFF ? "0x%08X" : "%u", exit.Code);
+        return std::string("rsync ended abnormally: ") +
+               (exit.Code > 0xFFFF ? "status " : "signal ") + code;
+    }
+    warning = exit.Code == 24;
+    return "rsync ended with exit code " + std::to_string(exit.Code) + ": " +
+           RSyncExitMeaning(exit.Code);
+}
+
 TRSyncProcess::TRSyncProcess(TRSync* sync, std::string options, IProcessOutput* output,
                              int autoCloseDelay)
     : FSync(sync), FOptions(std::move(options)) {
@@ -33,6 +97,7 @@ TRSyncProcess::TRSyncProcess(TRSync* sync, std::string options, IProcessOutput* 
         FEmailFrom = sync->EmailFrom();
         FEmailServer = sync->EmailServer();
         FEmailPassword = sync->EmailPassword();
+        FOnFailed = sync->OnRunFailed;
     }
 }
 
@@ -52,6 +117,23 @@ void TRSyncProcess::GetCommandLine(std::string& text) {
     text = CommandLineOf(ItemIndex());
 }
 
+TRunOutcome TRSyncProcess::Outcome() const {
+    if (!FCompleted)
+        return TRunOutcome::Stopped;
+    return FPreparationFailure.empty() && !StartFailed() ? TRunOutcome::Completed
+                                                         : TRunOutcome::NotRun;
+}
+
+void TRSyncProcess::Execute() {
+    if (FPreparationFailure.empty()) {
+        TSerialProcess::Execute();
+        return;
+    }
+    DoStart();
+    WriteError(FPreparationFailure);
+    DoFinish();
+}
+
 void TRSyncProcess::DoStart() {
     WriteOutput("Transfer Intialising. Press Ctrl+Break to Terminate transfer.");
     TSerialProcess::DoStart();
@@ -66,14 +148,29 @@ void TRSyncProcess::DoProcessStart() {
 }
 
 void TRSyncProcess::DoProcessEnd() {
+    // Error text alone cannot tell a crashed or killed rsync from a clean one.
+    bool warning = false;
+    const std::string exitLine = RSyncExitLine(ChildExit(), warning);
+    if (warning)
+        WriteOutput("Warning: " + exitLine);
+    else if (!exitLine.empty())
+        WriteError(exitLine);
     WriteOutput("\n");
     TSerialProcess::DoProcessEnd();
 }
 
 void TRSyncProcess::DoComplete() {
-    WriteOutput("Transfer Complete.");
-    if (!FEmailRecipient.empty() && !FEmailFrom.empty() && !FEmailServer.empty())
+    FCompleted = true;
+    if (FPreparationFailure.empty())
+        WriteOutput("Transfer Complete.");
+    const bool failed = ErrorSeen();
+    if (!FEmailRecipient.empty() && !FEmailFrom.empty() && !FEmailServer.empty() &&
+        (!failed || FErrorReportAllowed)) {
         SendReport();
+        FErrorReported = failed;
+    }
+    if (failed && FOnFailed)
+        FOnFailed(FLabel, FirstError());
     TSerialProcess::DoComplete();
 }
 

@@ -6,12 +6,27 @@
 #include "UProcess.h"
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace kal {
 
 class TRSync;
+
+// The meaning of an rsync exit code, from rsync's documented table.
+std::string RSyncExitMeaning(std::uint32_t code);
+// The line a child's exit adds to the terminal: empty for success; `warning`
+// is set for an exit that lost nothing stored (source files vanished).
+std::string RSyncExitLine(const TChildExit& exit, bool& warning);
+
+// How a run ended, once it has.
+enum class TRunOutcome {
+    Completed, // every item ran, with or without errors
+    NotRun,    // the destination could not be prepared or rsync could not start
+    Stopped    // Ctrl+Break, the end of the program or of the session
+};
 
 class TRSyncProcess : public TSerialProcess {
 public:
@@ -35,12 +50,24 @@ public:
     std::string ReportSubject() const;
     std::string ReportBody() const;
 
+    // What the run is of (a profile's name), for the notice of a failed run.
+    void SetLabel(std::string label) { FLabel = std::move(label); }
+    const std::string& Label() const { return FLabel; }
+    // A run that cannot reach its destination: it shows `reason` as its error,
+    // runs no item and reports Error. Set before the run starts.
+    void SetPreparationFailure(std::string reason) { FPreparationFailure = std::move(reason); }
+    // Whether an Error report may go out; retries of one failing occurrence say no.
+    void SetErrorReportAllowed(bool value) { FErrorReportAllowed = value; }
+    bool ErrorReported() const { return FErrorReported.load(); }
+    TRunOutcome Outcome() const;
+
     // Bound on the whole mail exchange of a report (connect and every reply), in
     // milliseconds. A silent or unreachable server delays the end of a run by at
     // most this long. Process-wide; tests shorten it.
     static std::atomic<int> ReportTimeoutMs;
 
 protected:
+    void Execute() override;
     void GetCommandLine(std::string& text) override;
     void DoStart() override;
     void DoProcessStart() override;
@@ -57,6 +84,12 @@ private:
     std::string FEmailFrom;
     std::string FEmailServer;
     std::string FEmailPassword;
+    std::string FLabel;
+    std::string FPreparationFailure;
+    std::function<void(const std::string& label, const std::string& error)> FOnFailed;
+    bool FErrorReportAllowed = true;
+    std::atomic<bool> FCompleted{false};
+    std::atomic<bool> FErrorReported{false};
 };
 
 } // namespace kal

@@ -128,22 +128,16 @@ void TRSyncProfileGroup::Run() {
             continue;
         // A member whose turn comes while another transfer runs waits for it, as a
         // scheduled firing does, instead of being refused and skipped.
-        for (;;) {
-            FSync->WaitUntilIdle();
-            if (!Contained(profile) || FSync->Closing())
-                break;
-            const auto before = FSync->ProcessRef();
+        const auto run = FSync->StartWhenIdle([&] {
+            if (!Contained(profile))
+                return;
             if (restore)
                 profile->Restore();
             else
                 profile->Backup();
-            // Refused only because the schedule thread started a run in between:
-            // wait for that one too and try again.
-            const auto after = FSync->ProcessRef();
-            if (after != before || !after || !after->Running())
-                break;
-        }
-        FSync->WaitForProcess();
+        });
+        if (run)
+            run->WaitFor();
     }
 }
 

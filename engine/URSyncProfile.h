@@ -81,10 +81,25 @@ public:
     TRSyncEvent(TSchedule* schedule, TDateTime dateTime, std::string name);
     TRSyncProfile* Profile = nullptr; // not owned: the profile owns its event
 
+    // The backup, waited for; then the move to the next occurrence only when the
+    // run completed (with or without errors). An occurrence whose run was refused,
+    // could not start or was stopped stays due, tried again after RetryDelay and
+    // caught up at the next start; it mails its Error report once.
     void Trigger() override;
     // Re-sorts the schedule, then brings the owner's Profiles into its order.
     void Changed() override;
     void Fire() override;
+
+    static constexpr TDateTime RetryDelay = 15.0 / (24 * 60);
+
+private:
+    struct TFiring {
+        TDateTime Due = 0;
+        bool Done = false;
+        bool Edited = false;
+    };
+    TFiring FFiring;                // schedule thread only
+    TDateTime FErrorMailedFor = -1; // the occurrence whose Error report went out
 };
 
 class TRSyncSchedule : public TSchedule {

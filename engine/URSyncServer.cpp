@@ -63,6 +63,13 @@ bool TLocalHost::Prepare() {
     return DirectoryExists(FPath) || CreateSingleDirectory(FPath);
 }
 
+std::string TLocalHost::PrepareFailure() const {
+    // Nearly always a removable disk that is not plugged in, or a network drive
+    // that is not connected.
+    return "The destination folder " + FPath +
+           " is not available: it does not exist and cannot be created. Is its drive connected?";
+}
+
 void TLocalHost::SaveToStream(TStream& s) const {
     WriteString(s, FPath);
 }

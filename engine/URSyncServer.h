@@ -35,6 +35,8 @@ public:
     virtual std::string GetDestination() const = 0;
     // Makes the destination usable; a run is not started when this answers false.
     virtual bool Prepare() = 0;
+    // Why the last Prepare answered false, in words for the error pane.
+    virtual std::string PrepareFailure() const { return "The destination is not available."; }
     virtual void SaveToStream(TStream& s) const = 0;
     virtual void LoadFromStream(TStream& s) = 0;
     void SaveToFile(const std::string& fileName) const;
@@ -52,6 +54,7 @@ public:
     std::string GetDestination() const override;
     // True when the folder exists or this one level could be created.
     bool Prepare() override;
+    std::string PrepareFailure() const override;
     void SaveToStream(TStream& s) const override;
     // The stored path is taken unchanged.
     void LoadFromStream(TStream& s) override;

@@ -2,11 +2,14 @@
 #include "URSyncTransfer.h"
 
 #include "URSyncProcess.h"
+#include "UScoped.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <exception>
 #include <mutex>
+#include <thread>
 
 namespace kal {
 
@@ -105,6 +108,8 @@ std::vector<std::string> ProfileItems(const TRSyncProfile& profile, F&& build) {
 // terminal open, except the last one. Kept beside the setting rather than in it, so
 // a save of the configuration during the batch never stores the stand-in value.
 thread_local const int* tBatchAutoCloseDelay = nullptr;
+// While a firing retries an occurrence whose failure was already mailed.
+thread_local bool tQuietErrorReport = false;
 
 // Through the schedule's own error channel, like any failing action.
 void ReportScheduleFailure(TEvent& event, const std::string& message) {
@@ -212,23 +217,30 @@ std::string TRSync::BuildOptions(std::uint32_t bits) const {
     return options;
 }
 
-void TRSync::RunTransfer(const std::vector<std::string>& items, std::uint32_t forceOff,
-                         std::uint32_t forceOn) {
+bool TRSync::RunTransfer(const std::vector<std::string>& items, std::uint32_t forceOff,
+                         std::uint32_t forceOn, std::string label) {
     // The window thread and the schedule thread both start runs: the test for a run
     // in progress and the replacement of the runner happen as one step.
     std::shared_ptr<TRSyncProcess> previous;
     std::lock_guard lock(Mutex());
-    if (FClosing || !Server()->Prepare())
-        return;
+    if (FClosing)
+        return false;
     previous = ProcessRef();
     if (previous && previous->Running())
-        return;
+        return false;
     const std::string options = BuildOptions((Flags() | forceOn) & ~forceOff);
     const int autoCloseDelay =
         tBatchAutoCloseDelay ? *tBatchAutoCloseDelay : OutputAutoCloseDelay();
     auto process = std::make_shared<TRSyncProcess>(this, options, OutputHandle(), autoCloseDelay);
+    process->SetLabel(std::move(label));
+    process->SetErrorReportAllowed(!tQuietErrorReport);
+    // A missing destination (a disk not plugged in) must be as loud as a failed
+    // transfer: the run shows why and reports Error.
+    if (!Server()->Prepare())
+        process->SetPreparationFailure(Server()->PrepareFailure());
     SetProcess(process);
     process->RunProcesses(&items);
+    return true;
 }
 
 std::vector<std::string> BackupItems(const TRSyncProfile& profile) {
@@ -312,19 +324,19 @@ void TRSync::EmergancyRecovery(const std::string& folder) {
     if (folder.empty())
         return;
     // Recovery never deletes, whatever the options say.
-    RunTransfer({EmergancyRecoveryItem(*this, folder)}, DeleteBit, 0);
+    RunTransfer({EmergancyRecoveryItem(*this, folder)}, DeleteBit, 0, "Emergancy Recovery");
 }
 
 void TRSyncProfile::Backup() {
     const auto items = BackupItems(*this);
     if (!items.empty())
-        Sync()->RunTransfer(items, 0, 0);
+        Sync()->RunTransfer(items, 0, 0, Name());
 }
 
 void TRSyncProfile::Restore() {
     const auto items = RestoreItems(*this);
     if (!items.empty())
-        Sync()->RunTransfer(items, 0, 0);
+        Sync()->RunTransfer(items, 0, 0, Name());
 }
 
 void TRSyncProfile::RemoveBackup() {
@@ -333,26 +345,69 @@ void TRSyncProfile::RemoveBackup() {
 }
 
 void TRSyncEvent::Fire() {
+    FFiring = {};
     TRSyncProfile* profile = Profile;
-    if (!profile)
+    TRSync* sync = profile ? profile->Sync() : nullptr;
+    if (!sync)
         return;
+    const TDateTime due = FFiring.Due = DateTime();
+    const bool quiet = FErrorMailedFor == due;
     try {
-        if (TRSync* sync = profile->Sync())
-            sync->WaitUntilIdle();
-        profile->Backup();
+        // Waiting and starting are one step, and the schedule is read again once the
+        // wait is over: an edit made meanwhile (Manual, a new time) is what counts.
+        bool edited = false;
+        const auto run = sync->StartWhenIdle([&] {
+            edited = !Schedule() || !Active() || DateTime() != due;
+            if (edited)
+                return;
+            tQuietErrorReport = quiet;
+            const scope_exit loud([] { tQuietErrorReport = false; });
+            profile->Backup();
+            // Nothing to back up is done as well.
+            FFiring.Done = true;
+        });
+        FFiring.Edited = edited;
+        if (!run) {
+            FFiring.Done = FFiring.Done && !sync->Closing();
+            return;
+        }
+        // The occurrence counts as done only once its run has really ended. A profile
+        // deleted meanwhile (its event out of the schedule) is let go at once: the
+        // window thread waits for this firing.
+        while (run->Running() && Schedule())
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!Schedule())
+            return;
+        run->WaitFor();
+        FFiring.Done = run->Outcome() == TRunOutcome::Completed;
+        if (run->ErrorReported())
+            FErrorMailedFor = due;
     } catch (const std::exception& e) {
-        // Nobody waits on the schedule thread for this; the event must still move on
-        // and the window still hear about the firing.
+        // Nobody waits on the schedule thread for this; the window still hears of it.
         ReportScheduleFailure(*this, e.what());
     } catch (...) {
         ReportScheduleFailure(*this, "Scheduled backup failed.");
     }
-    if (profile->ProfileEvent() == reOnce)
-        profile->StoreProfileEvent(reInactive);
 }
 
 void TRSyncEvent::Trigger() {
-    TEvent::Trigger();
+    Fire();
+    // A profile deleted during the firing keeps no schedule to decide on.
+    if (TRSyncProfile* profile = Schedule() ? Profile : nullptr) {
+        std::lock_guard lock(profile->Sync()->Mutex());
+        // An edit made during the wait or the run stands as the user left it.
+        if (!FFiring.Edited && Active() && DateTime() == FFiring.Due) {
+            if (FFiring.Done) {
+                if (profile->ProfileEvent() == reOnce)
+                    profile->StoreProfileEvent(reInactive);
+                SkipPast(Now(), FFiring.Due);
+            } else {
+                // Refused, not started or interrupted: still due, tried again later
+                // and at the next start.
+                DeferUntil(Now() + RetryDelay);
+            }
+        }
+    }
     if (Profile && Profile->OnScheduledEvent)
         Profile->OnScheduledEvent(*Profile);
 }

@@ -3,6 +3,7 @@
 // pipes live in UProcess_win.cpp / UProcess_posix.cpp.
 #include "UProcess.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -110,6 +111,12 @@ void TBaseProcess::Start() {
     FreeThread();
     FTerminated = false;
     FAborted = false;
+    FStopping = false;
+    FStartFailed = false;
+    {
+        std::lock_guard lock(FFirstErrorLock);
+        FFirstError.clear();
+    }
     // Set before the worker exists, so an owner that checks Running right after the
     // start cannot start a second run meanwhile.
     FRunning = true;
@@ -143,6 +150,13 @@ void TBaseProcess::Terminate() {
     FTerminated = true;
 }
 
+void TBaseProcess::Stop() {
+    FTerminated = true;
+    FStopping = true;
+    std::lock_guard lock(FChildLock);
+    KillChild();
+}
+
 void TBaseProcess::Abort() {
     {
         std::lock_guard lock(FCountdownLock);
@@ -150,20 +164,23 @@ void TBaseProcess::Abort() {
         FTerminated = true;
     }
     FCountdown.notify_all();
-    std::lock_guard lock(FChildLock);
-    KillChild();
+    Stop();
 }
 
-TBaseProcess::TChildGuard::TChildGuard(TBaseProcess& owner, std::intptr_t child) : FOwner(owner) {
+TBaseProcess::TChildGuard::TChildGuard(TBaseProcess& owner, std::intptr_t child,
+                                       std::intptr_t group)
+    : FOwner(owner) {
     std::lock_guard lock(FOwner.FChildLock);
     FOwner.FChild = child;
-    if (FOwner.FAborted)
+    FOwner.FChildGroup = group;
+    if (FOwner.FStopping)
         FOwner.KillChild();
 }
 
 void TBaseProcess::TChildGuard::Release() {
     std::lock_guard lock(FOwner.FChildLock);
     FOwner.FChild = 0;
+    FOwner.FChildGroup = 0;
 }
 
 bool TBaseProcess::WaitCountdown(int seconds) {
@@ -209,8 +226,16 @@ void TBaseProcess::PassOn(bool error, char* text) {
     const std::size_t length = std::strlen(text);
     if (length == 0)
         return;
-    if (error)
+    if (error) {
         FErrorSeen = true;
+        std::lock_guard lock(FFirstErrorLock);
+        if (FFirstError.empty()) {
+            std::string_view line(text, length);
+            const std::size_t start = std::min(line.find_first_not_of("\r\n"), line.size());
+            line.remove_prefix(start);
+            FFirstError.assign(line.substr(0, line.find_first_of("\r\n")));
+        }
+    }
     if (!FOutputHandle)
         return;
     if (error)
@@ -219,13 +244,20 @@ void TBaseProcess::PassOn(bool error, char* text) {
         FOutputHandle->Output(text, length);
 }
 
+std::string TBaseProcess::FirstError() const {
+    std::lock_guard lock(FFirstErrorLock);
+    return FFirstError;
+}
+
 void TBaseProcess::ReportStartFailure(const std::string& reason) {
+    FStartFailed = true;
     // Silence here would let a run that copied nothing report success.
     const std::vector<std::string> args = SplitCommandLine(FCommandLine);
     WriteError("Cannot start " + (args.empty() ? FCommandLine : args.front()) + ": " + reason);
 }
 
 void TBaseProcess::Execute() {
+    FChildExit = {};
     DoProcessStart();
     RunChild();
     DoProcessEnd();

@@ -52,6 +52,15 @@ void WaitHandlingSentMessages(const std::function<bool()>& done);
 
 class TBaseProcess;
 
+// How the last child ended. Unknown when it could not start or was stopped
+// (the run's end then says so itself).
+struct TChildExit {
+    bool Known = false;
+    // Ended by a signal (POSIX) or an exception (a Windows status code).
+    bool Abnormal = false;
+    std::uint32_t Code = 0;
+};
+
 // The worker of one run. Starts running before its constructor returns; the
 // destructor waits for it to end.
 class TProcessThread {
@@ -108,13 +117,21 @@ public:
     // Stop request: takes effect at the next read of the child's output, or after the
     // current child when there is no output. The child is never killed.
     void Terminate();
-    // The end of the program: a stop request that ends the current child at once
-    // and cuts an auto-close countdown short (no Finished follows), so the worker
-    // ends within moments however silent the child or long the delay.
+    // A stop request that ends the current child and every process it started at
+    // once; the run's end follows once they are gone, however silent the child.
+    void Stop();
+    // The end of the program: Stop, and an auto-close countdown cut short (no
+    // Finished follows), so the worker ends within moments however long the delay.
     void Abort();
     bool Aborted() const { return FAborted.load(); }
     void WriteOutput(std::string_view text);
     void WriteError(std::string_view text);
+    // The exit of the child that ran last; read it in DoProcessEnd.
+    TChildExit ChildExit() const { return FChildExit; }
+    // A child of this run that could not be started.
+    bool StartFailed() const { return FStartFailed.load(); }
+    // The first error text of the run, up to its first line end.
+    std::string FirstError() const;
     // Waits for the worker of the last run, if any, and releases it.
     void FreeThread();
 
@@ -141,7 +158,9 @@ private:
     // after an abort is ended at once.
     class TChildGuard {
     public:
-        TChildGuard(TBaseProcess& owner, std::intptr_t child);
+        // `group`: what ends the child with all it started (a job object on
+        // Windows), 0 when there is none.
+        TChildGuard(TBaseProcess& owner, std::intptr_t child, std::intptr_t group = 0);
         ~TChildGuard() { Release(); }
         TChildGuard(const TChildGuard&) = delete;
         TChildGuard& operator=(const TChildGuard&) = delete;
@@ -150,7 +169,8 @@ private:
     private:
         TBaseProcess& FOwner;
     };
-    // Platform layer: ends the child in FChild, if any; FChildLock held.
+    // Platform layer: ends the child in FChild and what it started, if any;
+    // FChildLock held.
     void KillChild();
     // Waits the auto-close delay unless aborted; true when the delay ran out.
     bool WaitCountdown(int seconds);
@@ -166,6 +186,12 @@ private:
     // The running child (a process handle on Windows, a pid elsewhere), 0 when none.
     std::mutex FChildLock;
     std::intptr_t FChild = 0;
+    std::intptr_t FChildGroup = 0;
+    std::atomic<bool> FStopping{false}; // Stop or Abort: the child is being ended
+    TChildExit FChildExit;              // worker only
+    std::atomic<bool> FStartFailed{false};
+    mutable std::mutex FFirstErrorLock;
+    std::string FFirstError;
     std::mutex FCountdownLock;
     std::condition_variable FCountdown;
     // The worker of a completed run, which DoComplete lets go of: joined at the next

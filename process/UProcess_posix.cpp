@@ -9,7 +9,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <system_error>
+#include <functional>
 #include <thread>
 
 #include <fcntl.h>
@@ -113,7 +115,10 @@ public:
         sigaddset(&piped, SIGPIPE);
         ::posix_spawnattr_setsigmask(&FAttributes, &none);
         ::posix_spawnattr_setsigdefault(&FAttributes, &piped);
-        ::posix_spawnattr_setflags(&FAttributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        // A process group of its own, so a stop reaches what the child started too.
+        ::posix_spawnattr_setpgroup(&FAttributes, 0);
+        ::posix_spawnattr_setflags(&FAttributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                                     POSIX_SPAWN_SETPGROUP);
     }
     ~TSpawnAttributes() { ::posix_spawnattr_destroy(&FAttributes); }
     TSpawnAttributes(const TSpawnAttributes&) = delete;
@@ -152,11 +157,36 @@ public:
             Reap(FPid);
     }
 
-    void WaitForEnd() {
+    // Waits for the end while `keepWaiting` holds, leaving the child unreaped (its
+    // pid cannot be reused yet); true once it ended.
+    bool WaitForEnd(const std::function<bool()>& keepWaiting) {
+        for (;;) {
+            siginfo_t info{};
+            if (::waitid(P_PID, static_cast<id_t>(FPid), &info, WEXITED | WNOWAIT | WNOHANG) < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            if (info.si_pid == FPid)
+                return true;
+            if (!keepWaiting())
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    // Reaps a child that has ended.
+    TChildExit Collect() {
+        TChildExit exit;
         int status = 0;
         while (::waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
         }
         FPid = -1;
+        exit.Known = WIFEXITED(status) || WIFSIGNALED(status);
+        exit.Abnormal = WIFSIGNALED(status);
+        exit.Code =
+            static_cast<std::uint32_t>(WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+        return exit;
     }
 
 private:
@@ -202,7 +232,7 @@ void TBaseProcess::RunChild() {
         return;
     }
     TChild child(pid);
-    TChildGuard known(*this, pid);
+    TChildGuard known(*this, pid, pid);
     if (!capture) {
         // Without an output nothing is read and the stop request is not looked at: the
         // child runs to its end.
@@ -212,9 +242,23 @@ void TBaseProcess::RunChild() {
                errno == EINTR) {
         }
         known.Release();
-        child.WaitForEnd();
+        const TChildExit exit = child.Collect();
+        if (!Terminated())
+            FChildExit = exit;
         return;
     }
+    // The exit code is the verdict of the run; a stopped child has none worth telling.
+    const scope_exit afterReading([&] {
+        // A failing output ends the run at once, child or not.
+        if (std::uncaught_exceptions() > 0)
+            return;
+        if (!child.WaitForEnd([this] { return !FAborted && (!Terminated() || FStopping); }))
+            return;
+        known.Release();
+        const TChildExit exit = child.Collect();
+        if (!Terminated())
+            FChildExit = exit;
+    });
 
     for (auto& reader : readers) {
         // End of file comes once the child, and whatever inherited its handles, closed theirs.
@@ -284,6 +328,8 @@ void TBaseProcess::RunChild() {
 }
 
 void TBaseProcess::KillChild() {
+    if (FChildGroup > 0)
+        ::kill(-static_cast<pid_t>(FChildGroup), SIGKILL);
     if (FChild > 0)
         ::kill(static_cast<pid_t>(FChild), SIGKILL);
 }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -39,6 +40,17 @@ void WaitHandlingSentMessages(HANDLE handle) {
             WaitForSingleObject(handle, INFINITE);
         return;
     }
+}
+
+// A job whose processes all end when its last handle closes.
+unique_handle_t NewKillOnCloseJob() {
+    unique_handle_t job(CreateJobObjectA(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                        sizeof limits))
+        job.reset();
+    return job;
 }
 
 } // namespace
@@ -206,21 +218,51 @@ void TBaseProcess::RunChild() {
     // CreateProcessA may write into the command line.
     std::string commandLine = FCommandLine;
     PROCESS_INFORMATION info{};
+    // Started suspended and put into a job first, so a stop ends whatever the child
+    // starts too, even a process created in its first moments.
     if (!CreateProcessA(nullptr, commandLine.data(), &inheritable, &inheritable, TRUE,
-                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info)) {
+                        NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                        &info)) {
         ReportStartFailure(SystemErrorText(static_cast<int>(GetLastError())));
         return;
     }
     const TProcessInformation child(info);
-    TChildGuard known(*this, reinterpret_cast<std::intptr_t>(child.Process.get()));
+    unique_handle_t job = NewKillOnCloseJob();
+    // A job the system refuses (an old Windows inside a job of its own) leaves the
+    // child alone in reach of a stop.
+    if (job && !AssignProcessToJobObject(job.get(), child.Process.get()))
+        job.reset();
+    TChildGuard known(*this, reinterpret_cast<std::intptr_t>(child.Process.get()),
+                      reinterpret_cast<std::intptr_t>(job.get()));
+    ResumeThread(child.Thread.get());
+    // The exit code is the verdict of the run; a stopped child has none worth telling.
+    // `heedStop`: a plain stop request leaves the child running and ends the wait.
+    const auto collectExit = [&](bool heedStop) {
+        // A failing output ends the run at once, child or not.
+        if (std::uncaught_exceptions() > 0)
+            return;
+        while (WaitForSingleObject(child.Process.get(), 100) == WAIT_TIMEOUT) {
+            if (FAborted || (heedStop && Terminated() && !FStopping))
+                return;
+        }
+        if (Terminated())
+            return;
+        DWORD code = 0;
+        if (GetExitCodeProcess(child.Process.get(), &code)) {
+            FChildExit.Known = true;
+            FChildExit.Code = code;
+            // Status codes of an unhandled exception, as Windows reports a crash.
+            FChildExit.Abnormal = code >= 0xC0000000u;
+        }
+    };
 
     if (!capture) {
         // Nothing is read and the stop request is not looked at: the child runs to
         // its end, unless aborted.
-        while (WaitForSingleObject(child.Process.get(), 100) == WAIT_TIMEOUT && !FAborted) {
-        }
+        collectExit(false);
         return;
     }
+    const scope_exit afterReading([&] { collectExit(true); });
 
     HANDLE events[2];
     for (auto& reader : readers) {
@@ -282,6 +324,8 @@ void TBaseProcess::RunChild() {
 }
 
 void TBaseProcess::KillChild() {
+    if (FChildGroup)
+        ::TerminateJobObject(reinterpret_cast<HANDLE>(FChildGroup), 1);
     if (FChild)
         ::TerminateProcess(reinterpret_cast<HANDLE>(FChild), 1);
 }

@@ -128,6 +128,7 @@ TDateTime TEvent::DateTime() const {
 void TEvent::SetDateTime(TDateTime value) {
     auto lock = Lock();
     FDateTime = value;
+    FDeferredUntil = 0;
     Changed();
 }
 
@@ -140,6 +141,7 @@ void TEvent::SetActive(bool value) {
     if (FActive == value)
         return;
     FActive = value;
+    FDeferredUntil = 0;
     Changed();
 }
 
@@ -155,6 +157,14 @@ void TEvent::Trigger() {
     const TDateTime due = DateTime();
     Fire();
     SkipPast(Now(), due);
+}
+
+void TEvent::DeferUntil(TDateTime when) {
+    Store(FDeferredUntil, when);
+}
+
+TDateTime TEvent::DeferredUntil() const {
+    return Locked(FDeferredUntil);
 }
 
 void TEvent::Changed() {
@@ -174,6 +184,7 @@ void TEvent::LoadFromStream(TStream& stream) {
     FDateTime = dateTime;
     FActive = active;
     FEventRepeat = repeat;
+    FDeferredUntil = 0;
 }
 
 void TEvent::SaveToStream(TStream& stream) const {
@@ -219,6 +230,7 @@ void TEvent::SkipPast(TDateTime now, TDateTime passed) {
 
 void TEvent::Advance(TDateTime now, const TDateTime* passed) {
     auto lock = Lock();
+    FDeferredUntil = 0;
     if (FEventRepeat == erNone || FEventRepeat > erYearly || !InCalendar(FDateTime)) {
         FActive = false;
     } else if (FEventRepeat <= erFortnightly) {
@@ -396,6 +408,8 @@ std::vector<TEvent*> TSchedule::CollectDue(TDateTime now) const {
             continue;
         if (!(now >= event->FDateTime))
             break;
+        if (event->FDeferredUntil > now)
+            continue;
         batch.push_back(event);
     }
     return batch;

@@ -101,6 +101,12 @@ public:
     // its firing must not be found due again and fire twice.
     void SkipPast(TDateTime now, TDateTime passed);
 
+    // Keeps a due event out of the scan until `when`, without moving its due time
+    // (nor what is stored): an occurrence that could not run is tried again later,
+    // not every turn. Any change of the due time or the active flag ends it.
+    void DeferUntil(TDateTime when);
+    TDateTime DeferredUntil() const;
+
     // Position in the schedule's sorted list, -1 without a schedule.
     int ScheduleIndex() const;
 
@@ -125,6 +131,7 @@ private:
     TDateTime FDateTime = 0;
     bool FActive = true;
     TEventRepeat FEventRepeat = erNone;
+    TDateTime FDeferredUntil = 0;
 };
 
 // Inactive events first, then by due time, then by name with ASCII letters folded.

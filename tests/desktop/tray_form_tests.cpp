@@ -391,15 +391,18 @@ TEST_F(TrayFormTest, SessionEndMessagesReachTheEvents) {
     Make({});
     EXPECT_EQ(SendMessageA(Form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
     int source = -1;
-    Form->OnQueryEndSession = [&](TWindow*, int s, int& result) {
+    UINT flags = 0;
+    Form->OnQueryEndSession = [&](TWindow*, int s, UINT f, int& result) {
         source = s;
+        flags = f;
         result = 0;
     };
-    EXPECT_EQ(SendMessageA(Form->Handle(), WM_QUERYENDSESSION, 7, 0), 0);
+    EXPECT_EQ(SendMessageA(Form->Handle(), WM_QUERYENDSESSION, 7, ENDSESSION_CLOSEAPP), 0);
     EXPECT_EQ(source, 7);
+    EXPECT_EQ(flags, static_cast<UINT>(ENDSESSION_CLOSEAPP));
 
     std::optional<bool> seen;
-    Form->OnEndSession = [&](TWindow*, bool& end) {
+    Form->OnEndSession = [&](TWindow*, bool& end, UINT) {
         seen = end;
     };
     // A cancelled session end says so: the program goes on and need not save.

@@ -1,6 +1,7 @@
 // Stands in for rsync where a test only needs to know which command lines ran
 // and in what order: appends its command line to the file named by
-// KAL_RECORD_FILE, waits KAL_RECORD_SLEEP_MS, and says so on its output.
+// KAL_RECORD_FILE, waits KAL_RECORD_SLEEP_MS, says so on its output, and ends
+// with the exit code KAL_RECORD_EXIT (0 without it).
 #include <windows.h>
 
 #include <cstdlib>
@@ -24,5 +25,7 @@ int main() {
     const char text[] = "recorded\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, sizeof text - 1, &written, nullptr);
-    return 0;
+    char exitCode[32] = {};
+    GetEnvironmentVariableA("KAL_RECORD_EXIT", exitCode, sizeof exitCode);
+    return std::atoi(exitCode);
 }

@@ -121,6 +121,24 @@ TTrayEnvironment StandardUserTray() {
     return environment;
 }
 
+std::filesystem::path MailFixture(const std::string& name, const std::string& entry) {
+    const char* binary = std::getenv("KAL_BINARY_DIR");
+    return "Z:" + std::string(binary ? binary : "") + "/smtp_fixture/" + name + "/" + entry;
+}
+
+std::string RecordedFor(const std::string& name, const std::string& rcpt) {
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(MailFixture(name, "mail"), error)) {
+        if (entry.path().extension() != ".env")
+            continue;
+        const std::string text = ReadFile(entry.path().string());
+        if (text.find("\nrcpt=" + rcpt + "\n") != std::string::npos)
+            return text;
+    }
+    return {};
+}
+
 std::string ScreenshotFolder() {
     const std::string folder = BinaryDir() + "\\screenshots";
     CreateDirectoryA(folder.c_str(), nullptr);

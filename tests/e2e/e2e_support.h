@@ -6,6 +6,7 @@
 #include "URSync.h"
 #include "UTrayForm.h"
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +34,12 @@ void CleanRegistry();
 // The tray base of a main window built in the test's process, as a standard
 // user has it: the machine's keys refuse writes; no switches, no shell icon.
 TTrayEnvironment StandardUserTray();
+
+// A file or folder of the fixture's mail server `name` (tests/fixtures/README.md).
+std::filesystem::path MailFixture(const std::string& name, const std::string& entry);
+// What the server recorded of the one message sent to `rcpt`: its key=value
+// lines, or nothing.
+std::string RecordedFor(const std::string& name, const std::string& rcpt);
 
 // Where screenshots of the program go: <build>/screenshots.
 std::string ScreenshotFolder();

@@ -323,26 +323,6 @@ TEST_F(Transfer, BackupToALocalFolder) {
     EXPECT_EQ(test::CompareTrees(source, fs::path(dest) / "Demo" / "Local Folder"), "");
 }
 
-// A file or folder of the fixture's mail server `name` (tests/fixtures/README.md).
-fs::path MailFixture(const std::string& name, const std::string& entry) {
-    const char* binary = std::getenv("KAL_BINARY_DIR");
-    return "Z:" + std::string(binary ? binary : "") + "/smtp_fixture/" + name + "/" + entry;
-}
-
-// What the server recorded of the one message sent to `rcpt`: its key=value
-// lines, or nothing.
-std::string RecordedFor(const std::string& name, const std::string& rcpt) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(MailFixture(name, "mail"), error)) {
-        if (entry.path().extension() != ".env")
-            continue;
-        const std::string text = test::ReadTextFile(entry.path());
-        if (text.find("\nrcpt=" + rcpt + "\n") != std::string::npos)
-            return text;
-    }
-    return {};
-}
-
 TEST_F(Transfer, TheReportReachesEveryKindOfMailServerOrSaysWhyNot) {
     const struct {
         std::string Server, Address; // "<port>" stands for the server's port

@@ -147,7 +147,7 @@ TEST_F(ScheduledRuns, NothingToBackUpStillAdvancesAndNotifies) {
     EXPECT_EQ(profile->ProfileEvent(), reDaily);
 }
 
-TEST_F(ScheduledRuns, ABackupThatFailsStillAdvancesNotifiesAndIsReported) {
+TEST_F(ScheduledRuns, ABackupThatCannotStartStaysDueNotifiesAndIsReported) {
     test::TTestShellFolders shell;
     shell.Fail = true;
     test::TShellFoldersScope scope(shell);
@@ -160,12 +160,46 @@ TEST_F(ScheduledRuns, ABackupThatFailsStillAdvancesNotifiesAndIsReported) {
     auto* profile = AddProfile("Broken", false);
     profile->SetCommonSources({csMyDocuments});
     profile->SetProfileEvent(reDaily);
-    profile->SetDateTime(Now() - OneHour);
+    const TDateTime due = Now() - OneHour;
+    profile->SetDateTime(due);
     ASSERT_TRUE(WaitForFirings(1));
     EXPECT_EQ(reported.load(), 1);
     EXPECT_EQ(reportedText, "shell folders unavailable");
-    EXPECT_GT(profile->DateTime(), Now());
+    // Still at the missed occurrence, and not tried again every turn.
+    EXPECT_EQ(profile->DateTime(), due);
+    EXPECT_GT(profile->Event()->DeferredUntil(), Now() + TRSyncEvent::RetryDelay * 0.9);
     EXPECT_EQ(Sync.ProcessRef(), nullptr);
+}
+
+// A firing that waits behind a manual run follows the schedule as it is once the
+// run has ended: an edit made during the wait stands, and nothing stale runs.
+TEST_F(ScheduledRuns, AnEditMadeWhileAFiringWaitsIsWhatCounts) {
+    const struct {
+        TRSyncProfileEvent Kind;
+        TDateTime Shift; // of the due time, during the wait
+    } cases[] = {{reInactive, 0}, {reOnce, OneHour}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Kind);
+        Sync.SetRSyncLocation("/bin/sh -c \"sleep 1\"");
+        Sync.RunTransfer({"manual"}, 0, 0);
+        const auto manual = Sync.ProcessRef();
+        auto* profile = AddProfile("Edited");
+        profile->SetProfileEvent(reDaily);
+        profile->SetDateTime(Now() - OneHour);
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (!Sync.Schedule().Firing(profile->Event()) &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
+        const TDateTime edited = profile->DateTime() + c.Shift;
+        profile->SetProfileEvent(c.Kind);
+        profile->SetDateTime(edited);
+        ASSERT_TRUE(WaitForFirings(Fired.size() + 1));
+        EXPECT_EQ(Sync.ProcessRef(), manual) << "the stale firing ran";
+        EXPECT_EQ(profile->ProfileEvent(), c.Kind);
+        EXPECT_EQ(profile->DateTime(), edited);
+        Sync.DeleteProfile(profile);
+        Sync.WaitUntilIdle();
+    }
 }
 
 TEST_F(ScheduledRuns, ARemovedProfileWaitsForItsFiringToEnd) {

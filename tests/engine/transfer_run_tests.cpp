@@ -84,11 +84,49 @@ TEST_F(Runs, ARunningTransferRefusesAnotherAndLaterOnesStart) {
     EXPECT_EQ(Sync.ProcessRef()->Items(), std::vector<std::string>{"third"});
 }
 
-TEST_F(Runs, ADestinationThatCannotBePreparedStartsNothing) {
+TEST_F(Runs, ADestinationThatCannotBePreparedIsAnErrorThatRunsNothing) {
+    UseChild("echo ran");
     Sync.SetServer(std::make_unique<TLocalHost>("/nonexistent-kal/parent/child"));
-    Sync.RunTransfer({"x"}, 0, 0);
-    EXPECT_EQ(Sync.ProcessRef(), nullptr);
-    EXPECT_TRUE(Window.Messages().empty());
+    const auto process = RunAndWait({"x"});
+    EXPECT_EQ(Window.Texts(WM_CONSOLE_ERROR),
+              std::vector<std::string>{"The destination folder /nonexistent-kal/parent/child\\ "
+                                       "is not available: it does not exist and cannot be "
+                                       "created. Is its drive connected?"});
+    EXPECT_EQ(Window.Output(), "Transfer Intialising. Press Ctrl+Break to Terminate transfer.");
+    EXPECT_EQ(process->Outcome(), TRunOutcome::NotRun);
+    EXPECT_EQ(process->ReportSubject().substr(0, 18), "Kalvaren - Error (");
+}
+
+// The child's exit decides as well as its error text: a crashed or killed rsync
+// is an error, vanished source files only a warning.
+TEST_F(Runs, TheExitCodeCounts) {
+    const struct {
+        const char* Script;
+        const char* Error;
+        const char* Warning;
+    } cases[] = {
+        {"exit 0", "", ""},
+        {"echo failed; exit 23", "rsync ended with exit code 23: Partial transfer due to error",
+         ""},
+        {"exit 24", "",
+         "Warning: rsync ended with exit code 24: Partial transfer due to vanished source files"},
+        {"kill -9 $$", "rsync ended abnormally: signal 9", ""},
+        {"exit 137", "rsync ended with exit code 137: Ended by signal 9", ""},
+        {"exit 77", "rsync ended with exit code 77: Unknown error", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Script);
+        TOutputRecorder window;
+        Sync.SetOutputHandle(&window);
+        UseChild(c.Script);
+        const auto process = RunAndWait({"x"});
+        const auto errors = window.Texts(WM_CONSOLE_ERROR);
+        EXPECT_EQ(errors.empty() ? "" : errors.front(), c.Error);
+        EXPECT_EQ(process->ErrorSeen(), *c.Error != 0);
+        EXPECT_NE(window.Output().find(c.Warning), std::string::npos);
+        EXPECT_EQ(process->Outcome(), TRunOutcome::Completed);
+        Sync.WaitUntilIdle();
+    }
 }
 
 TEST_F(Runs, ReportSubjectAndBody) {
@@ -102,13 +140,11 @@ TEST_F(Runs, ReportSubjectAndBody) {
                                      "This is an automated responce. Please do not reply to "
                                      "this email.<BR>\r\n");
 
-    // Error text from any child decides; the exit code does not.
+    // Error text from any child decides, whatever the exit code.
     UseChild("echo warning >&2; exit 0");
     process = RunAndWait({"x"});
     EXPECT_TRUE(process->ErrorSeen());
     EXPECT_EQ(process->ReportSubject(), "Kalvaren - Error (" + FormatShortDate(Now()) + ")");
-    UseChild("echo failed; exit 23");
-    EXPECT_EQ(RunAndWait({"x"})->ReportSubject().substr(0, 20), "Kalvaren - Success (");
 }
 
 } // namespace
