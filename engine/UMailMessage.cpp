@@ -161,15 +161,36 @@ void CheckNoControls(std::string_view text, const char* what) {
                                         " holds a line break or control character");
 }
 
-// The address inside "Name <addr>", or the whole entry.
-std::string EnvelopeAddress(const std::string& entry) {
+// The address inside "Name <addr>", or the whole entry. MAIL FROM and RCPT TO
+// put it between brackets: a bracket or blank of its own (outside quotes) would
+// end it early and add parameters of the user's making, so it is refused, as
+// is a bracket in the name.
+std::string EnvelopeAddress(const std::string& entry, const char* what) {
     const auto open = entry.rfind('<');
-    if (open == std::string::npos)
-        return entry;
-    const auto close = entry.find('>', open);
-    if (close == std::string::npos)
+    const auto close = entry.find('>', open == std::string::npos ? 0 : open);
+    if (open != std::string::npos && close == std::string::npos)
         throw std::invalid_argument("the address \"" + entry + "\" lacks its closing '>'");
-    return detail::Trim(std::string_view(entry).substr(open + 1, close - open - 1));
+    const bool bracketed =
+        open != std::string::npos && detail::Trim(entry.substr(close + 1)).empty();
+    const std::string name = bracketed ? entry.substr(0, open) : std::string();
+    std::string address =
+        bracketed ? detail::Trim(std::string_view(entry).substr(open + 1, close - open - 1))
+                  : entry;
+    const auto check = [&](std::string_view text, std::string_view refused) {
+        bool quoted = false;
+        for (const char c : text) {
+            if (c == '"')
+                quoted = !quoted;
+            else if (!quoted && refused.find(c) != std::string_view::npos)
+                throw std::invalid_argument(std::string(what) + " \"" + entry +
+                                            "\" holds a character that cannot stand in an "
+                                            "address ('" +
+                                            c + "')");
+        }
+    };
+    check(name, "<>");
+    check(address, "<> \t");
+    return address;
 }
 
 // Comma-separated entries, trimmed, empty ones dropped; commas inside quotes or
@@ -251,12 +272,12 @@ TEnvelope MakeEnvelope(const TMailMessage& message) {
     CheckNoControls(message.From, "the sender address");
     CheckNoControls(message.To, "the recipient list");
     envelope.Sender = Trim(message.From);
-    envelope.SenderAddress = EnvelopeAddress(envelope.Sender);
+    envelope.SenderAddress = EnvelopeAddress(envelope.Sender, "the sender address");
     if (envelope.SenderAddress.empty())
         throw std::invalid_argument("no sender address");
     envelope.To = SplitAddressList(message.To);
     for (const std::string& entry : envelope.To) {
-        std::string address = EnvelopeAddress(entry);
+        std::string address = EnvelopeAddress(entry, "the recipient address");
         if (!address.empty())
             envelope.Rcpt.push_back(std::move(address));
     }
@@ -266,6 +287,30 @@ TEnvelope MakeEnvelope(const TMailMessage& message) {
 }
 
 } // namespace detail
+
+std::string HtmlEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
 
 std::string FormatMailMessage(const TMailMessage& message, TDateTime date,
                               const std::string& messageIdHost) {

@@ -1,8 +1,10 @@
 #include "URSync.h"
 
 #include "URSyncProcess.h"
+#include "USecret.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -305,6 +307,9 @@ void TRSync::LoadFromStream(TStream& s) {
     server->LoadFromStream(s);
     FServer = std::move(server);
     ForEachStored<TSettingPlace::AfterServer>(*this, read);
+    // Protected by this version, plain text by earlier ones: both load, and the
+    // next save protects it.
+    FEmailPassword = RevealSecret(FEmailPassword);
 
     struct TSortAtEnd {
         TSchedule& Schedule;
@@ -323,6 +328,9 @@ void TRSync::LoadFromStream(TStream& s) {
 void TRSync::SaveToStream(TStream& s) const {
     TLock lock(Mutex());
     const auto write = [&](const auto& field) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>)
+            if (&field == &FEmailPassword)
+                return WriteSetting(s, ProtectSecret(field)); // never in clear on disk
         WriteSetting(s, field);
     };
     ForEachStored<TSettingPlace::BeforeServer>(*this, write);

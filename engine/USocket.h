@@ -82,6 +82,13 @@ std::vector<TSocketAddress> ResolveHostWithin(const std::string& host, std::uint
                                               TDeadline deadline);
 // Milliseconds left, rounded up, 0 when past.
 int RemainingMs(TDeadline deadline);
+// Raises the Timeout error once the deadline has passed: a loop that keeps
+// getting bytes, or records that decrypt to nothing, never waits and so would
+// never see it otherwise.
+inline void CheckDeadline(TDeadline deadline) {
+    if (RemainingMs(deadline) == 0)
+        throw ESocketError(ESocketError::TReason::Timeout, "receive timed out");
+}
 
 #ifdef _WIN32
 // The system's text for a Win32, Winsock or SSPI code, without its final full

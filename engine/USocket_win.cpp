@@ -139,6 +139,7 @@ void TSocket::Send(std::string_view data, TDeadline deadline) {
 }
 
 std::size_t TSocket::Receive(char* buffer, std::size_t size, TDeadline deadline) {
+    detail::CheckDeadline(deadline);
     const int wanted = size > 0x10000 ? 0x10000 : static_cast<int>(size);
     for (;;) {
         const int got = recv(Handle(FHandle), buffer, wanted, 0);

@@ -245,6 +245,7 @@ void TTlsChannel::Send(std::string_view data, TDeadline deadline) {
 std::size_t TTlsChannel::Receive(char* buffer, std::size_t size, TDeadline deadline) {
     TImpl& tls = *FImpl;
     while (tls.Plain.empty() && !tls.Ended) {
+        detail::CheckDeadline(deadline);
         if (tls.Incoming.empty() && !tls.ReceiveMore(deadline))
             break;
         SecBuffer buffers[4] = {

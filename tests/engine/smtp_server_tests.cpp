@@ -53,6 +53,15 @@ TSmtpServer Server(const std::string& mode) {
     return server;
 }
 
+// The "auth" server as smtp+insecure:// reaches it: the login in clear text.
+TSmtpServer ClearTextLogin(const std::string& password) {
+    TSmtpServer server = Server("auth");
+    server.Security = kal::TSmtpSecurity::Insecure;
+    server.User = "backup@example.test";
+    server.Password = password;
+    return server;
+}
+
 // A server with TLS, by the name its certificate carries. The test CA is trusted
 // in the test's Wine prefix by the fixture, natively through OpenSSL's variable.
 TSmtpServer TlsServer(const std::string& mode) {
@@ -151,9 +160,7 @@ TDelivery DeliverSample(const std::string& mode, const TSmtpServer& server) {
 }
 
 TEST(SmtpDelivery, ArrivesWithEnvelopeCredentialsHeadersAndBodyIntact) {
-    TSmtpServer server = Server("auth");
-    server.User = "backup@example.test";
-    server.Password = "p\xE4ss w=rd";
+    const TSmtpServer server = ClearTextLogin("p\xE4ss w=rd");
     TMailMessage message =
         SampleReport(UniqueSubject("Kalvaren - Success (08/12/2026) \xC3\xA9t\xC3\xA9"));
     message.To = "  first@example.test , ,Second <second@example.test>,";
@@ -202,23 +209,33 @@ TEST(SmtpDelivery, ArrivesWithEnvelopeCredentialsHeadersAndBodyIntact) {
 }
 
 TEST(SmtpDelivery, AnEmptyPasswordIsStillSent) {
-    TSmtpServer server = Server("auth");
-    server.User = "backup@example.test";
-    const TDelivery mail = DeliverSample("auth", server);
+    const TDelivery mail = DeliverSample("auth", ClearTextLogin(""));
     EXPECT_EQ(mail.Value("login"), "backup@example.test");
     EXPECT_EQ(mail.Value("password"), "");
 }
 
 TEST(SmtpDelivery, ARefusedLoginDeliversNothingAndSaysWhy) {
-    TSmtpServer server = Server("auth");
-    server.User = "backup@example.test";
-    server.Password = "wrong password"; // the fixture refuses this one
+    const TSmtpServer server = ClearTextLogin("wrong password"); // the fixture refuses this one
     const TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Error"));
     const std::string error = SendFailure(server, message);
     const std::string expected =
         "Mail to 127.0.0.1:" + std::to_string(server.Port) + " failed: login refused: 535";
     EXPECT_EQ(error.rfind(expected, 0), 0u) << error;
     EXPECT_TRUE(Deliveries("auth", message.Subject).empty());
+}
+
+TEST(SmtpDelivery, AServerWithoutTlsGetsNoPasswordUnlessClearTextIsAllowed) {
+    TSmtpServer server = ClearTextLogin("s3cret pass");
+    server.Security = kal::TSmtpSecurity::StartTls;
+    server.HeloName = UniqueHelo();
+    const TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Success"));
+    const std::string error = SendFailure(server, message);
+    EXPECT_NE(error.find("the server offers no encryption, so the password was not sent"),
+              std::string::npos)
+        << error;
+    EXPECT_TRUE(Deliveries("auth", message.Subject).empty());
+    EXPECT_EQ(Wire("auth", server.HeloName),
+              (std::vector<std::string>{"clear EHLO " + server.HeloName, "clear QUIT"}));
 }
 
 TEST(SmtpDelivery, AServerWithoutAuthGetsNoLoginAttempt) {
