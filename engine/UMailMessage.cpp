@@ -2,6 +2,7 @@
 #include "UMachine.h"
 #include "UText.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <random>
@@ -69,9 +70,11 @@ std::string QuotedPrintable(std::string_view text) {
     return out;
 }
 
-// RFC 2047 encoded words, Q encoding, each short enough for one header line. A
-// word holds whole characters only, so a UTF-8 sequence is never split across two.
-std::string EncodedWords(std::string_view text, std::string_view charset) {
+// RFC 2047 encoded words, Q encoding, each short enough for one header line,
+// `separator` between them. A word holds whole characters only, so a UTF-8
+// sequence is never split across two.
+std::string EncodedWords(std::string_view text, std::string_view charset,
+                         std::string_view separator = "\r\n ") {
     const std::string prefix = "=?" + std::string(charset) + "?Q?";
     constexpr std::size_t MaxPayload = 45; // "Subject: " + word stays within 78
     const bool utf8 = charset == "utf-8";
@@ -94,7 +97,8 @@ std::string EncodedWords(std::string_view text, std::string_view charset) {
                 AppendHexEscape(encoded, c);
         }
         if (payload + encoded.size() > MaxPayload) {
-            out += "?=\r\n ";
+            out += "?=";
+            out += separator;
             out += prefix;
             payload = 0;
         }
@@ -151,6 +155,25 @@ std::string SubjectHeader(const std::string& subject, std::string_view charset) 
             return folded;
     }
     return "Subject: " + EncodedWords(value, charset);
+}
+
+// An address list entry for From: or To:. A display name beyond ASCII goes as
+// encoded words (Latin-1 when it fits), blank-separated so that folding can
+// break between them; the address stays as it is.
+std::string HeaderAddress(const std::string& entry) {
+    const auto open = entry.rfind('<');
+    const bool ascii = std::all_of(entry.begin(), entry.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || open == std::string::npos)
+        return entry;
+    std::string name = detail::Trim(std::string_view(entry).substr(0, open));
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+        name = name.substr(1, name.size() - 2);
+    if (name.empty())
+        return entry.substr(open);
+    const auto latin1 = Utf8ToLatin1(name);
+    return EncodedWords(latin1 ? *latin1 : name, latin1 ? "iso-8859-1" : "utf-8", " ") + " " +
+           entry.substr(open);
 }
 
 // A line break in an address would let its text be read as a command or header.
@@ -322,10 +345,10 @@ std::string FormatMailMessage(const TMailMessage& message, TDateTime date,
     }
     std::string to;
     for (const std::string& entry : envelope.To)
-        to += (to.empty() ? "" : ", ") + entry;
+        to += (to.empty() ? "" : ", ") + HeaderAddress(entry);
     std::string out;
     out += "Date: " + Rfc5322Date(date) + "\r\n";
-    out += FoldHeader("From: " + envelope.Sender) + "\r\n";
+    out += FoldHeader("From: " + HeaderAddress(envelope.Sender)) + "\r\n";
     out += FoldHeader("To: " + to) + "\r\n";
     // Latin-1, as mail readers have always been told, when every character fits
     // it; UTF-8 for a report that names files in other scripts.

@@ -241,6 +241,28 @@ TEST(MailMessage, NonAsciiSubjectsBecomeEncodedWords) {
     ExpectWellFormed(Format(message));
 }
 
+TEST(MailMessage, NonAsciiDisplayNamesBecomeEncodedWordsAndAddressesStay) {
+    TMailMessage message = SampleReport();
+    message.From = "J\xC3\xBCrgen M\xC3\xBCller <kal@example.test>";
+    message.To =
+        "\"Bj\xC3\xB6rk, G.\" <b@example.test>, \xE5\x86\x99\xE7\x9C\x9F <c@example.test>, "
+        "Plain Name <d@example.test>";
+    const std::string text = Format(message);
+    ExpectWellFormed(text);
+    EXPECT_EQ(Header(text, "From"), "=?iso-8859-1?Q?J=FCrgen_M=FCller?= <kal@example.test>");
+    EXPECT_EQ(Header(text, "To"),
+              "=?iso-8859-1?Q?Bj=F6rk=2C_G=2E?= <b@example.test>, "
+              "=?utf-8?Q?=E5=86=99=E7=9C=9F?= <c@example.test>, Plain Name <d@example.test>");
+    for (const char c : Headers(text))
+        EXPECT_LT(static_cast<unsigned char>(c), 0x80u) << "raw 8-bit byte in the headers";
+    // A long name folds between whole words.
+    message.From = "";
+    for (int i = 0; i < 40; ++i)
+        message.From += "\xC3\xA9";
+    message.From += " <kal@example.test>";
+    ExpectWellFormed(Format(message));
+}
+
 TEST(MailMessage, AReportBeyondLatin1GoesAsUtf8AndKeepsCharactersWhole) {
     TMailMessage message = SampleReport();
     // Cyrillic and CJK folder names in the body; the subject alone would fit Latin-1.

@@ -263,6 +263,22 @@ TEST(SmtpDelivery, ASilentServerFailsWithinTheTimeoutTheTlsHandshakeIncluded) {
     }
 }
 
+TEST(SmtpDelivery, AServerThatNeverStopsSendingEndsAtTheDeadline) {
+    // Every read gets a byte at once, plain or as TLS records, so only a look at
+    // the clock in each read ends it; the reply would go on for over a minute.
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "trickletls" : "trickle");
+        TSmtpServer server = tls ? TlsServer("trickletls") : Server("trickle");
+        server.Security = tls ? kal::TSmtpSecurity::Implicit : kal::TSmtpSecurity::StartTls;
+        server.TimeoutMs = 1500;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(SendFailure(server, SampleReport("never")), "Mail to " + server.Host + ":" +
+                                                                  std::to_string(server.Port) +
+                                                                  " failed: no reply within 1.5 s");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    }
+}
+
 // ---- TLS: servers with certificates from the fixture's test CA ----
 
 struct TTlsCase {
