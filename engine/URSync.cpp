@@ -1,7 +1,6 @@
 #include "URSync.h"
 
 #include "URSyncProcess.h"
-#include "USecret.h"
 
 #include <algorithm>
 #include <type_traits>
@@ -309,7 +308,7 @@ void TRSync::LoadFromStream(TStream& s) {
     ForEachStored<TSettingPlace::AfterServer>(*this, read);
     // Protected by this version, plain text by earlier ones: both load, and the
     // next save protects it.
-    FEmailPassword = RevealSecret(FEmailPassword);
+    FEmailPassword = FPasswordAtRest.Reveal(FEmailPassword);
 
     struct TSortAtEnd {
         TSchedule& Schedule;
@@ -330,7 +329,7 @@ void TRSync::SaveToStream(TStream& s) const {
     const auto write = [&](const auto& field) {
         if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>)
             if (&field == &FEmailPassword)
-                return WriteSetting(s, ProtectSecret(field)); // never in clear on disk
+                return WriteSetting(s, FPasswordAtRest.Store(field)); // never in clear on disk
         WriteSetting(s, field);
     };
     ForEachStored<TSettingPlace::BeforeServer>(*this, write);

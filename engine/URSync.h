@@ -38,6 +38,7 @@
 #include "URSyncProfile.h"
 #include "URSyncServer.h"
 #include "USchedule.h"
+#include "USecret.h"
 
 #include <cstdint>
 #include <memory>
@@ -199,6 +200,7 @@ private:
     std::vector<std::unique_ptr<TRSyncProfileGroup>> FGroups;
     std::shared_ptr<TRSyncProcess> FProcess;
     bool FClosing = false;
+    mutable TSecretAtRest FPasswordAtRest; // EmailPassword as Data.dat holds it
 };
 
 } // namespace kal

@@ -94,6 +94,9 @@ inline void CheckDeadline(TDeadline deadline) {
 // The system's text for a Win32, Winsock or SSPI code, without its final full
 // stop and line end ("System error N" when the system has none).
 std::string SystemMessage(unsigned long code);
+// The bytes of an IPv4 or IPv6 address literal (4 or 16, network order, a
+// "%zone" ignored); empty for a name.
+std::string IpAddressBytes(const std::string& host);
 #endif
 
 } // namespace detail

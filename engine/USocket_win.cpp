@@ -173,6 +173,17 @@ std::string SystemMessage(unsigned long code) {
     return result;
 }
 
+std::string IpAddressBytes(const std::string& host) {
+    const std::string literal = host.substr(0, host.find('%'));
+    in_addr v4{};
+    if (InetPtonA(AF_INET, literal.c_str(), &v4) == 1)
+        return std::string(reinterpret_cast<const char*>(&v4), sizeof v4);
+    in6_addr v6{};
+    if (InetPtonA(AF_INET6, literal.c_str(), &v6) == 1)
+        return std::string(reinterpret_cast<const char*>(&v6), sizeof v6);
+    return {};
+}
+
 std::vector<TSocketAddress> ResolveHost(const std::string& host, std::uint16_t port) {
     EnsureWinsock();
     addrinfo hints{};

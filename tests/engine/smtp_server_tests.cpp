@@ -325,6 +325,37 @@ TEST(SmtpTls, EveryWayInDeliversEncryptedWithTheLoginTheServerOffers) {
     }
 }
 
+TEST(SmtpTls, AnAddressIsProvedByTheCertificatesIpEntriesAloneAndIsNeverSentAsSni) {
+    const std::string mismatch = "the server's certificate is for another name than ";
+    const struct {
+        std::string Mode, Host;
+        std::string Reason; // empty: delivered
+    } cases[] = {
+        {"ipcert", "127.0.0.1", ""},
+        {"ipcert6", "::1", ""},
+        {"ipcert", "localhost", mismatch + "\"localhost\""},
+        {"ipdns", "127.0.0.1", mismatch + "\"127.0.0.1\""}, // a DNS entry proves no address
+        {"starttls", "127.0.0.1", mismatch + "\"127.0.0.1\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Mode + " as " + c.Host);
+        TSmtpServer server = TlsServer(c.Mode);
+        server.Host = c.Host;
+        const TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Success"));
+        const std::string shown = c.Host == "::1" ? "[::1]" : c.Host;
+        EXPECT_EQ(SendFailure(server, message), c.Reason.empty() ? ""
+                                                                 : "Mail to " + shown + ":" +
+                                                                       std::to_string(server.Port) +
+                                                                       " failed: " + c.Reason);
+        EXPECT_EQ(Deliveries(c.Mode, message.Subject).size(), c.Reason.empty() ? 1u : 0u);
+    }
+    const std::string sni = ReadFile(FixtureFolder() + "/ipcert/wire/sni") +
+                            ReadFile(FixtureFolder() + "/ipcert6/wire/sni");
+    EXPECT_EQ(sni.find("127.0.0.1"), std::string::npos) << sni;
+    EXPECT_EQ(sni.find("::1"), std::string::npos) << sni;
+    EXPECT_NE(sni.find("localhost"), std::string::npos) << sni;
+}
+
 TEST(SmtpTls, APlainServerReachedAsSmtpsFailsAtOnceWithTheReason) {
     // The user typed smtps:// (or port 465) for a server that speaks plain SMTP:
     // its greeting is no TLS, and that ends the mail before the deadline does.
