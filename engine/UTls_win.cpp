@@ -148,8 +148,7 @@ struct TTlsChannel::TImpl {
         current.dwFlags = flags;
         current.cTlsParameters = 1;
         current.pTlsParameters = &versions;
-        OffersTls13 = Acquire(&current) == SEC_E_OK;
-        if (OffersTls13)
+        if (Acquire(&current) == SEC_E_OK)
             return;
         SCHANNEL_CRED older{};
         older.dwVersion = SCHANNEL_CRED_VERSION;
@@ -166,16 +165,18 @@ struct TTlsChannel::TImpl {
                                          nullptr, Credentials.put(), nullptr);
     }
 
-    // A failed handshake in words: a protocol mismatch says which versions
-    // this end offered.
-    [[noreturn]] void HandshakeFailed(SECURITY_STATUS status) const {
+    // A failed handshake in words: a protocol mismatch (or a server that hangs
+    // up on our hello) says what this end may lack. Windows 10 takes
+    // SCH_CREDENTIALS yet has no TLS 1.3, so the hint cannot be surer.
+    static std::string VersionHint() {
+        return "; the server may require a TLS version or cipher that this computer lacks "
+               "(TLS 1.3 needs Windows 11 or Windows Server 2022)";
+    }
+    [[noreturn]] static void HandshakeFailed(SECURITY_STATUS status) {
         std::string reason = "TLS handshake failed: " + StatusText(status);
         if (status == SEC_E_ALGORITHM_MISMATCH || status == SEC_E_UNSUPPORTED_FUNCTION ||
             status == SEC_E_INTERNAL_ERROR || status == SEC_E_ILLEGAL_MESSAGE)
-            reason += OffersTls13 ? "; the server accepts no TLS version or cipher that this "
-                                    "computer offers (TLS 1.2 and 1.3)"
-                                  : "; this computer offers TLS 1.2 only, and the server may "
-                                    "require TLS 1.3";
+            reason += VersionHint();
         Fail(reason);
     }
 
@@ -238,7 +239,8 @@ struct TTlsChannel::TImpl {
             const bool first = Incoming.empty() && !Answered;
             if (needMore && !ReceiveMore(deadline))
                 throw ESocketError(TReason::Closed,
-                                   "connection closed by the server during the TLS handshake");
+                                   "connection closed by the server during the TLS handshake" +
+                                       VersionHint());
             if (first) {
                 detail::CheckTlsRecordStart(Incoming.front());
                 Answered = true;
@@ -288,11 +290,10 @@ struct TTlsChannel::TImpl {
     unique_credentials Credentials;
     unique_security_context Context; // after Credentials: it ends first
     SecPkgContext_StreamSizes Sizes{};
-    std::string Incoming;     // received, not yet decrypted
-    std::string Plain;        // decrypted, not yet handed out
-    bool Ended = false;       // the server closed the channel
-    bool Answered = false;    // the server has sent its first bytes
-    bool OffersTls13 = false; // SCH_CREDENTIALS taken: TLS 1.3 where the system has it
+    std::string Incoming;  // received, not yet decrypted
+    std::string Plain;     // decrypted, not yet handed out
+    bool Ended = false;    // the server closed the channel
+    bool Answered = false; // the server has sent its first bytes
 };
 
 TTlsChannel::TTlsChannel(TSocket& socket, const std::string& host, TDeadline deadline)

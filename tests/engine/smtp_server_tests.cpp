@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -296,6 +297,8 @@ TEST(SmtpTls, EveryWayInDeliversEncryptedWithTheLoginTheServerOffers) {
         {{"starttls", "smtp://localhost:<port>"}, "LOGIN", {"EHLO", "STARTTLS"}},
         {{"plainonly", "localhost:<port>"}, "PLAIN", {"EHLO", "STARTTLS"}},
         {{"tls", "smtps://localhost:<port>"}, "LOGIN", {}},
+        // Asked for a client certificate it does not have, the handshake goes on.
+        {{"askscert", "localhost:<port>"}, "LOGIN", {"EHLO", "STARTTLS"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Case.Address + " (" + c.Case.Mode + ")");
@@ -354,6 +357,21 @@ TEST(SmtpTls, AnAddressIsProvedByTheCertificatesIpEntriesAloneAndIsNeverSentAsSn
     EXPECT_EQ(sni.find("127.0.0.1"), std::string::npos) << sni;
     EXPECT_EQ(sni.find("::1"), std::string::npos) << sni;
     EXPECT_NE(sni.find("localhost"), std::string::npos) << sni;
+}
+
+TEST(SmtpTls, ATls13OnlyServerGetsTheReportOrTheNamedReason) {
+    // Windows offers TLS 1.3 from Windows 11 and Server 2022 on; elsewhere the
+    // mail must say why it failed rather than give a bare status code.
+    TSmtpServer server = TlsServer("tls13");
+    const TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Success"));
+    const std::string error = SendFailure(server, message);
+    if (error.empty()) {
+        ASSERT_EQ(Deliveries("tls13", message.Subject).size(), 1u);
+        EXPECT_EQ(Deliveries("tls13", message.Subject)[0].Value("tls"), "yes");
+    } else {
+        EXPECT_NE(error.find("TLS 1.3 needs Windows 11"), std::string::npos) << error;
+    }
+    std::printf("TLS-1.3-only server: %s\n", error.empty() ? "delivered" : error.c_str());
 }
 
 TEST(SmtpTls, APlainServerReachedAsSmtpsFailsAtOnceWithTheReason) {
