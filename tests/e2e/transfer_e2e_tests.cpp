@@ -329,32 +329,23 @@ fs::path MailFixture(const std::string& name, const std::string& entry) {
     return "Z:" + std::string(binary ? binary : "") + "/smtp_fixture/" + name + "/" + entry;
 }
 
-// The key=value lines of every message the server recorded for `rcpt`.
-std::vector<std::string> MessagesFor(const std::string& name, const std::string& rcpt) {
-    std::vector<std::string> found;
+// The key=value files of the messages the server recorded for `rcpt`.
+std::vector<fs::path> MessagesFor(const std::string& name, const std::string& rcpt) {
+    std::vector<fs::path> found;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(MailFixture(name, "mail"), error)) {
-        const std::string text =
-            entry.path().extension() == ".env" ? test::ReadTextFile(entry.path()) : "";
-        if (text.find("\nrcpt=" + rcpt + "\n") != std::string::npos)
-            found.push_back(text);
-    }
+    for (const auto& entry : fs::directory_iterator(MailFixture(name, "mail"), error))
+        if (entry.path().extension() == ".env" &&
+            test::ReadTextFile(entry.path()).find("\nrcpt=" + rcpt + "\n") != std::string::npos)
+            found.push_back(entry.path());
     return found;
 }
 
-// What the server recorded of the one message sent to `rcpt`: its key=value
+// What the server recorded of the first message sent to `rcpt`: its key=value
 // lines (or its decoded body, `part` ".body"), or nothing.
 std::string RecordedFor(const std::string& name, const std::string& rcpt,
                         const std::string& part = ".env") {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(MailFixture(name, "mail"), error)) {
-        if (entry.path().extension() != ".env")
-            continue;
-        const std::string text = test::ReadTextFile(entry.path());
-        if (text.find("\nrcpt=" + rcpt + "\n") != std::string::npos)
-            return test::ReadTextFile(fs::path(entry.path()).replace_extension(part));
-    }
-    return {};
+    const auto found = MessagesFor(name, rcpt);
+    return found.empty() ? "" : test::ReadTextFile(fs::path(found[0]).replace_extension(part));
 }
 
 std::string WithPort(std::string text, const std::string& server) {
@@ -468,34 +459,24 @@ TEST_F(Transfer, TheReportReachesEveryKindOfMailServerOrSaysWhyNot) {
 
 std::string DataRecord(const std::string& folder);
 
-// A password in Data.dat as earlier versions wrote it, in clear text after the
-// server field: the record of a configuration saved without one, patched.
+// Data.dat as earlier versions wrote it: the password in clear text after the
+// server field (put into the record of a configuration saved without one).
 void WriteConfigWithPlainPassword(const std::string& folder, const std::string& server,
                                   const std::string& password,
                                   const std::function<void(TRSync&)>& setup) {
-    WriteConfig(folder, [&](TRSync& sync) {
-        setup(sync);
-        sync.SetEmailServer(server);
-        sync.SetEmailPassword("");
-    });
+    WriteConfig(folder, setup);
+    TMemoryStream without, with;
+    WriteString(without, server);
+    WriteString(without, "");
+    WriteString(with, server);
+    WriteString(with, password);
+    const std::string from(without.Bytes().begin(), without.Bytes().end());
     std::string record = DataRecord(folder);
-    const auto length = [](const std::string& text) {
-        const auto n = static_cast<std::uint32_t>(text.size());
-        return std::string{static_cast<char>(n), static_cast<char>(n >> 8),
-                           static_cast<char>(n >> 16), static_cast<char>(n >> 24)};
-    };
-    const std::string field = length(server) + server + length("");
-    const auto at = record.find(field);
-    ASSERT_NE(at, std::string::npos);
-    record.replace(at, field.size(), length(server) + server + length(password) + password);
-    std::string packed(compressBound(static_cast<uLong>(record.size())), '\0');
-    uLongf size = static_cast<uLongf>(packed.size());
-    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &size,
-                       reinterpret_cast<const Bytef*>(record.data()),
-                       static_cast<uLong>(record.size())),
-              Z_OK);
-    packed.resize(size);
-    WriteFile(folder + "\\Data.dat", packed);
+    record.replace(record.find(from), from.size(), with.Bytes().begin(), with.Bytes().end());
+    TFileStream file(folder + "\\Data.dat", TFileMode::fmCreate);
+    TCompressionStream packed(file);
+    packed.Write(record.data(), record.size());
+    packed.Finish();
 }
 
 TEST_F(Transfer, AnEarlierPlainPasswordStillLogsInAndIsStoredProtectedFromTheNextSave) {
@@ -504,6 +485,7 @@ TEST_F(Transfer, AnEarlierPlainPasswordStillLogsInAndIsStoredProtectedFromTheNex
     std::random_device random;
     const std::string rcpt = "kept." + std::to_string(random()) + "@example.test";
     WriteConfigWithPlainPassword(Folder, address, "s3cret pass", [&](TRSync& sync) {
+        sync.SetEmailServer(address);
         sync.SetServer(std::make_unique<TLocalHost>(Folder + "\\Backup\\"));
         sync.SetOutputAutoCloseDelay(-1);
         sync.SetEmailFrom("kalvaren@example.test");
@@ -518,8 +500,9 @@ TEST_F(Transfer, AnEarlierPlainPasswordStillLogsInAndIsStoredProtectedFromTheNex
         ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
         ASSERT_TRUE(WaitUntil([&] { return MessagesFor("starttls", rcpt).size() == run; }, 60s))
             << Errors(terminal);
-        EXPECT_NE(MessagesFor("starttls", rcpt).back().find("\npassword=s3cret pass\n"),
-                  std::string::npos);
+        for (const fs::path& message : MessagesFor("starttls", rcpt))
+            EXPECT_NE(test::ReadTextFile(message).find("\npassword=s3cret pass\n"),
+                      std::string::npos);
         Program.reset(); // the program saves Data.dat as it ends
         EXPECT_EQ(DataRecord(Folder).find("s3cret pass"), std::string::npos)
             << "no password in clear";

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -225,20 +224,6 @@ TEST(SmtpDelivery, ARefusedLoginDeliversNothingAndSaysWhy) {
     EXPECT_TRUE(Deliveries("auth", message.Subject).empty());
 }
 
-TEST(SmtpDelivery, AServerWithoutTlsGetsNoPasswordUnlessClearTextIsAllowed) {
-    TSmtpServer server = ClearTextLogin("s3cret pass");
-    server.Security = kal::TSmtpSecurity::StartTls;
-    server.HeloName = UniqueHelo();
-    const TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Success"));
-    const std::string error = SendFailure(server, message);
-    EXPECT_NE(error.find("the server offers no encryption, so the password was not sent"),
-              std::string::npos)
-        << error;
-    EXPECT_TRUE(Deliveries("auth", message.Subject).empty());
-    EXPECT_EQ(Wire("auth", server.HeloName),
-              (std::vector<std::string>{"clear EHLO " + server.HeloName, "clear QUIT"}));
-}
-
 TEST(SmtpDelivery, AServerWithoutAuthGetsNoLoginAttempt) {
     // This server answers any AUTH with an error, so a login attempt would fail the send.
     TSmtpServer server = Server("noauth");
@@ -261,22 +246,6 @@ TEST(SmtpDelivery, ASilentServerFailsWithinTheTimeoutTheTlsHandshakeIncluded) {
         const auto elapsed = std::chrono::steady_clock::now() - start;
         EXPECT_GE(elapsed, std::chrono::milliseconds(1400));
         EXPECT_LT(elapsed, std::chrono::seconds(10));
-    }
-}
-
-TEST(SmtpDelivery, AServerThatNeverStopsSendingEndsAtTheDeadline) {
-    // Every read gets a byte at once, plain or as TLS records, so only a look at
-    // the clock in each read ends it; the reply would go on for over a minute.
-    for (const bool tls : {false, true}) {
-        SCOPED_TRACE(tls ? "trickletls" : "trickle");
-        TSmtpServer server = tls ? TlsServer("trickletls") : Server("trickle");
-        server.Security = tls ? kal::TSmtpSecurity::Implicit : kal::TSmtpSecurity::StartTls;
-        server.TimeoutMs = 1500;
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(SendFailure(server, SampleReport("never")), "Mail to " + server.Host + ":" +
-                                                                  std::to_string(server.Port) +
-                                                                  " failed: no reply within 1.5 s");
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     }
 }
 
@@ -352,11 +321,10 @@ TEST(SmtpTls, AnAddressIsProvedByTheCertificatesIpEntriesAloneAndIsNeverSentAsSn
                                                                        " failed: " + c.Reason);
         EXPECT_EQ(Deliveries(c.Mode, message.Subject).size(), c.Reason.empty() ? 1u : 0u);
     }
-    const std::string sni = ReadFile(FixtureFolder() + "/ipcert/wire/sni") +
-                            ReadFile(FixtureFolder() + "/ipcert6/wire/sni");
-    EXPECT_EQ(sni.find("127.0.0.1"), std::string::npos) << sni;
-    EXPECT_EQ(sni.find("::1"), std::string::npos) << sni;
-    EXPECT_NE(sni.find("localhost"), std::string::npos) << sni;
+    // The name went as SNI; neither address did.
+    EXPECT_EQ(ReadFile(FixtureFolder() + "/ipcert/wire/sni") +
+                  ReadFile(FixtureFolder() + "/ipcert6/wire/sni"),
+              "(none)\nlocalhost\n(none)\n");
 }
 
 TEST(SmtpTls, ATls13OnlyServerGetsTheReportOrTheNamedReason) {
@@ -371,7 +339,6 @@ TEST(SmtpTls, ATls13OnlyServerGetsTheReportOrTheNamedReason) {
     } else {
         EXPECT_NE(error.find("TLS 1.3 needs Windows 11"), std::string::npos) << error;
     }
-    std::printf("TLS-1.3-only server: %s\n", error.empty() ? "delivered" : error.c_str());
 }
 
 TEST(SmtpTls, APlainServerReachedAsSmtpsFailsAtOnceWithTheReason) {
