@@ -2,6 +2,7 @@
 #include "UMachine.h"
 #include "UText.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <random>
@@ -69,9 +70,11 @@ std::string QuotedPrintable(std::string_view text) {
     return out;
 }
 
-// RFC 2047 encoded words, Q encoding, each short enough for one header line. A
-// word holds whole characters only, so a UTF-8 sequence is never split across two.
-std::string EncodedWords(std::string_view text, std::string_view charset) {
+// RFC 2047 encoded words, Q encoding, each short enough for one header line,
+// `separator` between them. A word holds whole characters only, so a UTF-8
+// sequence is never split across two.
+std::string EncodedWords(std::string_view text, std::string_view charset,
+                         std::string_view separator = "\r\n ") {
     const std::string prefix = "=?" + std::string(charset) + "?Q?";
     constexpr std::size_t MaxPayload = 45; // "Subject: " + word stays within 78
     const bool utf8 = charset == "utf-8";
@@ -94,7 +97,8 @@ std::string EncodedWords(std::string_view text, std::string_view charset) {
                 AppendHexEscape(encoded, c);
         }
         if (payload + encoded.size() > MaxPayload) {
-            out += "?=\r\n ";
+            out += "?=";
+            out += separator;
             out += prefix;
             payload = 0;
         }
@@ -153,6 +157,25 @@ std::string SubjectHeader(const std::string& subject, std::string_view charset) 
     return "Subject: " + EncodedWords(value, charset);
 }
 
+// An address list entry for From: or To:. A display name beyond ASCII goes as
+// encoded words (Latin-1 when it fits), blank-separated so that folding can
+// break between them; the address stays as it is.
+std::string HeaderAddress(const std::string& entry) {
+    const auto open = entry.rfind('<');
+    const bool ascii = std::all_of(entry.begin(), entry.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || open == std::string::npos)
+        return entry;
+    std::string name = detail::Trim(std::string_view(entry).substr(0, open));
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+        name = name.substr(1, name.size() - 2);
+    if (name.empty())
+        return entry.substr(open);
+    const auto latin1 = Utf8ToLatin1(name);
+    return EncodedWords(latin1 ? *latin1 : name, latin1 ? "iso-8859-1" : "utf-8", " ") + " " +
+           entry.substr(open);
+}
+
 // A line break in an address would let its text be read as a command or header.
 void CheckNoControls(std::string_view text, const char* what) {
     for (const char c : text)
@@ -161,15 +184,36 @@ void CheckNoControls(std::string_view text, const char* what) {
                                         " holds a line break or control character");
 }
 
-// The address inside "Name <addr>", or the whole entry.
-std::string EnvelopeAddress(const std::string& entry) {
+// The address inside "Name <addr>", or the whole entry. MAIL FROM and RCPT TO
+// put it between brackets: a bracket or blank of its own (outside quotes) would
+// end it early and add parameters of the user's making, so it is refused, as
+// is a bracket in the name.
+std::string EnvelopeAddress(const std::string& entry, const char* what) {
     const auto open = entry.rfind('<');
-    if (open == std::string::npos)
-        return entry;
-    const auto close = entry.find('>', open);
-    if (close == std::string::npos)
+    const auto close = entry.find('>', open == std::string::npos ? 0 : open);
+    if (open != std::string::npos && close == std::string::npos)
         throw std::invalid_argument("the address \"" + entry + "\" lacks its closing '>'");
-    return detail::Trim(std::string_view(entry).substr(open + 1, close - open - 1));
+    const bool bracketed =
+        open != std::string::npos && detail::Trim(entry.substr(close + 1)).empty();
+    const std::string name = bracketed ? entry.substr(0, open) : std::string();
+    std::string address =
+        bracketed ? detail::Trim(std::string_view(entry).substr(open + 1, close - open - 1))
+                  : entry;
+    const auto check = [&](std::string_view text, std::string_view refused) {
+        bool quoted = false;
+        for (const char c : text) {
+            if (c == '"')
+                quoted = !quoted;
+            else if (!quoted && refused.find(c) != std::string_view::npos)
+                throw std::invalid_argument(std::string(what) + " \"" + entry +
+                                            "\" holds a character that cannot stand in an "
+                                            "address ('" +
+                                            c + "')");
+        }
+    };
+    check(name, "<>");
+    check(address, "<> \t");
+    return address;
 }
 
 // Comma-separated entries, trimmed, empty ones dropped; commas inside quotes or
@@ -251,12 +295,12 @@ TEnvelope MakeEnvelope(const TMailMessage& message) {
     CheckNoControls(message.From, "the sender address");
     CheckNoControls(message.To, "the recipient list");
     envelope.Sender = Trim(message.From);
-    envelope.SenderAddress = EnvelopeAddress(envelope.Sender);
+    envelope.SenderAddress = EnvelopeAddress(envelope.Sender, "the sender address");
     if (envelope.SenderAddress.empty())
         throw std::invalid_argument("no sender address");
     envelope.To = SplitAddressList(message.To);
     for (const std::string& entry : envelope.To) {
-        std::string address = EnvelopeAddress(entry);
+        std::string address = EnvelopeAddress(entry, "the recipient address");
         if (!address.empty())
             envelope.Rcpt.push_back(std::move(address));
     }
@@ -266,6 +310,30 @@ TEnvelope MakeEnvelope(const TMailMessage& message) {
 }
 
 } // namespace detail
+
+std::string HtmlEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
 
 std::string FormatMailMessage(const TMailMessage& message, TDateTime date,
                               const std::string& messageIdHost) {
@@ -277,10 +345,10 @@ std::string FormatMailMessage(const TMailMessage& message, TDateTime date,
     }
     std::string to;
     for (const std::string& entry : envelope.To)
-        to += (to.empty() ? "" : ", ") + entry;
+        to += (to.empty() ? "" : ", ") + HeaderAddress(entry);
     std::string out;
     out += "Date: " + Rfc5322Date(date) + "\r\n";
-    out += FoldHeader("From: " + envelope.Sender) + "\r\n";
+    out += FoldHeader("From: " + HeaderAddress(envelope.Sender)) + "\r\n";
     out += FoldHeader("To: " + to) + "\r\n";
     // Latin-1, as mail readers have always been told, when every character fits
     // it; UTF-8 for a report that names files in other scripts.

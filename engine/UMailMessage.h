@@ -32,6 +32,10 @@ class ESmtpError : public std::runtime_error {
 std::string FormatMailMessage(const TMailMessage& message, TDateTime date,
                               const std::string& messageIdHost);
 
+// Text for an HTML body: "&", "<", ">" and '"' as entities, so that a name or
+// an option that holds them shows as written and never as markup.
+std::string HtmlEscape(std::string_view text);
+
 namespace detail {
 
 // The addresses as the headers show them and as the SMTP commands name them.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -331,6 +332,9 @@ void TRSync::LoadFromStream(TStream& s) {
     server->LoadFromStream(s);
     FServer = std::move(server);
     ForEachStored<TSettingPlace::AfterServer>(*this, read);
+    // Protected by this version, plain text by earlier ones: both load, and the
+    // next save protects it.
+    FEmailPassword = FPasswordAtRest.Reveal(FEmailPassword);
 
     struct TSortAtEnd {
         TSchedule& Schedule;
@@ -349,6 +353,9 @@ void TRSync::LoadFromStream(TStream& s) {
 void TRSync::SaveToStream(TStream& s) const {
     TLock lock(Mutex());
     const auto write = [&](const auto& field) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>)
+            if (&field == &FEmailPassword)
+                return WriteSetting(s, FPasswordAtRest.Store(field)); // never in clear on disk
         WriteSetting(s, field);
     };
     ForEachStored<TSettingPlace::BeforeServer>(*this, write);

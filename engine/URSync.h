@@ -38,6 +38,7 @@
 #include "URSyncProfile.h"
 #include "URSyncServer.h"
 #include "USchedule.h"
+#include "USecret.h"
 
 #include <cstdint>
 #include <functional>
@@ -216,6 +217,7 @@ private:
     std::shared_ptr<TRSyncProcess> FProcess;
     bool FClosing = false;
     bool FRunsHeld = false;
+    mutable TSecretAtRest FPasswordAtRest; // EmailPassword as Data.dat holds it
 };
 
 } // namespace kal

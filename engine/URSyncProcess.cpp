@@ -185,10 +185,11 @@ std::string TRSyncProcess::ReportBody() const {
         body.append(line);
         body.append("<BR>\r\n");
     };
-    addLine("<B>Params:</B> " + FOptions);
+    // Options and items are the user's text (formats, names, paths), never markup.
+    addLine("<B>Params:</B> " + HtmlEscape(FOptions));
     addLine("<B>Files/Folders:</B>");
     for (const auto& item : Items())
-        addLine(item);
+        addLine(HtmlEscape(item));
     addLine("");
     addLine("This is an automated responce. Please do not reply to this email.");
     return body;
@@ -212,9 +213,10 @@ void TRSyncProcess::SendReport() {
         // The run itself went fine; say why no report arrives and end normally.
         WriteError(e.what());
     } catch (const std::exception& e) {
-        WriteError("Mail to " + FEmailServer + " failed: " + e.what());
+        // Not the server field: a password typed into it must not reach the screen.
+        WriteError(std::string("Mail failed: ") + e.what());
     } catch (...) {
-        WriteError("Mail to " + FEmailServer + " failed.");
+        WriteError("Mail failed.");
     }
 }
 

@@ -91,6 +91,9 @@ public:
     TSmtpSession(TSocket socket, TDeadline deadline)
         : FSocket(std::move(socket)), FDeadline(deadline) {}
 
+    // Texts that no reply shown to the user may repeat, should a server echo them.
+    void SetSecrets(std::vector<std::string> secrets) { FSecrets = std::move(secrets); }
+
     void Send(std::string_view data) { Send(data, FDeadline); }
 
     // From here on every byte goes encrypted, to a server proved to be `host`.
@@ -116,9 +119,9 @@ public:
                                 (line.size() == 3 || line[3] == ' ' || line[3] == '-');
             const int code = shaped ? std::stoi(line.substr(0, 3)) : 0;
             if (!shaped || (!reply.Lines.empty() && code != reply.Code))
-                throw EStep("unexpected reply \"" + Printable(line) + "\"");
+                throw EStep("unexpected reply \"" + Printable(Concealed(line)) + "\"");
             reply.Code = code;
-            reply.Lines.push_back(line.size() > 4 ? line.substr(4) : std::string());
+            reply.Lines.push_back(line.size() > 4 ? Concealed(line.substr(4)) : std::string());
             if (line.size() == 3 || line[3] == ' ')
                 return reply;
             if (reply.Lines.size() > MaxReplyLines)
@@ -159,6 +162,13 @@ private:
     static constexpr std::size_t MaxReplyLines = 200;
     static constexpr std::size_t MaxLineLength = 4096; // RFC 5321 allows 512
 
+    std::string Concealed(std::string text) const {
+        for (const std::string& secret : FSecrets)
+            for (std::size_t at; !secret.empty() && (at = text.find(secret)) != std::string::npos;)
+                text.replace(at, secret.size(), "***");
+        return text;
+    }
+
     std::string ReadLine() {
         for (;;) {
             const auto end = FPending.find('\n');
@@ -192,6 +202,7 @@ private:
     std::unique_ptr<TTlsChannel> FTls; // after FSocket: it ends first
     TDeadline FDeadline;
     std::string FPending;
+    std::vector<std::string> FSecrets;
     bool FBroken = false;
 };
 
@@ -264,6 +275,22 @@ std::string ServerName(const TSmtpServer& server) {
     return (v6 ? "[" + server.Host + "]" : server.Host) + ":" + std::to_string(server.Port);
 }
 
+// RFC 4616, in base64: no authorisation identity, the user, the password.
+std::string PlainCredentials(const TSmtpServer& server) {
+    return Base64(std::string(1, '\0') + server.User + std::string(1, '\0') + server.Password);
+}
+
+// The server field as an error may show it: a user name and password typed into
+// it stay hidden.
+std::string ShownAddress(const std::string& address) {
+    const auto at = address.rfind('@');
+    if (at == std::string::npos)
+        return Printable(address, 80);
+    const auto scheme = address.find("://");
+    const std::string head = scheme < at ? address.substr(0, scheme + 3) : std::string();
+    return Printable(head + "***" + address.substr(at), 80);
+}
+
 void Converse(TSmtpSession& session, const TSmtpServer& server, const std::string& host,
               const detail::TEnvelope& envelope, const std::string& text) {
     const TReply greeting = session.ReadReply();
@@ -277,21 +304,25 @@ void Converse(TSmtpSession& session, const TSmtpServer& server, const std::strin
     }
     // A server that offers TLS gets nothing more in clear text: not the login,
     // not the report. A refused or failed upgrade ends the mail.
-    if (!session.Encrypted() && OffersExtension(ehlo, "STARTTLS")) {
+    const bool insecure = server.Security == TSmtpSecurity::Insecure;
+    if (!insecure && !session.Encrypted() && OffersExtension(ehlo, "STARTTLS")) {
         session.Expect("STARTTLS", {220}, "STARTTLS");
         session.StartTls(host);
         ehlo = session.Expect("EHLO " + name, {250}, "EHLO after STARTTLS");
     }
     if (!server.User.empty()) {
+        // The password crosses in clear text only when the user asked for that.
+        if (!insecure && !session.Encrypted() &&
+            (OffersLogin(ehlo, "LOGIN") || OffersLogin(ehlo, "PLAIN")))
+            throw EStep("the server offers no encryption, so the password was not sent; for a "
+                        "relay on a network you trust, enter the server as smtp+insecure://" +
+                        ServerName(server) + " to send it in clear text");
         if (OffersLogin(ehlo, "LOGIN")) {
             session.Expect("AUTH LOGIN", {334}, "login");
             session.Expect(Base64(server.User), {334}, "login");
             session.Expect(Base64(server.Password), {235}, "login");
         } else if (session.Encrypted() && OffersLogin(ehlo, "PLAIN")) {
-            // RFC 4616: no authorisation identity, the user, the password.
-            const std::string credentials =
-                std::string(1, '\0') + server.User + std::string(1, '\0') + server.Password;
-            session.Expect("AUTH PLAIN " + Base64(credentials), {235}, "login");
+            session.Expect("AUTH PLAIN " + PlainCredentials(server), {235}, "login");
         }
     }
     session.Expect("MAIL FROM:<" + envelope.SenderAddress + ">", {250},
@@ -310,20 +341,27 @@ void Converse(TSmtpSession& session, const TSmtpServer& server, const std::strin
 TSmtpServer ParseSmtpAddress(const std::string& address) {
     std::string text = detail::Trim(address);
     const auto invalid = [&](const std::string& why) {
-        return ESmtpError("Mail server address \"" + Printable(address, 80) + "\" " + why);
+        return ESmtpError("Mail server address \"" + ShownAddress(address) + "\" " + why);
     };
+    if (text.find('@') != std::string::npos)
+        throw invalid("holds a user name or password: give the server only (the password has "
+                      "a field of its own)");
     constexpr std::uint16_t ImplicitTlsPort = 465;
+    const std::string_view insecureScheme = "SMTP+INSECURE://";
     TSmtpServer server;
-    enum class TScheme { None, Smtp, Smtps } scheme = TScheme::None;
-    const std::string head = Upper(text.substr(0, 8));
-    if (head.rfind("SMTP://", 0) == 0) {
+    enum class TScheme { None, Smtp, Smtps, Insecure } scheme = TScheme::None;
+    const std::string head = Upper(text.substr(0, insecureScheme.size()));
+    if (head.rfind(insecureScheme, 0) == 0) {
+        scheme = TScheme::Insecure;
+        text.erase(0, insecureScheme.size());
+    } else if (head.rfind("SMTP://", 0) == 0) {
         scheme = TScheme::Smtp;
         text.erase(0, 7);
     } else if (head.rfind("SMTPS://", 0) == 0) {
         scheme = TScheme::Smtps;
         text.erase(0, 8);
     } else if (text.find("://") != std::string::npos) {
-        throw invalid("has a scheme other than smtp:// or smtps://");
+        throw invalid("has a scheme other than smtp://, smtps:// or smtp+insecure://");
     }
     if (scheme != TScheme::None && !text.empty() && text.back() == '/')
         text.pop_back();
@@ -362,7 +400,9 @@ TSmtpServer ParseSmtpAddress(const std::string& address) {
     server.Port = static_cast<std::uint16_t>(value);
     const bool implicit =
         scheme == TScheme::Smtps || (scheme == TScheme::None && server.Port == ImplicitTlsPort);
-    server.Security = implicit ? TSmtpSecurity::Implicit : TSmtpSecurity::StartTls;
+    server.Security = scheme == TScheme::Insecure ? TSmtpSecurity::Insecure
+                      : implicit                  ? TSmtpSecurity::Implicit
+                                                  : TSmtpSecurity::StartTls;
     return server;
 }
 
@@ -397,6 +437,8 @@ void SendMail(const TSmtpServer& server, const TMailMessage& message) {
     }
 
     TSmtpSession session(std::move(socket), deadline);
+    if (!server.Password.empty())
+        session.SetSecrets({server.Password, Base64(server.Password), PlainCredentials(server)});
     try {
         if (server.Security == TSmtpSecurity::Implicit)
             session.StartTls(host);

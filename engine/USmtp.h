@@ -14,6 +14,9 @@ enum class TSmtpSecurity {
     StartTls,
     // TLS from the first byte (port 465, "smtps").
     Implicit,
+    // Clear text throughout, the login included: only for a relay on a network
+    // the user trusts, and only when the user says so ("smtp+insecure://").
+    Insecure,
 };
 
 struct TSmtpServer {
@@ -33,8 +36,11 @@ struct TSmtpServer {
 //                                   speaks TLS from the first byte
 //   smtp://host[:port]              plain start, whatever the port
 //   smtps://host[:port]             TLS from the first byte; port 465 when absent
-// Raises ESmtpError for text that names no server, such as an empty host, a
-// port outside 1..65535 or another scheme.
+//   smtp+insecure://host[:port]     clear text, the password too; port 25 when absent
+// Without the insecure form the password crosses only in TLS: a server that
+// offers no TLS but asks for a login gets no report. Raises ESmtpError for text
+// that names no server, such as an empty host, a port outside 1..65535, another
+// scheme or a user name and password in the field (which the error never shows).
 TSmtpServer ParseSmtpAddress(const std::string& address);
 
 // Delivers the message; returns once the server has accepted it (a server that

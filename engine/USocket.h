@@ -82,11 +82,21 @@ std::vector<TSocketAddress> ResolveHostWithin(const std::string& host, std::uint
                                               TDeadline deadline);
 // Milliseconds left, rounded up, 0 when past.
 int RemainingMs(TDeadline deadline);
+// Raises the Timeout error once the deadline has passed: a loop that keeps
+// getting bytes, or records that decrypt to nothing, never waits and so would
+// never see it otherwise.
+inline void CheckDeadline(TDeadline deadline) {
+    if (RemainingMs(deadline) == 0)
+        throw ESocketError(ESocketError::TReason::Timeout, "receive timed out");
+}
 
 #ifdef _WIN32
 // The system's text for a Win32, Winsock or SSPI code, without its final full
 // stop and line end ("System error N" when the system has none).
 std::string SystemMessage(unsigned long code);
+// The bytes of an IPv4 or IPv6 address literal (4 or 16, network order, a
+// "%zone" ignored); empty for a name.
+std::string IpAddressBytes(const std::string& host);
 #endif
 
 } // namespace detail

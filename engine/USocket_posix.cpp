@@ -104,6 +104,7 @@ void TSocket::Send(std::string_view data, TDeadline deadline) {
 }
 
 std::size_t TSocket::Receive(char* buffer, std::size_t size, TDeadline deadline) {
+    detail::CheckDeadline(deadline);
     for (;;) {
         const ssize_t got = ::recv(Fd(FHandle), buffer, size, 0);
         if (got >= 0)

@@ -139,6 +139,7 @@ void TSocket::Send(std::string_view data, TDeadline deadline) {
 }
 
 std::size_t TSocket::Receive(char* buffer, std::size_t size, TDeadline deadline) {
+    detail::CheckDeadline(deadline);
     const int wanted = size > 0x10000 ? 0x10000 : static_cast<int>(size);
     for (;;) {
         const int got = recv(Handle(FHandle), buffer, wanted, 0);
@@ -170,6 +171,17 @@ std::string SystemMessage(unsigned long code) {
     while (!result.empty() && (result.back() == '.' || result.back() == ' '))
         result.pop_back();
     return result;
+}
+
+std::string IpAddressBytes(const std::string& host) {
+    const std::string literal = host.substr(0, host.find('%'));
+    in_addr v4{};
+    if (InetPtonA(AF_INET, literal.c_str(), &v4) == 1)
+        return std::string(reinterpret_cast<const char*>(&v4), sizeof v4);
+    in6_addr v6{};
+    if (InetPtonA(AF_INET6, literal.c_str(), &v6) == 1)
+        return std::string(reinterpret_cast<const char*>(&v6), sizeof v6);
+    return {};
 }
 
 std::vector<TSocketAddress> ResolveHost(const std::string& host, std::uint16_t port) {

@@ -126,17 +126,29 @@ std::filesystem::path MailFixture(const std::string& name, const std::string& en
     return "Z:" + std::string(binary ? binary : "") + "/smtp_fixture/" + name + "/" + entry;
 }
 
-std::string RecordedFor(const std::string& name, const std::string& rcpt) {
+std::vector<std::filesystem::path> MessagesFor(const std::string& name, const std::string& rcpt) {
+    std::vector<std::filesystem::path> found;
     std::error_code error;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(MailFixture(name, "mail"), error)) {
-        if (entry.path().extension() != ".env")
-            continue;
-        const std::string text = ReadFile(entry.path().string());
-        if (text.find("\nrcpt=" + rcpt + "\n") != std::string::npos)
-            return text;
-    }
-    return {};
+    for (const auto& entry : std::filesystem::directory_iterator(MailFixture(name, "mail"), error))
+        if (entry.path().extension() == ".env" &&
+            ReadFile(entry.path().string()).find("\nrcpt=" + rcpt + "\n") != std::string::npos)
+            found.push_back(entry.path());
+    return found;
+}
+
+std::string RecordedFor(const std::string& name, const std::string& rcpt, const std::string& part) {
+    const auto found = MessagesFor(name, rcpt);
+    return found.empty()
+               ? ""
+               : ReadFile(std::filesystem::path(found[0]).replace_extension(part).string());
+}
+
+std::string WithPort(std::string text, const std::string& server) {
+    const auto at = text.find("<port>");
+    if (at == std::string::npos)
+        return text;
+    return text.replace(at, 6,
+                        std::to_string(std::stoi(ReadFile(MailFixture(server, "port").string()))));
 }
 
 std::string ScreenshotFolder() {

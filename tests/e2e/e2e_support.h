@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kal::e2e {
 
@@ -37,9 +38,14 @@ TTrayEnvironment StandardUserTray();
 
 // A file or folder of the fixture's mail server `name` (tests/fixtures/README.md).
 std::filesystem::path MailFixture(const std::string& name, const std::string& entry);
-// What the server recorded of the one message sent to `rcpt`: its key=value
-// lines, or nothing.
-std::string RecordedFor(const std::string& name, const std::string& rcpt);
+// The key=value files of the messages the server recorded for `rcpt`.
+std::vector<std::filesystem::path> MessagesFor(const std::string& name, const std::string& rcpt);
+// What the server recorded of the first message sent to `rcpt`: its key=value
+// lines (or its decoded body, `part` ".body"), or nothing.
+std::string RecordedFor(const std::string& name, const std::string& rcpt,
+                        const std::string& part = ".env");
+// `text` with "<port>" replaced by the port of the fixture's server `server`.
+std::string WithPort(std::string text, const std::string& server);
 
 // Where screenshots of the program go: <build>/screenshots.
 std::string ScreenshotFolder();

@@ -328,6 +328,7 @@ TEST_F(Transfer, TheReportReachesEveryKindOfMailServerOrSaysWhyNot) {
         std::string Server, Address; // "<port>" stands for the server's port
         std::string Recorded;        // what the server must have recorded, or
         std::string Error;           // the error pane's reason
+        std::string RcptTail = "";   // typed after the recipient's address
     } cases[] = {
         {"starttls", "localhost:<port>",
          "login=kalvaren@example.test\npassword=s3cret pass\n"
@@ -338,31 +339,41 @@ TEST_F(Transfer, TheReportReachesEveryKindOfMailServerOrSaysWhyNot) {
          "login=kalvaren@example.test\n"
          "password=s3cret pass\nmechanism=PLAIN\ntls=yes\n",
          ""},
-        {"auth", "127.0.0.1:<port>",
+        // No TLS: the password crosses only when the field's form allows it.
+        {"auth", "127.0.0.1:<port>", "",
+         "the server offers no encryption, so the password was not sent; for a relay on a "
+         "network you trust, enter the server as smtp+insecure://127.0.0.1:<port> to send it "
+         "in clear text"},
+        {"auth", "smtp+insecure://127.0.0.1:<port>",
          "login=kalvaren@example.test\npassword=s3cret pass\n"
          "mechanism=LOGIN\ntls=no\n",
          ""},
+        {"noauth", "127.0.0.1:<port>", "",
+         "the recipient address \"<rcpt>> NOTIFY=NEVER\" holds a character that cannot stand "
+         "in an address ('>')",
+         "> NOTIFY=NEVER"},
+        // A server that never stops sending still ends the mail at the deadline.
+        {"trickletls", "smtps://localhost:<port>", "", "no reply within 30 s"},
         {"wrongname", "localhost:<port>", "",
          "the server's certificate is for another name than \"localhost\""},
         {"untrusted", "localhost:<port>", "",
          "the server's certificate is not from a trusted certification authority"},
     };
-    const std::string source = MakeSource("Reported");
+    // The report names the folder and the output format: text, never markup.
+    const std::string source = MakeSource("Tom & Jerry");
     const std::string dest = Folder + "\\Backup\\";
     std::random_device random;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.Server);
-        std::string address = c.Address;
-        address.replace(
-            address.find("<port>"), 6,
-            std::to_string(std::stoi(test::ReadTextFile(MailFixture(c.Server, "port")))));
+        SCOPED_TRACE(c.Server + " " + c.Address);
+        const std::string address = WithPort(c.Address, c.Server);
         const std::string rcpt = c.Server + "." + std::to_string(random()) + "@example.test";
         WriteConfig(Folder, [&](TRSync& sync) {
             sync.SetServer(std::make_unique<TLocalHost>(dest));
             sync.SetOutputAutoCloseDelay(-1);
+            sync.SetOutputFormat("<img src=http://tracker.test/p.png> %n");
             sync.SetEmailServer(address);
             sync.SetEmailFrom("kalvaren@example.test");
-            sync.SetEmailRecipient(rcpt);
+            sync.SetEmailRecipient(rcpt + c.RcptTail);
             sync.SetEmailPassword("s3cret pass");
             TRSyncProfile::Create(sync, "Reported")->AddPath(source);
         });
@@ -377,15 +388,92 @@ TEST_F(Transfer, TheReportReachesEveryKindOfMailServerOrSaysWhyNot) {
             EXPECT_NE(recorded.find("\nsubject=Kalvaren - Success ("), std::string::npos)
                 << recorded;
             EXPECT_TRUE(Errors(terminal).empty()) << Errors(terminal);
+            const std::string body = RecordedFor(c.Server, rcpt, ".body");
+            EXPECT_NE(body.find("--out-format=&quot;&lt;img src=http://tracker.test/p.png&gt; "
+                                "%n&quot;"),
+                      std::string::npos)
+                << body;
+            EXPECT_NE(body.find("/Tom &amp; Jerry"), std::string::npos) << body;
+            EXPECT_EQ(body.find("<img"), std::string::npos) << body;
         } else {
-            const std::string line = "Mail to " + address + " failed: " + c.Error;
+            std::string error = WithPort(c.Error, c.Server);
+            if (const auto at = error.find("<rcpt>"); at != std::string::npos)
+                error.replace(at, 6, rcpt);
+            // The server as errors name it: host and port, without the scheme.
+            const auto scheme = address.find("://");
+            const std::string line = "Mail to " +
+                                     address.substr(scheme == std::string::npos ? 0 : scheme + 3) +
+                                     " failed: " + error;
+            // Within the deadline of 30 s and a little.
             ASSERT_TRUE(
-                WaitUntil([&] { return Errors(terminal).find(line) != std::string::npos; }, 30s))
+                WaitUntil([&] { return Errors(terminal).find(line) != std::string::npos; }, 35s))
                 << Errors(terminal);
             SaveScreenshot(terminal, Shot(c.Server));
             EXPECT_EQ(RecordedFor(c.Server, rcpt), "");
+            // The run has ended: the next one starts.
+            Click(Control(M::idBackup));
+            EXPECT_TRUE(WaitUntil(
+                [&] {
+                    const std::string out = Output(terminal);
+                    return out.find("Transfer Complete.") != out.rfind("Transfer Complete.");
+                },
+                30s))
+                << Output(terminal);
         }
         Program.reset();
+    }
+}
+
+std::string DataRecord(const std::string& folder);
+
+// Data.dat as earlier versions wrote it: the password in clear text after the
+// server field (put into the record of a configuration saved without one).
+void WriteConfigWithPlainPassword(const std::string& folder, const std::string& server,
+                                  const std::string& password,
+                                  const std::function<void(TRSync&)>& setup) {
+    WriteConfig(folder, setup);
+    TMemoryStream without, with;
+    WriteString(without, server);
+    WriteString(without, "");
+    WriteString(with, server);
+    WriteString(with, password);
+    const std::string from(without.Bytes().begin(), without.Bytes().end());
+    std::string record = DataRecord(folder);
+    record.replace(record.find(from), from.size(), with.Bytes().begin(), with.Bytes().end());
+    TFileStream file(folder + "\\Data.dat", TFileMode::fmCreate);
+    TCompressionStream packed(file);
+    packed.Write(record.data(), record.size());
+    packed.Finish();
+}
+
+TEST_F(Transfer, AnEarlierPlainPasswordStillLogsInAndIsStoredProtectedFromTheNextSave) {
+    const std::string source = MakeSource("Guarded");
+    const std::string address = WithPort("localhost:<port>", "starttls");
+    std::random_device random;
+    const std::string rcpt = "kept." + std::to_string(random()) + "@example.test";
+    WriteConfigWithPlainPassword(Folder, address, "s3cret pass", [&](TRSync& sync) {
+        sync.SetEmailServer(address);
+        sync.SetServer(std::make_unique<TLocalHost>(Folder + "\\Backup\\"));
+        sync.SetOutputAutoCloseDelay(-1);
+        sync.SetEmailFrom("kalvaren@example.test");
+        sync.SetEmailRecipient(rcpt);
+        TRSyncProfile::Create(sync, "Guarded")->AddPath(source);
+    });
+    ASSERT_NE(DataRecord(Folder).find("s3cret pass"), std::string::npos) << "the earlier form";
+
+    for (std::size_t run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run == 1 ? "plain in Data.dat" : "protected in Data.dat");
+        HWND terminal = nullptr;
+        ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
+        ASSERT_TRUE(WaitUntil([&] { return MessagesFor("starttls", rcpt).size() == run; }, 60s))
+            << Errors(terminal);
+        for (const fs::path& message : MessagesFor("starttls", rcpt))
+            EXPECT_NE(test::ReadTextFile(message).find("\npassword=s3cret pass\n"),
+                      std::string::npos);
+        Program.reset(); // the program saves Data.dat as it ends
+        EXPECT_EQ(DataRecord(Folder).find("s3cret pass"), std::string::npos)
+            << "no password in clear";
+        EXPECT_EQ(ReadConfig(Folder)->EmailPassword(), "s3cret pass");
     }
 }
 

@@ -27,6 +27,8 @@ TSmtpServer At(const TFakeSmtpServer& fake, int timeoutMs = 5000) {
     server.Password = "s3cret";
     server.HeloName = "client.example.test";
     server.TimeoutMs = timeoutMs;
+    // The plain exchange, login in clear text included, as smtp+insecure:// asks.
+    server.Security = kal::TSmtpSecurity::Insecure;
     return server;
 }
 
@@ -115,10 +117,49 @@ TEST(SmtpExchange, AServerThatOffersTlsGetsNothingMoreInClearText) {
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Reply);
         TFakeSmtpServer fake(Script{{"EHLO", offer}, {"STARTTLS", c.Reply}});
-        EXPECT_EQ(SendFailure(At(fake), SampleReport()),
+        TSmtpServer server = At(fake);
+        server.Security = kal::TSmtpSecurity::StartTls;
+        EXPECT_EQ(SendFailure(server, SampleReport()),
                   "Mail to 127.0.0.1:" + std::to_string(fake.Port()) + " failed: " + c.Reason);
         EXPECT_EQ(fake.Finish().Lines, c.Lines);
     }
+}
+
+TEST(SmtpExchange, WithoutTlsThePasswordCrossesOnlyWhenTheUserAllowsClearText) {
+    const auto StartTls = kal::TSmtpSecurity::StartTls;
+    const struct {
+        std::string Ehlo;
+        kal::TSmtpSecurity Security;
+        std::string Next; // what follows EHLO; QUIT after the line that names the insecure form
+    } cases[] = {
+        {"250-fake.test\r\n250 AUTH LOGIN", StartTls, "QUIT"},
+        {"250-fake.test\r\n250 AUTH PLAIN", StartTls, "QUIT"},
+        {"250 fake.test", StartTls, "MAIL FROM:<backup@example.test>"}, // no login asked: no secret
+        {"250-fake.test\r\n250 AUTH LOGIN", kal::TSmtpSecurity::Insecure, "AUTH LOGIN"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Ehlo);
+        TFakeSmtpServer fake(Script{{"EHLO", c.Ehlo}});
+        TSmtpServer server = At(fake);
+        server.Security = c.Security;
+        const std::string error = SendFailure(server, SampleReport());
+        EXPECT_EQ(error.find("enter the server as smtp+insecure://127.0.0.1:" +
+                             std::to_string(fake.Port()) + " to send it in clear text") ==
+                      std::string::npos,
+                  c.Next != "QUIT")
+            << error;
+        const auto lines = fake.Finish().Lines;
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[1], c.Next);
+    }
+}
+
+TEST(SmtpExchange, NoErrorLineRepeatsThePasswordAServerEchoes) {
+    // base64 of "s3cret" and the password itself, echoed in a refusal.
+    TFakeSmtpServer fake(Script{{"AUTH-PASSWORD", "535 bad password czNjcmV0 (s3cret)"}});
+    const std::string error = SendFailure(At(fake), SampleReport());
+    EXPECT_NE(error.find("login refused: 535 bad password *** (***)"), std::string::npos) << error;
+    EXPECT_EQ(error.find("s3cret"), std::string::npos);
 }
 
 TEST(SmtpExchange, FallsBackToHeloWhenEhloIsRefused) {

@@ -53,6 +53,15 @@ TSmtpServer Server(const std::string& mode) {
     return server;
 }
 
+// The "auth" server as smtp+insecure:// reaches it: the login in clear text.
+TSmtpServer ClearTextLogin(const std::string& password) {
+    TSmtpServer server = Server("auth");
+    server.Security = kal::TSmtpSecurity::Insecure;
+    server.User = "backup@example.test";
+    server.Password = password;
+    return server;
+}
+
 // A server with TLS, by the name its certificate carries. The test CA is trusted
 // in the test's Wine prefix by the fixture, natively through OpenSSL's variable.
 TSmtpServer TlsServer(const std::string& mode) {
@@ -151,9 +160,7 @@ TDelivery DeliverSample(const std::string& mode, const TSmtpServer& server) {
 }
 
 TEST(SmtpDelivery, ArrivesWithEnvelopeCredentialsHeadersAndBodyIntact) {
-    TSmtpServer server = Server("auth");
-    server.User = "backup@example.test";
-    server.Password = "p\xE4ss w=rd";
+    const TSmtpServer server = ClearTextLogin("p\xE4ss w=rd");
     TMailMessage message =
         SampleReport(UniqueSubject("Kalvaren - Success (08/12/2026) \xC3\xA9t\xC3\xA9"));
     message.To = "  first@example.test , ,Second <second@example.test>,";
@@ -202,17 +209,13 @@ TEST(SmtpDelivery, ArrivesWithEnvelopeCredentialsHeadersAndBodyIntact) {
 }
 
 TEST(SmtpDelivery, AnEmptyPasswordIsStillSent) {
-    TSmtpServer server = Server("auth");
-    server.User = "backup@example.test";
-    const TDelivery mail = DeliverSample("auth", server);
+    const TDelivery mail = DeliverSample("auth", ClearTextLogin(""));
     EXPECT_EQ(mail.Value("login"), "backup@example.test");
     EXPECT_EQ(mail.Value("password"), "");
 }
 
 TEST(SmtpDelivery, ARefusedLoginDeliversNothingAndSaysWhy) {
-    TSmtpServer server = Server("auth");
-    server.User = "backup@example.test";
-    server.Password = "wrong password"; // the fixture refuses this one
+    const TSmtpServer server = ClearTextLogin("wrong password"); // the fixture refuses this one
     const TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Error"));
     const std::string error = SendFailure(server, message);
     const std::string expected =
@@ -263,6 +266,8 @@ TEST(SmtpTls, EveryWayInDeliversEncryptedWithTheLoginTheServerOffers) {
         {{"starttls", "smtp://localhost:<port>"}, "LOGIN", {"EHLO", "STARTTLS"}},
         {{"plainonly", "localhost:<port>"}, "PLAIN", {"EHLO", "STARTTLS"}},
         {{"tls", "smtps://localhost:<port>"}, "LOGIN", {}},
+        // Asked for a client certificate it does not have, the handshake goes on.
+        {{"askscert", "localhost:<port>"}, "LOGIN", {"EHLO", "STARTTLS"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Case.Address + " (" + c.Case.Mode + ")");
@@ -289,6 +294,50 @@ TEST(SmtpTls, EveryWayInDeliversEncryptedWithTheLoginTheServerOffers) {
         for (const std::string& line : InClear(Wire(c.Case.Mode, server.HeloName)))
             clearWords.push_back(line.substr(0, line.find(' ')));
         EXPECT_EQ(clearWords, c.Clear);
+    }
+}
+
+TEST(SmtpTls, AnAddressIsProvedByTheCertificatesIpEntriesAloneAndIsNeverSentAsSni) {
+    const std::string mismatch = "the server's certificate is for another name than ";
+    const struct {
+        std::string Mode, Host;
+        std::string Reason; // empty: delivered
+    } cases[] = {
+        {"ipcert", "127.0.0.1", ""},
+        {"ipcert6", "::1", ""},
+        {"ipcert", "localhost", mismatch + "\"localhost\""},
+        {"ipdns", "127.0.0.1", mismatch + "\"127.0.0.1\""}, // a DNS entry proves no address
+        {"starttls", "127.0.0.1", mismatch + "\"127.0.0.1\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Mode + " as " + c.Host);
+        TSmtpServer server = TlsServer(c.Mode);
+        server.Host = c.Host;
+        const TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Success"));
+        const std::string shown = c.Host == "::1" ? "[::1]" : c.Host;
+        EXPECT_EQ(SendFailure(server, message), c.Reason.empty() ? ""
+                                                                 : "Mail to " + shown + ":" +
+                                                                       std::to_string(server.Port) +
+                                                                       " failed: " + c.Reason);
+        EXPECT_EQ(Deliveries(c.Mode, message.Subject).size(), c.Reason.empty() ? 1u : 0u);
+    }
+    // The name went as SNI; neither address did.
+    EXPECT_EQ(ReadFile(FixtureFolder() + "/ipcert/wire/sni") +
+                  ReadFile(FixtureFolder() + "/ipcert6/wire/sni"),
+              "(none)\nlocalhost\n(none)\n");
+}
+
+TEST(SmtpTls, ATls13OnlyServerGetsTheReportOrTheNamedReason) {
+    // Windows offers TLS 1.3 from Windows 11 and Server 2022 on; elsewhere the
+    // mail must say why it failed rather than give a bare status code.
+    TSmtpServer server = TlsServer("tls13");
+    const TMailMessage message = SampleReport(UniqueSubject("Kalvaren - Success"));
+    const std::string error = SendFailure(server, message);
+    if (error.empty()) {
+        ASSERT_EQ(Deliveries("tls13", message.Subject).size(), 1u);
+        EXPECT_EQ(Deliveries("tls13", message.Subject)[0].Value("tls"), "yes");
+    } else {
+        EXPECT_NE(error.find("TLS 1.3 needs Windows 11"), std::string::npos) << error;
     }
 }
 

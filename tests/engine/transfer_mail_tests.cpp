@@ -96,10 +96,10 @@ protected:
 
 TEST_F(MailedReports, ACompletedRunDeliversOneSuccessReport) {
     TSmtpServerProcess server("auth");
-    Sync.SetEmailServer(server.Address());
+    Sync.SetEmailServer("smtp+insecure://" + server.Address());
     const std::vector<std::string> items{
         R"(/cygdrive/D/Work "store::Master/")",
-        R"("/cygdrive/E/My Documents/" "store::Master/My Documents/")"};
+        R"("/cygdrive/E/Tom & Jerry <img src=http://tracker.test/p.png>/" "store::Master/")"};
     RunAndWait(items);
     const std::string today = FormatShortDate(Now());
 
@@ -110,17 +110,20 @@ TEST_F(MailedReports, ACompletedRunDeliversOneSuccessReport) {
                             "mail_from=kalvaren@example.com", "rcpt=jo@example.com",
                             "login=kalvaren@example.com", "password=s3cret pass", "mechanism=LOGIN",
                             "tls=no", "subject=Kalvaren - Success (" + today + ")", "defects=0"}));
-    EXPECT_EQ(Lines(server.Body(messages[0])),
-              (std::vector<std::string>{
-                  "<B>Params:</B> -v -h -a <BR>", "<B>Files/Folders:</B><BR>", items[0] + "<BR>",
-                  items[1] + "<BR>", "<BR>",
-                  "This is an automated responce. Please do not reply to this email.<BR>"}));
+    EXPECT_EQ(
+        Lines(server.Body(messages[0])),
+        (std::vector<std::string>{
+            "<B>Params:</B> -v -h -a <BR>", "<B>Files/Folders:</B><BR>",
+            "/cygdrive/D/Work &quot;store::Master/&quot;<BR>",
+            "&quot;/cygdrive/E/Tom &amp; Jerry &lt;img src=http://tracker.test/p.png&gt;/&quot; "
+            "&quot;store::Master/&quot;<BR>",
+            "<BR>", "This is an automated responce. Please do not reply to this email.<BR>"}));
     EXPECT_TRUE(Window.Texts(WM_CONSOLE_ERROR).empty());
 }
 
 TEST_F(MailedReports, EverySettingIsNeededButNeitherTerminalNorPassword) {
     TSmtpServerProcess server("auth");
-    Sync.SetEmailServer(server.Address());
+    Sync.SetEmailServer("smtp+insecure://" + server.Address());
     Sync.SetEmailRecipient("");
     RunAndWait({"x"});
     EXPECT_TRUE(server.Messages().empty()) << "no recipient, no report";
@@ -141,7 +144,7 @@ TEST_F(MailedReports, EverySettingIsNeededButNeitherTerminalNorPassword) {
 
 TEST_F(MailedReports, ErrorTextMakesAnErrorReportAndAStopSendsNone) {
     TSmtpServerProcess server("auth");
-    Sync.SetEmailServer(server.Address());
+    Sync.SetEmailServer("smtp+insecure://" + server.Address());
     Sync.SetRSyncLocation("/bin/sh -c \"echo '@ERROR: Unknown module' >&2; exit 5\"");
     RunAndWait({"x"});
     auto messages = server.Messages();

@@ -132,13 +132,14 @@ TEST_F(Runs, TheExitCodeCounts) {
 TEST_F(Runs, ReportSubjectAndBody) {
     auto process = RunAndWait({"\"/cygdrive/D/a b\" \"store::Master/\"", "x y"});
     EXPECT_EQ(process->ReportSubject(), "Kalvaren - Success (" + FormatShortDate(Now()) + ")");
-    EXPECT_EQ(process->ReportBody(), "<B>Params:</B> -v -h -a <BR>\r\n"
-                                     "<B>Files/Folders:</B><BR>\r\n"
-                                     "\"/cygdrive/D/a b\" \"store::Master/\"<BR>\r\n"
-                                     "x y<BR>\r\n"
-                                     "<BR>\r\n"
-                                     "This is an automated responce. Please do not reply to "
-                                     "this email.<BR>\r\n");
+    EXPECT_EQ(process->ReportBody(),
+              "<B>Params:</B> -v -h -a <BR>\r\n"
+              "<B>Files/Folders:</B><BR>\r\n"
+              "&quot;/cygdrive/D/a b&quot; &quot;store::Master/&quot;<BR>\r\n"
+              "x y<BR>\r\n"
+              "<BR>\r\n"
+              "This is an automated responce. Please do not reply to "
+              "this email.<BR>\r\n");
 
     // Error text from any child decides, whatever the exit code.
     UseChild("echo warning >&2; exit 0");
