@@ -23,7 +23,6 @@ namespace {
 
 constexpr int kMargin = 2;       // pixels left of the text
 constexpr long kMarkerRoom = 64; // characters kept free for the marker line
-constexpr UINT kCopy = 1, kSelectAll = 2, kClear = 3;
 
 int TextWidth(HDC dc, std::string_view text) {
     if (text.empty())
@@ -252,19 +251,29 @@ void TTerminalPane::ScrollIntoView(TPos pos) {
 void TTerminalPane::UpdateScrollBars() {
     RECT client{};
     GetClientRect(Handle(), &client);
+    SetBar(SB_VERT, {std::max(0L, Rows() - 1), PageRows(), static_cast<int>(FTop - FirstLine())});
+    SetBar(SB_HORZ, {static_cast<int>(FWidest) * FCharWidth + 2 * kMargin,
+                     static_cast<int>(client.right), FLeft});
+}
+
+// Only what changed.
+void TTerminalPane::SetBar(int bar, TBar values) {
+    TBar& shown = FBars[bar == SB_VERT ? 0 : 1];
+    if (values == shown)
+        return;
+    shown = values;
     // Always shown, as the edit's bars were: bars that come and go would resize the
     // client area under every flush.
     SCROLLINFO info{};
     info.cbSize = sizeof info;
     info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
-    info.nMax = std::max(0L, Rows() - 1);
-    info.nPage = static_cast<UINT>(PageRows());
-    info.nPos = static_cast<int>(FTop - FirstLine());
-    SetScrollInfo(Handle(), SB_VERT, &info, TRUE);
-    info.nMax = static_cast<int>(FWidest) * FCharWidth + 2 * kMargin;
-    info.nPage = static_cast<UINT>(std::max(0L, client.right));
-    info.nPos = FLeft;
-    SetScrollInfo(Handle(), SB_HORZ, &info, TRUE);
+    info.nMax = static_cast<int>(values.Max);
+    info.nPage = static_cast<UINT>(std::max(0, values.Page));
+    info.nPos = values.Pos;
+    // Drawn with the next paint, not now: a bar drawn at once costs milliseconds,
+    // and under a flood it changes with every block.
+    SetScrollInfo(Handle(), bar, &info, FALSE);
+    RedrawWindow(Handle(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOCHILDREN);
 }
 
 void TTerminalPane::Scroll(int bar, WORD request) {
@@ -452,27 +461,19 @@ void TTerminalPane::KeyDown(WORD key) {
 
 void TTerminalPane::ShowContextMenu(int x, int y) {
     unique_hmenu menu(CreatePopupMenu());
-    AppendMenuA(menu.get(), MF_STRING | (FAnchor == FCaret ? MF_GRAYED : 0), kCopy,
+    AppendMenuA(menu.get(), MF_STRING | (FAnchor == FCaret ? MF_GRAYED : 0), Copy1,
                 "&Copy\tCtrl+C");
-    AppendMenuA(menu.get(), MF_STRING, kSelectAll, "Select &All\tCtrl+A");
+    AppendMenuA(menu.get(), MF_STRING, SelectAll1, "Select &All\tCtrl+A");
     AppendMenuA(menu.get(), MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(menu.get(), MF_STRING, kClear, "C&lear");
+    AppendMenuA(menu.get(), MF_STRING, Clear1, "C&lear");
     if (x == -1 && y == -1) { // from the keyboard: at the pane's corner
         POINT corner{0, 0};
         ClientToScreen(Handle(), &corner);
         x = corner.x;
         y = corner.y;
     }
-    const UINT chosen = static_cast<UINT>(TrackPopupMenu(
-        menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, x, y, 0, Handle(), nullptr));
-    if (chosen == kCopy)
-        Copy();
-    else if (chosen == kSelectAll)
-        SelectAll();
-    else if (chosen == kClear && OnClear)
-        OnClear(this);
-    else if (chosen == kClear)
-        Clear();
+    // The chosen item comes back as WM_COMMAND.
+    TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON, x, y, 0, Handle(), nullptr);
 }
 
 // ---- messages ----------------------------------------------------------------------------
@@ -544,6 +545,16 @@ LRESULT TTerminalPane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_COPY:
         Copy();
+        return 0;
+    case WM_COMMAND:
+        if (lParam == 0 && LOWORD(wParam) == Copy1)
+            Copy();
+        else if (lParam == 0 && LOWORD(wParam) == SelectAll1)
+            SelectAll();
+        else if (lParam == 0 && LOWORD(wParam) == Clear1 && OnClear)
+            OnClear(this);
+        else if (lParam == 0 && LOWORD(wParam) == Clear1)
+            Clear();
         return 0;
     case WM_GETTEXTLENGTH:
         return static_cast<LRESULT>(TextLength());

@@ -47,6 +47,11 @@ public:
     // The context menu's "Clear"; without a handler it clears this pane.
     TNotifyEvent OnClear;
 
+    // The context menu's items, as WM_COMMAND ids.
+    static constexpr int Copy1 = 1;
+    static constexpr int SelectAll1 = 2;
+    static constexpr int Clear1 = 3;
+
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -75,6 +80,13 @@ private:
     void ScrollTo(long long top, int left);
     void ScrollIntoView(TPos pos);
     void UpdateScrollBars();
+    struct TBar {
+        long Max = -1;
+        int Page = -1;
+        int Pos = -1;
+        bool operator==(const TBar&) const = default;
+    };
+    void SetBar(int bar, TBar values);
     void Paint(HDC dc, const RECT& area);
     int DrawPiece(HDC dc, int x, int y, std::string_view text, bool selected) const;
     TPos HitTest(int x, int y) const;
@@ -96,6 +108,7 @@ private:
     int FCharWidth = 1;
     int FWheel = 0; // wheel turns not yet scrolled
     bool FSelecting = false;
+    TBar FBars[2]; // as last set: vertical, horizontal
 };
 
 } // namespace kal
