@@ -614,6 +614,22 @@ LRESULT TTerminalPane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             static_cast<int>(wParam) < 0 ? FCaret : PosAt(static_cast<long long>(wParam));
         return static_cast<LRESULT>(at.Line - FirstLine());
     }
+    case EM_LINELENGTH: {
+        const TPos at =
+            static_cast<int>(wParam) < 0 ? FCaret : PosAt(static_cast<long long>(wParam));
+        return static_cast<LRESULT>(LineText(at.Line).size());
+    }
+    case EM_GETLINE: { // the buffer's first WORD holds its size; no NUL is added
+        auto* buffer = reinterpret_cast<char*>(lParam);
+        if (!buffer || static_cast<long long>(wParam) >= Rows())
+            return 0;
+        WORD size = 0;
+        std::memcpy(&size, buffer, sizeof size);
+        const std::string_view text = LineText(FirstLine() + static_cast<long long>(wParam));
+        const std::size_t n = std::min<std::size_t>(text.size(), size);
+        std::memcpy(buffer, text.data(), n);
+        return static_cast<LRESULT>(n);
+    }
     case EM_LINESCROLL:
         ScrollTo(FTop + static_cast<int>(lParam), FLeft + static_cast<int>(wParam) * FCharWidth);
         return TRUE;

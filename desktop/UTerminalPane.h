@@ -6,8 +6,8 @@
 // It answers what a read-only multi-line edit answers to other programs and to
 // screen readers: WM_GETTEXT and WM_GETTEXTLENGTH give the held lines, each ended
 // by CR LF, and EM_GETSEL, EM_SETSEL, EM_LINEINDEX, EM_LINEFROMCHAR,
-// EM_GETLINECOUNT, EM_GETFIRSTVISIBLELINE, EM_LINESCROLL, EM_SCROLLCARET and
-// WM_COPY work on that text as on an edit's.
+// EM_LINELENGTH, EM_GETLINE, EM_GETLINECOUNT, EM_GETFIRSTVISIBLELINE,
+// EM_LINESCROLL, EM_SCROLLCARET and WM_COPY work on that text as on an edit's.
 #pragma once
 
 #include "UWindow.h"

@@ -430,6 +430,9 @@ TEST(TerminalForm, PanesSelectCopyClearAndScrollAsEditsDidAndReadOutTheirLines) 
     char small[8];
     EXPECT_EQ(SendMessageA(pane, WM_GETTEXT, sizeof small, reinterpret_cast<LPARAM>(small)), 7);
     EXPECT_STREQ(small, "alpha\r\n");
+    char line[16] = {sizeof line};
+    ASSERT_EQ(SendMessageA(pane, EM_GETLINE, 1, reinterpret_cast<LPARAM>(line)), 4);
+    EXPECT_EQ(std::string(line, 4), "beta");
 
     // A drag over the second line selects it; Shift+Down and Shift+End extend it.
     TEXTMETRICA metrics{};
