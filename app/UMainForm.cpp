@@ -166,6 +166,9 @@ void TMainForm::LoadData() {
 
 void TMainForm::AttachForms(const TProgramForms& forms) {
     FForms = forms;
+    // Shown before the other windows existed: what showing does with them is due now.
+    if (Visible())
+        FormShow();
     if (std::exchange(FStartupPending, false))
         PostMessageA(Handle(), WM_RUNSTARTUP, 0, 0);
 }
