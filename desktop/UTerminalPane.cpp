@@ -390,6 +390,8 @@ TTerminalPane::TPos TTerminalPane::HitTest(int x, int y) const {
     int previous = 0;
     while (chars < wide.size() && target > (previous + extents[chars]) / 2)
         previous = extents[chars++];
+    if (chars < wide.size() && chars > 0 && IS_HIGH_SURROGATE(wide[chars - 1]))
+        ++chars; // never between the halves of a character
     return {line, WideToUtf8(std::wstring_view(wide).substr(0, chars)).size()};
 }
 

@@ -1,6 +1,7 @@
 #include "UTerminalForm.h"
 
 #include "UProcess.h"
+#include "UText.h"
 #include "screenshot.h"
 #include "window_testing.h"
 
@@ -494,6 +495,34 @@ TEST(TerminalForm, PanesSelectCopyClearAndScrollAsEditsDidAndReadOutTheirLines) 
     EXPECT_EQ(GetText(pane), "");
     EXPECT_EQ(GetText(form.mem_ConsoleError), "");
     EXPECT_FALSE(Showing(form.mem_ConsoleError));
+}
+
+TEST(TerminalForm, MouseAndKeysSelectWholeCharactersOfUtf8Text) {
+    TTerminalForm form;
+    form.Show();
+    const HWND pane = form.mem_ConsoleOutput;
+    const std::string line = "Gr\xC3\xBC\xC3\x9F"
+                             "e \xE2\x82\xAC 5 \xF0\x9F\x93\xB7 ok";
+    Send(form, WM_CONSOLE_OUTPUT, line + "\n");
+    form.Flush();
+    std::vector<std::string> seen;
+    // A drag from the start to every point of the line selects a whole-character prefix.
+    for (int x = 0; x < 200; ++x) {
+        SendMessageA(pane, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(0, 2));
+        SendMessageA(pane, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, 2));
+        SendMessageA(pane, WM_LBUTTONUP, 0, MAKELPARAM(x, 2));
+        const std::string selected = Selection(pane);
+        ASSERT_TRUE(IsUtf8(selected) && line.starts_with(selected)) << x << ": " << selected;
+        if (seen.empty() || seen.back() != selected)
+            seen.push_back(selected);
+    }
+    EXPECT_EQ(seen.back(), line);
+    // Shift+Right steps through the same characters, one at a time.
+    SendMessageA(pane, EM_SETSEL, 0, 0);
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+        PressKey(pane, VK_RIGHT, {VK_SHIFT});
+        EXPECT_EQ(Selection(pane), seen[i]) << i;
+    }
 }
 
 TEST(TerminalForm, ScreenshotWithBothPanes) {
