@@ -96,9 +96,6 @@ int main(int argc, char** argv) {
     const test::TSpread reference = test::Spread(referenceTimes);
     const test::TSpread kalvaren = test::Spread(programTimes);
     std::printf("start to visible main window, %d rounds (min / median / max)\n", rounds);
-    test::PrintSpread("same DLLs and 40 controls", reference, "ms");
-    test::PrintSpread("Kalvaren.exe", kalvaren, "ms");
-    std::printf("  %-34s: %9.2f\n", "ratio of the medians",
-                reference.Median > 0 ? kalvaren.Median / reference.Median : 0.0);
+    test::PrintBeside("same DLLs and 40 controls", reference, "Kalvaren.exe", kalvaren, "ms");
     return 0;
 }

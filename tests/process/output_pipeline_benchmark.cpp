@@ -172,10 +172,7 @@ int main(int argc, char** argv) {
     const test::TSpread terminal = test::Spread(terminalTimes);
     std::printf("%ld rsync-like lines, %.1f MB, %d rounds (min / median / max)\n", lines,
                 static_cast<double>(bytes) / 1e6, rounds);
-    test::PrintSpread("plain pipe read", plain, "s");
-    test::PrintSpread("runner and terminal", terminal, "s");
-    std::printf("  %-34s: %9.2f\n", "ratio of the medians",
-                plain.Median > 0 ? terminal.Median / plain.Median : 0.0);
+    test::PrintBeside("plain pipe read", plain, "runner and terminal", terminal, "s");
     test::PrintSpread("per chunk, first tenth of the run", test::Spread(firstTenth), "us");
     test::PrintSpread("per chunk, last tenth of the run", test::Spread(lastTenth), "us");
     std::printf("  %-34s: %9.1f MB\n", "peak working set", PeakWorkingSetMB());

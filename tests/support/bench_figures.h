@@ -29,4 +29,13 @@ inline void PrintSpread(const char* label, const TSpread& spread, const char* un
                 unit);
 }
 
+// The measured figures beside their reference, and the ratio of the medians.
+inline void PrintBeside(const char* referenceLabel, const TSpread& reference, const char* label,
+                        const TSpread& measured, const char* unit) {
+    PrintSpread(referenceLabel, reference, unit);
+    PrintSpread(label, measured, unit);
+    std::printf("  %-34s: %9.2f\n", "ratio of the medians",
+                reference.Median > 0 ? measured.Median / reference.Median : 0.0);
+}
+
 } // namespace kal::test
