@@ -1,5 +1,6 @@
 // The program entry: the application title, the seven windows created once in
-// their fixed order, the message loop.
+// their fixed order (the main window shown before the others are built), the
+// message loop.
 #include "UAboutForm.h"
 #include "UEULA.h"
 #include "UFormatHelp.h"
@@ -60,6 +61,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {
         auto mainForm = std::make_unique<TMainForm>();
         Application().SetMainForm(mainForm.get());
+        // The user sees the main window first; the windows that start hidden are
+        // built while it is already on the screen. The start-up run waits for them.
+        if (Application().ShowMainForm) {
+            mainForm->Show();
+            UpdateWindow(mainForm->Handle());
+        }
         auto aboutForm = std::make_unique<TAboutForm>(mainForm->Handle());
         auto optionsForm = std::make_unique<TOptionsForm>(mainForm->Handle());
         auto terminalForm = std::make_unique<TTerminalForm>();

@@ -186,9 +186,12 @@ void TMainForm::LoadData() {
 
 void TMainForm::AttachForms(const TProgramForms& forms) {
     FForms = forms;
+    // Shown before the other windows existed: what showing does with them is due now.
+    if (Visible())
+        FormShow();
     PostTask([this] {
-        if (FForms.Terminal)
-            FRSync->SetOutputHandle(&FForms.Terminal->ProcessOutput());
+        // Also when the window starts hidden in the tray and is never shown.
+        FormShow();
         FRSync->HoldRuns(false);
     });
     if (std::exchange(FStartupPending, false))

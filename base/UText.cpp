@@ -1,5 +1,8 @@
 #include "UText.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace kal {
 
 namespace {
@@ -46,6 +49,19 @@ bool IsContinuation(char c) {
 
 bool IsUtf8(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
+        // Paths and settings are mostly ASCII: such runs are passed eight bytes at a time.
+        std::uint64_t word;
+        if (at + sizeof word <= text.size()) {
+            std::memcpy(&word, text.data() + at, sizeof word);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                at += sizeof word;
+                continue;
+            }
+        }
+        if (static_cast<unsigned char>(text[at]) < 0x80) {
+            ++at;
+            continue;
+        }
         const std::size_t n = SequenceAt(text, at);
         if (n == 0)
             return false;

@@ -7,81 +7,6 @@
 
 namespace kal {
 
-std::string HiddenLinesMarker(unsigned long long hidden) {
-    std::string text = "[";
-    text += std::to_string(hidden);
-    text +=
-        hidden == 1 ? " earlier line is no longer shown]" : " earlier lines are no longer shown]";
-    return text;
-}
-
-namespace {
-
-LRESULT Send(HWND pane, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-    return SendMessageA(pane, message, wParam, lParam);
-}
-
-// How far a trim moved the kept text up.
-struct TTrim {
-    long Lines = 0;
-    long Chars = 0;
-    long Cut = 0; // old position of the first kept character
-};
-
-// A pane past its bound drops its oldest lines down to three quarters of it in
-// one block, so a trim comes once every few thousand lines, not with every chunk.
-TTrim TrimPane(HWND pane, unsigned long long& hidden) {
-    const long marker = hidden > 0 ? 1 : 0;
-    // Every line ends with a break, so the control counts an empty last line.
-    const long lines = static_cast<long>(Send(pane, EM_GETLINECOUNT)) - 1 - marker;
-    // The wide length: the ANSI one is counted anew over the whole text on some hosts.
-    const long chars = GetWindowTextLengthW(pane);
-    if (lines <= PaneLineLimit && chars <= PaneCharLimit)
-        return {};
-    long first = marker + lines - PaneLineLimit / 4 * 3;
-    if (chars > PaneCharLimit / 4 * 3) {
-        const long byChars =
-            static_cast<long>(Send(pane, EM_LINEFROMCHAR, chars - PaneCharLimit / 4 * 3)) + 1;
-        first = std::max(first, byChars);
-    }
-    first = std::min(first, marker + lines - 1); // the newest line always stays
-    if (first <= marker)
-        return {};
-    const long cut = static_cast<long>(Send(pane, EM_LINEINDEX, first));
-    hidden += static_cast<unsigned long long>(first - marker);
-    const std::string text = HiddenLinesMarker(hidden) + "\r\n";
-    Send(pane, EM_SETSEL, 0, cut);
-    Send(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-    return {first - 1, cut - static_cast<long>(text.size()), cut};
-}
-
-} // namespace
-
-void AppendToPane(HWND pane, const std::string& lines, unsigned long long& hidden) {
-    if (lines.empty())
-        return;
-    DWORD selStart = 0, selEnd = 0;
-    Send(pane, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
-    const long top = static_cast<long>(Send(pane, EM_GETFIRSTVISIBLELINE));
-
-    const int end = GetWindowTextLengthW(pane);
-    Send(pane, EM_SETSEL, end, end);
-    Send(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(lines.c_str()));
-    const TTrim trim = TrimPane(pane, hidden);
-
-    // A selection means the user is reading or copying: neither it nor the view may
-    // move under them, as long as the selected text is still there.
-    if (selStart != selEnd && static_cast<long>(selStart) >= trim.Cut) {
-        Send(pane, EM_SETSEL, selStart - trim.Chars, selEnd - trim.Chars);
-        const long now = static_cast<long>(Send(pane, EM_GETFIRSTVISIBLELINE));
-        Send(pane, EM_LINESCROLL, 0, std::max(0L, top - trim.Lines) - now);
-        return;
-    }
-    const int newEnd = GetWindowTextLengthW(pane);
-    Send(pane, EM_SETSEL, newEnd, newEnd);
-    Send(pane, EM_SCROLLCARET);
-}
-
 namespace {
 
 HMENU CreateMainMenu1() {
@@ -98,8 +23,8 @@ constexpr UINT_PTR kFlushTimer = 1;
 constexpr ULONGLONG kFlushInterval = 50; // ms: quick enough to read as live
 constexpr size_t kFlushSize = 64 * 1024;
 
-constexpr DWORD kPaneStyle = WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
-                             ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_NOHIDESEL;
+// ES_READONLY tells other programs, as an edit's style does, that the pane takes no input.
+constexpr DWORD kPaneStyle = WS_TABSTOP | ES_READONLY;
 
 } // namespace
 
@@ -115,23 +40,17 @@ TTerminalForm::TTerminalForm() {
     Constraints.MinHeight = 273;
 
     Splitter1 = std::make_unique<TSplitter>(Handle(), Layout, TAlign::alBottom, 3);
-    mem_ConsoleOutput = CreateControl({.ClassName = "EDIT",
-                                       .Style = kPaneStyle | WS_VISIBLE,
-                                       .ExStyle = WS_EX_CLIENTEDGE,
-                                       .Width = 662,
-                                       .Height = 249,
-                                       .Parent = Handle()});
-    mem_ConsoleError = CreateControl({.ClassName = "EDIT",
-                                      .Style = kPaneStyle,
-                                      .ExStyle = WS_EX_CLIENTEDGE,
-                                      .Top = 252,
-                                      .Width = 662,
-                                      .Height = 111,
-                                      .Parent = Handle()});
-    for (HWND pane : {mem_ConsoleOutput, mem_ConsoleError}) {
-        // The default limit (30,000 characters) would cut long runs short.
-        SendMessageA(pane, EM_SETLIMITTEXT, 0, 0);
-        SetWindowSubclass(pane, &TTerminalForm::PaneProc, 0, reinterpret_cast<DWORD_PTR>(this));
+    FOutputPane = std::make_unique<TTerminalPane>(Handle(), kPaneStyle | WS_VISIBLE);
+    FErrorPane = std::make_unique<TTerminalPane>(Handle(), kPaneStyle);
+    mem_ConsoleOutput = FOutputPane->Handle();
+    mem_ConsoleError = FErrorPane->Handle();
+    SetWindowPos(mem_ConsoleError, nullptr, 0, 0, 662, 111, SWP_NOMOVE | SWP_NOZORDER);
+    for (TTerminalPane* pane : {FOutputPane.get(), FErrorPane.get()}) {
+        pane->OnClear = [this](TWindow*) {
+            Clear();
+        };
+        SetWindowSubclass(pane->Handle(), &TTerminalForm::PaneProc, 0,
+                          reinterpret_cast<DWORD_PTR>(this));
     }
     // The error pane sits at the very bottom, the splitter above it.
     Layout.Align(mem_ConsoleError, TAlign::alBottom);
@@ -148,8 +67,8 @@ TTerminalForm::~TTerminalForm() {
 void TTerminalForm::Clear() {
     FOutput = {};
     FError = {};
-    SetWindowTextA(mem_ConsoleOutput, "");
-    SetWindowTextA(mem_ConsoleError, "");
+    FOutputPane->Clear();
+    FErrorPane->Clear();
     ShowWindow(mem_ConsoleError, SW_HIDE);
     Relayout();
 }
@@ -168,8 +87,8 @@ void TTerminalForm::Flush() {
         KillTimer(Handle(), kFlushTimer);
         FFlushTimer = false;
     }
-    AppendToPane(mem_ConsoleOutput, FOutput.Pending, FOutput.Hidden);
-    AppendToPane(mem_ConsoleError, FError.Pending, FError.Hidden);
+    FOutputPane->Append(FOutput.Pending);
+    FErrorPane->Append(FError.Pending);
     // clear() keeps the capacity: the buffers stay allocated, at most one flush in size.
     FOutput.Pending.clear();
     FError.Pending.clear();
@@ -232,13 +151,6 @@ LRESULT TTerminalForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SETFOCUS:
         SetFocus(mem_ConsoleOutput);
         return 0;
-    case WM_CTLCOLORSTATIC: // read-only edits paint through this one
-    case WM_CTLCOLOREDIT: {
-        HDC dc = reinterpret_cast<HDC>(wParam);
-        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-    }
     default:
         break;
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "UConsoleLines.h"
+#include "UTerminalPane.h"
 #include "UWindow.h"
 #include "UWindowOutput.h"
 
@@ -12,25 +13,6 @@
 #include <string>
 
 namespace kal {
-
-// A pane keeps only the newest text. rsync -v writes a line per file, so a first
-// backup of a home folder brings hundreds of thousands of lines; an edit control
-// that holds them all grows to tens of megabytes, every insertion then costs more,
-// and the window freezes with the transfer waiting behind it. 20,000 lines (or
-// 2 MB of text, whichever comes first) is far more than anyone reads back in the
-// window and far below where the control slows down; rsync's own log file, an
-// option of the transfer, keeps a complete record.
-constexpr long PaneLineLimit = 20000;
-constexpr long PaneCharLimit = 2 * 1024 * 1024;
-
-// The line a trimmed pane shows at its top in place of its `hidden` oldest lines.
-std::string HiddenLinesMarker(unsigned long long hidden);
-
-// Appends CR LF-ended lines to the end of a multi-line edit and keeps it within its
-// bound: past it, the oldest lines go in one block and the marker line counts them
-// (`hidden` carries the count from call to call). The newest line stays in view,
-// unless the user is selecting text: then the selection and the view stay put.
-void AppendToPane(HWND pane, const std::string& lines, unsigned long long& hidden);
 
 class TTerminalForm : public TWindow {
 public:
@@ -50,6 +32,7 @@ public:
     TKeyEvent OnKeyUp;
     TKeyPressEvent OnKeyPress;
 
+    // The panes' handles; the panes belong to the window.
     HWND mem_ConsoleOutput = nullptr;
     HWND mem_ConsoleError = nullptr;
     std::unique_ptr<TSplitter> Splitter1;
@@ -71,16 +54,16 @@ private:
     void AKeyPressed(char& key) { DoKeyPress(key); }
     void ShowIfHidden();
 
-    // Text is collected for a moment and added to a pane in one piece: the edit
-    // control's cost is per insertion, so a flood of small chunks would
-    // otherwise keep the window busy for minutes.
+    // Text is collected for a moment and added to a pane in one piece, so a flood
+    // of small chunks repaints the pane a few times a second, not with every chunk.
     struct TPaneText {
         std::string Pending;
-        unsigned long long Hidden = 0; // lines trimmed from the top since the last Clear
     };
     void Queue(TPaneText& pane, WPARAM text);
     TPaneText FOutput;
     TPaneText FError;
+    std::unique_ptr<TTerminalPane> FOutputPane;
+    std::unique_ptr<TTerminalPane> FErrorPane;
     ULONGLONG FLastFlush = 0;
     std::unique_ptr<TWindowOutput> FProcessOutput;
     bool FFlushTimer = false;

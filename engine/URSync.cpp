@@ -341,6 +341,7 @@ void TRSync::LoadFromStream(TStream& s) {
         // Also after a failure, so the scan's early stop holds for what was read.
         ~TSortAtEnd() { Schedule.SortEvents(); }
     } sortAtEnd{*FSchedule};
+    FSchedule->DeferSorting();
 
     const std::int32_t profiles = ReadLimitedCount(s, "profile", MaxProfiles);
     for (std::int32_t i = 0; i < profiles; ++i)

@@ -354,6 +354,7 @@ void TSchedule::RemoveEventHolder(IEventHolder& holder) {
 
 void TSchedule::SortEvents() {
     std::lock_guard lock(FMutex);
+    FSortingDeferred = false;
     // Stable, so events that compare equal keep the order they were loaded in.
     std::stable_sort(FEvents.begin(), FEvents.end(),
                      [](const TEvent* a, const TEvent* b) { return CompareEvents(*a, *b) < 0; });
@@ -387,7 +388,16 @@ std::vector<TEvent*> TSchedule::EventList() const {
     return FEvents;
 }
 
+void TSchedule::DeferSorting() {
+    std::lock_guard lock(FMutex);
+    FSortingDeferred = true;
+}
+
 void TSchedule::InsertSorted(TEvent* event) {
+    if (FSortingDeferred) {
+        FEvents.push_back(event);
+        return;
+    }
     int lo = 0;
     int hi = static_cast<int>(FEvents.size()) - 1;
     while (lo <= hi) {

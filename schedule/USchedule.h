@@ -203,6 +203,10 @@ public:
     void RemoveEventHolder(IEventHolder& holder);
     // Sorts the whole list once, e.g. after loading; raises no notification.
     void SortEvents();
+    // Until the next SortEvents, events join at the end of the list unsorted: adding
+    // many, as loading does, then costs time linear in their number. The caller
+    // holds Mutex() until it has sorted, so no scan sees the list out of order.
+    void DeferSorting();
     // Re-inserts the event at its place, then raises OnChange even if nothing moved.
     void Reorder(TEvent* event);
 
@@ -262,6 +266,7 @@ private:
     mutable std::recursive_mutex FMutex;
     std::vector<TEvent*> FEvents;
     bool FOwnsEvents = true;
+    bool FSortingDeferred = false;
 
     std::atomic<const TEvent*> FFiring{nullptr};
     // Last, so it is built after the list it watches. Its own mutex is taken

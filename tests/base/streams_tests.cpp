@@ -63,6 +63,13 @@ TEST(Text, CharactersAreNeverCutInTwo) {
     for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80", "\xE5\x86"})
         EXPECT_FALSE(IsUtf8(bad)) << bad;
     EXPECT_TRUE(IsUtf8("\xF4\x8F\xBF\xBF"));
+    // Behind runs of ASCII of every length, across the eight-byte steps.
+    for (std::size_t run = 0; run <= 17; ++run) {
+        const std::string ascii(run, 'a');
+        EXPECT_TRUE(IsUtf8(ascii + "\xC3\xA9" + ascii)) << run;
+        EXPECT_FALSE(IsUtf8(ascii + "\xE9" + ascii)) << run;
+        EXPECT_FALSE(IsUtf8(ascii + "\xC3")) << run;
+    }
 
     const std::string name = "ab\xE5\x86\x99\xF0\x9F\x93\xB7"; // 2 + 3 + 4 bytes
     EXPECT_EQ(Utf8Fit(name, 100), name.size());

@@ -1,6 +1,7 @@
 #include "UTerminalForm.h"
 
 #include "UProcess.h"
+#include "UText.h"
 #include "screenshot.h"
 #include "window_testing.h"
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,18 @@ bool Showing(HWND window) {
 }
 
 using Strings = std::vector<std::string>;
+
+std::string ClipboardText(HWND owner) {
+    if (!OpenClipboard(owner))
+        return "(clipboard not open)";
+    const HANDLE data = GetClipboardData(CF_TEXT);
+    const char* copied = data ? static_cast<const char*>(GlobalLock(data)) : nullptr;
+    std::string text = copied ? copied : "";
+    if (copied)
+        GlobalUnlock(data);
+    CloseClipboard();
+    return text;
+}
 
 } // namespace
 
@@ -369,13 +383,7 @@ TEST(TerminalForm, TextSelectedDuringAFloodStaysSelectedAndCanBeCopied) {
     EXPECT_EQ(SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0), top - dropped);
 
     SendMessageA(pane, WM_COPY, 0, 0);
-    ASSERT_TRUE(OpenClipboard(form.Handle()));
-    const HANDLE data = GetClipboardData(CF_TEXT);
-    const char* copied = data ? static_cast<const char*>(GlobalLock(data)) : nullptr;
-    EXPECT_EQ(std::string(copied ? copied : ""), "line " + std::to_string(line));
-    if (copied)
-        GlobalUnlock(data);
-    CloseClipboard();
+    EXPECT_EQ(ClipboardText(form.Handle()), "line " + std::to_string(line));
 
     // Once the selection is let go, the newest line comes back into view.
     SendMessageA(pane, EM_SETSEL, from, from);
@@ -383,6 +391,138 @@ TEST(TerminalForm, TextSelectedDuringAFloodStaysSelectedAndCanBeCopied) {
     form.Flush();
     EXPECT_GT(SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0),
               SendMessageA(pane, EM_GETLINECOUNT, 0, 0) - 100);
+}
+
+namespace {
+
+std::string Selection(HWND pane) {
+    DWORD from = 0, to = 0;
+    SendMessageA(pane, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    return GetText(pane).substr(from, to - from);
+}
+
+// Holds exactly these modifier keys down for the keys sent next.
+void HoldKeys(std::initializer_list<int> keys) {
+    BYTE state[256];
+    GetKeyboardState(state);
+    state[VK_SHIFT] = state[VK_CONTROL] = 0;
+    for (int key : keys)
+        state[key] = 0x80;
+    SetKeyboardState(state);
+}
+
+void PressKey(HWND pane, WORD key, std::initializer_list<int> held = {}) {
+    HoldKeys(held);
+    SendMessageA(pane, WM_KEYDOWN, key, 0);
+    HoldKeys({});
+}
+
+} // namespace
+
+TEST(TerminalForm, PanesSelectCopyClearAndScrollAsEditsDidAndReadOutTheirLines) {
+    TTerminalForm form;
+    form.Show();
+    const HWND pane = form.mem_ConsoleOutput;
+    Send(form, WM_CONSOLE_OUTPUT, "alpha\nbeta\ngamma\n");
+    form.Flush();
+    // Other programs and screen readers read the lines it holds.
+    EXPECT_EQ(SendMessageA(pane, WM_GETTEXTLENGTH, 0, 0), 20);
+    EXPECT_EQ(GetText(pane), "alpha\r\nbeta\r\ngamma\r\n");
+    char small[8];
+    EXPECT_EQ(SendMessageA(pane, WM_GETTEXT, sizeof small, reinterpret_cast<LPARAM>(small)), 7);
+    EXPECT_STREQ(small, "alpha\r\n");
+    char line[16] = {sizeof line};
+    ASSERT_EQ(SendMessageA(pane, EM_GETLINE, 1, reinterpret_cast<LPARAM>(line)), 4);
+    EXPECT_EQ(std::string(line, 4), "beta");
+
+    // A drag over the second line selects it; Shift+Down and Shift+End extend it.
+    TEXTMETRICA metrics{};
+    {
+        unique_window_dc dc(pane);
+        SelectObject(dc.get(), form.Font());
+        GetTextMetricsA(dc.get(), &metrics);
+    }
+    const int y = metrics.tmHeight * 3 / 2;
+    SendMessageA(pane, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(0, y));
+    SendMessageA(pane, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(600, y));
+    SendMessageA(pane, WM_LBUTTONUP, 0, MAKELPARAM(600, y));
+    EXPECT_EQ(Selection(pane), "beta");
+    PressKey(pane, VK_DOWN, {VK_SHIFT});
+    PressKey(pane, VK_END, {VK_SHIFT});
+    EXPECT_EQ(Selection(pane), "beta\r\ngamma");
+
+    // Text arriving leaves the selection as it is; Ctrl+C copies it.
+    Send(form, WM_CONSOLE_OUTPUT, "delta\n");
+    form.Flush();
+    EXPECT_EQ(Selection(pane), "beta\r\ngamma");
+    PressKey(pane, 'C', {VK_CONTROL});
+    EXPECT_EQ(ClipboardText(form.Handle()), "beta\r\ngamma");
+    // Ctrl+A, then the context menu's Copy.
+    PressKey(pane, 'A', {VK_CONTROL});
+    SendMessageA(pane, WM_COMMAND, TTerminalPane::Copy1, 0);
+    EXPECT_EQ(ClipboardText(form.Handle()), "alpha\r\nbeta\r\ngamma\r\ndelta\r\n");
+    // A key without Shift lets the selection go.
+    PressKey(pane, VK_HOME);
+    EXPECT_EQ(Selection(pane), "");
+
+    // Past the bound the oldest lines go one by one: the pane holds the bound
+    // exactly, below the marker; a selection in the dropped text is let go.
+    SendMessageA(pane, EM_SETSEL, 7, 11);
+    ASSERT_EQ(Selection(pane), "beta");
+    SendNumbered(form, WM_CONSOLE_OUTPUT, 0, PaneLineLimit, 1000);
+    std::vector<std::string> lines = PaneLines(form, pane);
+    ASSERT_EQ(lines.size(), size_t(PaneLineLimit) + 1);
+    EXPECT_EQ(lines[0], "[4 earlier lines are no longer shown]");
+    EXPECT_EQ(lines[1], "line 0");
+    EXPECT_EQ(Selection(pane), "");
+    EXPECT_EQ(SendMessageA(pane, WM_GETTEXTLENGTH, 0, 0), LRESULT(GetText(pane).size()));
+
+    // The scroll bar and the wheel move the view.
+    SendMessageA(pane, WM_VSCROLL, SB_TOP, 0);
+    EXPECT_EQ(SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    SendMessageA(pane, WM_VSCROLL, SB_PAGEDOWN, 0);
+    const LRESULT page = SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0);
+    EXPECT_GT(page, 1);
+    SendMessageA(pane, WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA), 0);
+    EXPECT_GT(SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0), page);
+    SendMessageA(pane, WM_VSCROLL, SB_BOTTOM, 0);
+    EXPECT_EQ(SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0) + page, PaneLineLimit + 1);
+
+    // The context menu's Clear in either pane clears the terminal.
+    Send(form, WM_CONSOLE_ERROR, "err\n");
+    ASSERT_TRUE(Showing(form.mem_ConsoleError));
+    SendMessageA(form.mem_ConsoleError, WM_COMMAND, TTerminalPane::Clear1, 0);
+    EXPECT_EQ(GetText(pane), "");
+    EXPECT_EQ(GetText(form.mem_ConsoleError), "");
+    EXPECT_FALSE(Showing(form.mem_ConsoleError));
+}
+
+TEST(TerminalForm, MouseAndKeysSelectWholeCharactersOfUtf8Text) {
+    TTerminalForm form;
+    form.Show();
+    const HWND pane = form.mem_ConsoleOutput;
+    const std::string line = "Gr\xC3\xBC\xC3\x9F"
+                             "e \xE2\x82\xAC 5 \xF0\x9F\x93\xB7 ok";
+    Send(form, WM_CONSOLE_OUTPUT, line + "\n");
+    form.Flush();
+    std::vector<std::string> seen;
+    // A drag from the start to every point of the line selects a whole-character prefix.
+    for (int x = 0; x < 200; ++x) {
+        SendMessageA(pane, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(0, 2));
+        SendMessageA(pane, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, 2));
+        SendMessageA(pane, WM_LBUTTONUP, 0, MAKELPARAM(x, 2));
+        const std::string selected = Selection(pane);
+        ASSERT_TRUE(IsUtf8(selected) && line.starts_with(selected)) << x << ": " << selected;
+        if (seen.empty() || seen.back() != selected)
+            seen.push_back(selected);
+    }
+    EXPECT_EQ(seen.back(), line);
+    // Shift+Right steps through the same characters, one at a time.
+    SendMessageA(pane, EM_SETSEL, 0, 0);
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+        PressKey(pane, VK_RIGHT, {VK_SHIFT});
+        EXPECT_EQ(Selection(pane), seen[i]) << i;
+    }
 }
 
 TEST(TerminalForm, ScreenshotWithBothPanes) {

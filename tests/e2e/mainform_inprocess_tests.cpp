@@ -1,6 +1,7 @@
 // The main window built in the test's own process, for what cannot be read
 // from outside under Wine (menus) and for handlers that need no other window.
 #include "UMainForm.h"
+#include "UTerminalForm.h"
 #include "e2e_support.h"
 
 #include <gtest/gtest.h>
@@ -201,6 +202,18 @@ TEST_F(MainWindowInProcess, SessionEndRunsTheShutdownGroupsSavesThenPowersOff) {
     // C:\three is not there: it is fetched by name into its folder.
     EXPECT_NE(lines[2].find("//three\" \"/cygdrive/C/\""), std::string::npos) << lines[2];
     EXPECT_EQ(SendMessageA(form->Handle(), WM_QUERYENDSESSION, 0, 0), 1);
+}
+
+// The program shows the main window before the terminal exists: once it does, runs
+// write to it and Ctrl+Break in it reaches the main window.
+TEST_F(MainWindowInProcess, AWindowShownBeforeTheTerminalExistsUsesItOnceItDoes) {
+    auto form = Create();
+    form->Show();
+    EXPECT_EQ(form->RSync().OutputHandle(), nullptr);
+    TTerminalForm terminal;
+    form->AttachForms({.Terminal = &terminal});
+    EXPECT_EQ(form->RSync().OutputHandle(), &terminal.ProcessOutput());
+    EXPECT_TRUE(terminal.OnKeyDown);
 }
 
 } // namespace

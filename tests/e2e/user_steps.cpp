@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace kal::e2e {
 
@@ -191,7 +192,7 @@ std::vector<HWND> TerminalPanes(HWND terminal) {
         [](HWND child, LPARAM param) -> BOOL {
             char cls[16] = {};
             GetClassNameA(child, cls, sizeof cls);
-            if (_stricmp(cls, "Edit") == 0)
+            if (std::strcmp(cls, "TTerminalPane") == 0)
                 reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
             return TRUE;
         },

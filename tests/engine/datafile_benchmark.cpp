@@ -1,11 +1,16 @@
-// Load and save times of Data.dat with 1,000 profiles of 100 paths each.
+// Load and save times of Data.dat with 1,000 profiles of 100 paths each; then the
+// load of 1,000 and of 10,000 profiles of 10 paths each, round after round
+// (min / median / max), the larger beside the smaller: a linear load takes about
+// ten times as long for ten times the profiles.
 #include "UDataFile.h"
 #include "URSync.h"
+#include "bench_figures.h"
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 using namespace kal;
 
@@ -25,12 +30,8 @@ template <typename F> double Best(int rounds, F&& run) {
     return best;
 }
 
-} // namespace
-
-int main() {
-    constexpr int profiles = 1000, paths = 100;
-    TRSync sync;
-    // Far-future due times, so the schedule thread fires nothing meanwhile.
+// Far-future due times, so the schedule thread fires nothing meanwhile.
+void Populate(TRSync& sync, int profiles, int paths) {
     for (int i = 0; i < profiles; ++i) {
         auto* p = TRSyncProfile::Create(sync, "Profile " + std::to_string(i));
         for (int j = 0; j < paths; ++j)
@@ -43,6 +44,31 @@ int main() {
     auto* group = TRSyncProfileGroup::Create(sync, "StartupBackup", false);
     for (int i = 0; i < profiles; i += 10)
         group->Add(sync.GetProfile(i));
+}
+
+// Load times of a Data.dat of `profiles` x `paths`, in milliseconds, one a round.
+std::vector<double> LoadTimes(const std::string& file, int profiles, int paths, int rounds) {
+    {
+        TRSync sync;
+        Populate(sync, profiles, paths);
+        SaveDataFile(sync, file);
+    }
+    std::vector<double> times;
+    for (int i = 0; i < rounds; ++i) {
+        TRSync copy;
+        const auto start = std::chrono::steady_clock::now();
+        LoadDataFile(copy, file);
+        times.push_back(Milliseconds(std::chrono::steady_clock::now() - start));
+    }
+    return times;
+}
+
+} // namespace
+
+int main() {
+    constexpr int profiles = 1000, paths = 100;
+    TRSync sync;
+    Populate(sync, profiles, paths);
 
     const auto file = (std::filesystem::temp_directory_path() / "kal_datafile_bench.dat").string();
     TMemoryStream raw;
@@ -71,5 +97,12 @@ int main() {
     std::printf("save: %.1f ms (best of 3, to disk with flush; aim < 100 ms)\n", save);
     std::printf("load: %.1f ms (best of 3, including freeing the loaded copy; aim < 100 ms)\n",
                 load);
+
+    constexpr int rounds = 5;
+    const test::TSpread small = test::Spread(LoadTimes(file, 1000, 10, rounds));
+    const test::TSpread large = test::Spread(LoadTimes(file, 10000, 10, rounds));
+    std::filesystem::remove(file);
+    std::printf("Data.dat load, profiles x 10 paths, %d rounds (min / median / max):\n", rounds);
+    test::PrintBeside("1,000 profiles", small, "10,000 profiles (linear: 10x)", large, "ms");
     return 0;
 }
