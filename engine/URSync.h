@@ -168,8 +168,9 @@ public:
 
     // Implemented with the transfer runs.
     std::string BuildOptions(std::uint32_t bits) const;
+    // `refusals`: lines of error text about items left out, shown as the run starts.
     void RunTransfer(const std::vector<std::string>& items, std::uint32_t forceOff,
-                     std::uint32_t forceOn);
+                     std::uint32_t forceOn, const std::vector<std::string>& refusals = {});
     void EmergancyRecovery(const std::string& folder);
 
     // Flags(), SetFlags() and the others of the settings table, under Mutex().

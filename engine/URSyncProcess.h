@@ -22,6 +22,9 @@ public:
     ~TRSyncProcess() override;
 
     const std::string& Options() const { return FOptions; }
+    // Lines of error text about items the run leaves out, written as it starts;
+    // they make its report an error report. Set before the run starts.
+    void SetRefusals(std::vector<std::string> lines) { FRefusals = std::move(lines); }
     TRSync* Sync() const { return FSync; }
 
     // The full command line of item `index`: rsync location, blank, options, item.
@@ -46,9 +49,11 @@ protected:
     void DoProcessStart() override;
     void DoProcessEnd() override;
     void DoComplete() override;
+    void DoFinish() override;
 
 private:
     void SendReport();
+    void WriteRefusals();
 
     TRSync* FSync;
     std::string FOptions;
@@ -57,6 +62,7 @@ private:
     std::string FEmailFrom;
     std::string FEmailServer;
     std::string FEmailPassword;
+    std::vector<std::string> FRefusals;
 };
 
 } // namespace kal

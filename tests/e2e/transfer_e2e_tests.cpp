@@ -4,6 +4,7 @@
 // report mail to the loopback SMTP servers of the smtp_servers fixture; and
 // what comes back of awkward names, deleted files and folders, and drive roots.
 #include "test_support.h"
+#include "UScoped.h"
 #include "user_steps.h"
 #include "UMainForm.h"
 #include "e2e_support.h"
@@ -113,6 +114,25 @@ protected:
     }
     HWND Control(int id) const { return FindChild(Main, id); }
     std::vector<std::string> Profiles() const { return ListLines(Control(M::idProfiles)); }
+    void SelectProfile(const std::string& name) {
+        const auto lines = Profiles();
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].starts_with(name))
+                SelectListLine(Control(M::idProfiles), static_cast<int>(i));
+        ASSERT_TRUE(WaitUntil([&] { return Enabled(Control(M::idBackup)); }));
+    }
+    // Presses Backup or Restore and waits for the run's end: the terminal's
+    // `count`th "Transfer Complete.".
+    void RunAndWait(int button, HWND& terminal, std::size_t count) {
+        Click(Control(button));
+        if (!terminal)
+            terminal = Terminal();
+        ASSERT_NE(terminal, nullptr);
+        ASSERT_TRUE(
+            WaitUntil([&] { return Count(Output(terminal), "Transfer Complete.") == count; }, 120s))
+            << Output(terminal) << "\n---\n"
+            << Errors(terminal);
+    }
 
     void NewProfile(std::size_t count) {
         Click(Control(M::idNewProfile));
@@ -605,19 +625,12 @@ TEST_F(Outcome, ADriveRootKeepsItsOwnFolderAndLeavesTheOtherBackupsAlone) {
     const TSnapshot original = Snapshot(drive);
     ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == 2; }));
-    const auto select = [&](const std::string& name) {
-        const auto lines = Profiles();
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].starts_with(name))
-                SelectListLine(Control(M::idProfiles), static_cast<int>(i));
-        ASSERT_TRUE(WaitUntil([&] { return Enabled(Control(M::idBackup)); }));
-    };
-    select("Sibling");
+    SelectProfile("Sibling");
     Click(Control(M::idBackup));
     HWND terminal = Terminal();
     ASSERT_NE(terminal, nullptr);
     ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
-    select("Drive");
+    SelectProfile("Drive");
     Click(Control(M::idBackup));
     ASSERT_TRUE(WaitUntil([&] { return Count(Output(terminal), "Transfer Complete.") == 2; }, 60s))
         << Output(terminal);
@@ -827,5 +840,162 @@ TEST_F(Transfer, OlderFilesInTheLegacyCodePageKeepTheirLetters) {
     EXPECT_EQ(record.find("Vid\xE9os"), std::string::npos);
 }
 
+// ---- every item back in its own place ----
+
+TEST_F(Outcome, OneNameOnTheServerHoldsOneItem) {
+    const std::string a = Folder + "\\A\\Docs", b = Folder + "\\B\\Docs";
+    Write(fs::path(a) / "report.txt", "A's report\n");
+    Write(fs::path(b) / "report.txt", "B's report\n");
+    WriteConfig(Folder, [&](TRSync& sync) {
+        UseDaemon(sync, Account);
+        TRSyncProfile::Create(sync, "Work")->AddPath(a);
+        TRSyncProfile::Create(sync, "Home")->AddPath(b); // as earlier versions allowed
+    });
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == 2; }));
+    SelectProfile("Work");
+    Click(Control(M::idAddFolder));
+    PickFolder(b);
+    HWND box = Program->WaitForDialog(10s);
+    ASSERT_NE(box, nullptr) << "the second Docs was added";
+    SaveScreenshot(box, Shot("refused"));
+    EXPECT_NE(Text(FindChild(box, 0xFFFF))
+                  .find(b +
+                        " cannot be added: it would be kept on the "
+                        "server as \"Docs\", which " +
+                        a +
+                        " (profile \"Work\") already uses. Add its "
+                        "folder " +
+                        Folder + "\\B instead."),
+              std::string::npos)
+        << Text(FindChild(box, 0xFFFF));
+    Click(FindChild(box, IDOK));
+    EXPECT_EQ(ListLines(Control(M::idFilePath)), std::vector<std::string>{a});
+
+    HWND terminal = nullptr;
+    RunAndWait(M::idBackup, terminal, 1);
+    SelectProfile("Home");
+    RunAndWait(M::idBackup, terminal, 2);
+    EXPECT_NE(Errors(terminal).find(b + " (profile \"Home\") was left out"), std::string::npos)
+        << Errors(terminal);
+    EXPECT_EQ(test::ReadTextFile(AccountPath / "Docs" / "report.txt"), "A's report\n");
+    Write(fs::path(a) / "report.txt", "damaged\n");
+    SelectProfile("Work");
+    RunAndWait(M::idRestore, terminal, 3);
+    SelectProfile("Home");
+    RunAndWait(M::idRestore, terminal, 4);
+    EXPECT_EQ(test::ReadTextFile(fs::path(a) / "report.txt"), "A's report\n");
+    EXPECT_EQ(test::ReadTextFile(fs::path(b) / "report.txt"), "B's report\n");
+}
+
+// In the module itself, where a name read as an option would fetch the whole module.
+TEST_F(Outcome, NamesThatLookLikeOptionsComeBackToThemselves) {
+    const std::string odd = Folder + "\\Odd";
+    const std::vector<std::string> names = {"-rf", "--delete", "-e sh", "-n.txt"};
+    for (const std::string& name : names) {
+        fs::remove_all(Daemon.ModulePath / name);
+        Write(name == "-n.txt" ? fs::path(odd) / name : fs::path(odd) / name / "inside.txt", name);
+    }
+    WriteConfig(Folder, [&](TRSync& sync) {
+        UseDaemon(sync, Daemon.ModuleName);
+        auto* profile = TRSyncProfile::Create(sync, "Odd");
+        for (const std::string& name : names)
+            profile->AddPath(odd + "\\" + name);
+    });
+    const TSnapshot original = Snapshot(odd);
+    HWND terminal = nullptr;
+    ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
+    ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
+    for (const std::string& name : names)
+        fs::remove_all(fs::path(odd) / name);
+    fs::create_directory(fs::path(odd) / "-e sh"); // restored in the folder form
+    RunAndWait(M::idRestore, terminal, 2);
+    EXPECT_EQ(Errors(terminal), "");
+    EXPECT_EQ(Differences(original, Snapshot(odd)), "");
+    for (const std::string& name : names)
+        fs::remove_all(Daemon.ModulePath / name);
+}
+
+TEST_F(Outcome, ARestoreOntoANewDiskBringsEveryItemBack) {
+    const std::string users = Folder + "\\Users", jo = users + "\\jo";
+    Write(fs::path(jo) / "Documents" / "letter.txt", "Dear Sir\n");
+    Write(fs::path(jo) / "Documents" / "sub" / "data.bin", std::string(5000, 'k'));
+    Write(fs::path(jo) / "notes.txt", "notes\n");
+    WriteConfig(Folder, [&](TRSync& sync) {
+        UseDaemon(sync, Account);
+        auto* profile = TRSyncProfile::Create(sync, "Jo");
+        profile->AddPath(jo + "\\Documents");
+        profile->AddPath(jo + "\\notes.txt");
+    });
+    const TSnapshot original = Snapshot(users);
+    HWND terminal = nullptr;
+    ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
+    ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
+    fs::remove_all(users);
+    RunAndWait(M::idRestore, terminal, 2);
+    EXPECT_EQ(Errors(terminal), "");
+    EXPECT_EQ(Differences(original, Snapshot(users)), "");
+}
+
+// A file's bytes and modification time through the wide calls and the "\\?\" form:
+// under Wine the C runtime's file and folder calls take a path past MAX_PATH for
+// the working folder.
+std::pair<std::string, ULONGLONG> LongFile(const std::wstring& file) {
+    std::pair<std::string, ULONGLONG> content{"", 0};
+    const unique_handle_t handle(CreateFileW((L"\\\\?\\" + file).c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    FILETIME time{};
+    if (!handle || !GetFileTime(handle.get(), nullptr, nullptr, &time))
+        return content;
+    content.second = (ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(handle.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+        content.first.append(buffer, got);
+    return content;
+}
+
+// Wine's picker lists no folder below one past MAX_PATH: the long part is the last name.
+TEST_F(Outcome, AFolderOfThreeHundredCharactersComesBackWhole) {
+    std::string deep = Folder + "\\Long";
+    for (char level = 'a'; deep.size() < 200; ++level)
+        deep += "\\" + std::string(40, level);
+    deep += "\\" + std::string(299 - deep.size(), 'z');
+    ASSERT_EQ(deep.size(), 300u);
+    const std::wstring file = Widen(deep) + L"\\deep.txt";
+    // The host makes and removes the tree: Wine's shell, clearing the scratch
+    // folder, cannot remove it either.
+    const auto onHost = [&](const std::string& command) {
+        RunOnHost("Z:\\bin\\sh -c \"" + command + "\"");
+    };
+    struct TRemoval {
+        std::function<void()> Remove;
+        ~TRemoval() { Remove(); }
+    } removal{[&] {
+        onHost("rm -rf '" + HostPathOf(Folder + "\\Long") + "'");
+    }};
+    onHost("mkdir -p '" + HostPathOf(deep) + "' && echo bottom > '" + HostPathOf(deep) +
+           "/deep.txt'");
+    ASSERT_TRUE(WaitUntil([&] { return LongFile(file).first == "bottom\n"; }));
+    const auto original = LongFile(file);
+    WriteConfig(Folder, [&](TRSync& sync) { UseDaemon(sync, Account); });
+    Start();
+    NewProfile(1);
+    ASSERT_NO_FATAL_FAILURE(AddFolder(deep));
+    HWND terminal = nullptr;
+    RunAndWait(M::idBackup, terminal, 1);
+    const std::string name = deep.substr(deep.find_last_of('\\') + 1);
+    EXPECT_EQ(test::ReadTextFile(AccountPath / name / "deep.txt"), "bottom\n");
+    ASSERT_TRUE(DeleteFileW((L"\\\\?\\" + file).c_str()));
+    RunAndWait(M::idRestore, terminal, 2);
+    EXPECT_NE(Output(terminal).find("//" + name + "/\" \""), std::string::npos)
+        << "not restored in the folder form";
+    EXPECT_EQ(LongFile(file), original);
+    removal.Remove();
+    ASSERT_TRUE(WaitUntil([&] { return LongFile(file).first.empty(); }));
+    RunAndWait(M::idRestore, terminal, 3);
+    EXPECT_EQ(Errors(terminal), "");
+    EXPECT_EQ(LongFile(file), original);
+}
 } // namespace
 } // namespace kal::e2e
