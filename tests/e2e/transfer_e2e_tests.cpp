@@ -516,21 +516,27 @@ void Damage(const std::string& root) {
 
 class Outcome : public Transfer {
 protected:
+    // Stores one profile of `paths` in folder `root`, starts the program and backs it up.
+    void BackUpPaths(const std::function<void(TRSync&)>& destination, const std::string& root,
+                     const std::vector<std::string>& paths, HWND& terminal) {
+        WriteConfig(Folder, [&](TRSync& sync) {
+            destination(sync);
+            auto* profile = TRSyncProfile::Create(sync, "Items");
+            for (const std::string& path : paths)
+                profile->AddPath(root + "\\" + path);
+        });
+        ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
+        ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.", 120s)) << Output(terminal);
+        EXPECT_EQ(Errors(terminal), "");
+    }
+
     // Backs up the awkward tree's profile, damages the tree and restores it.
     void RoundTrip(const std::function<void(TRSync&)>& destination, const fs::path& account) {
         const std::string source = Folder + "\\src";
         MakeAwkwardTree(source);
-        WriteConfig(Folder, [&](TRSync& sync) {
-            destination(sync);
-            auto* profile = TRSyncProfile::Create(sync, "Awkward");
-            for (const std::string& path : AwkwardPaths)
-                profile->AddPath(source + "\\" + path);
-        });
         const TSnapshot original = Snapshot(source);
         HWND terminal = nullptr;
-        ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
-        ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.", 120s)) << Output(terminal);
-        EXPECT_EQ(Errors(terminal), "");
+        ASSERT_NO_FATAL_FAILURE(BackUpPaths(destination, source, AwkwardPaths, terminal));
         // Exactly the profile's paths, each under its own name, and nothing globbed.
         const TSnapshot stored = Snapshot(account);
         for (const char* name : {"Mum's", "Photos[2008]", "Data{1,2}", "@home", "~old"})
@@ -896,16 +902,10 @@ TEST_F(Outcome, NamesThatLookLikeOptionsComeBackToThemselves) {
         fs::remove_all(Daemon.ModulePath / name);
         Write(name == "-n.txt" ? fs::path(odd) / name : fs::path(odd) / name / "inside.txt", name);
     }
-    WriteConfig(Folder, [&](TRSync& sync) {
-        UseDaemon(sync, Daemon.ModuleName);
-        auto* profile = TRSyncProfile::Create(sync, "Odd");
-        for (const std::string& name : names)
-            profile->AddPath(odd + "\\" + name);
-    });
     const TSnapshot original = Snapshot(odd);
     HWND terminal = nullptr;
-    ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
-    ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
+    ASSERT_NO_FATAL_FAILURE(BackUpPaths([&](TRSync& sync) { UseDaemon(sync, Daemon.ModuleName); },
+                                        odd, names, terminal));
     for (const std::string& name : names)
         fs::remove_all(fs::path(odd) / name);
     fs::create_directory(fs::path(odd) / "-e sh"); // restored in the folder form
@@ -921,16 +921,10 @@ TEST_F(Outcome, ARestoreOntoANewDiskBringsEveryItemBack) {
     Write(fs::path(jo) / "Documents" / "letter.txt", "Dear Sir\n");
     Write(fs::path(jo) / "Documents" / "sub" / "data.bin", std::string(5000, 'k'));
     Write(fs::path(jo) / "notes.txt", "notes\n");
-    WriteConfig(Folder, [&](TRSync& sync) {
-        UseDaemon(sync, Account);
-        auto* profile = TRSyncProfile::Create(sync, "Jo");
-        profile->AddPath(jo + "\\Documents");
-        profile->AddPath(jo + "\\notes.txt");
-    });
     const TSnapshot original = Snapshot(users);
     HWND terminal = nullptr;
-    ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
-    ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
+    ASSERT_NO_FATAL_FAILURE(BackUpPaths([&](TRSync& sync) { UseDaemon(sync, Account); }, jo,
+                                        {"Documents", "notes.txt"}, terminal));
     fs::remove_all(users);
     RunAndWait(M::idRestore, terminal, 2);
     EXPECT_EQ(Errors(terminal), "");
