@@ -16,22 +16,26 @@ namespace {
 class TShellFolders final : public IShellFolders {
 public:
     bool GetSpecialFolderPath(int csidl, std::string& path) override {
-        // Through the folder's shell item, whose path has no length limit. The
-        // desktop's item is the shell's root; its folder is the desktop directory.
-        PIDLIST_ABSOLUTE item = nullptr;
-        const int folder = csidl == CSIDL_DESKTOP ? CSIDL_DESKTOPDIRECTORY : csidl;
-        if (SUCCEEDED(SHGetFolderLocation(nullptr, folder, nullptr, 0, &item)) && item) {
-            const unique_cotaskmem owner(item);
-            path = PathOfShellItem(item);
-            if (!path.empty())
-                return true;
-        }
         // Wide: a folder of MAX_PATH characters may need more UTF-8 bytes than that.
         wchar_t buffer[MAX_PATH] = {};
-        if (!SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE))
+        if (SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE)) {
+            path = WideToUtf8(buffer);
+            return true;
+        }
+        // A folder deeper than that: through its shell item, whose path has no
+        // length limit. The desktop's item is the shell's root; its folder is the
+        // desktop directory. Only then: under Wine the shell's namespace, once up,
+        // keeps the prefix busy after the program has ended.
+        PIDLIST_ABSOLUTE item = nullptr;
+        const int folder = csidl == CSIDL_DESKTOP ? CSIDL_DESKTOPDIRECTORY : csidl;
+        if (FAILED(SHGetFolderLocation(nullptr, folder, nullptr, 0, &item)) || !item)
             return false;
-        path = WideToUtf8(buffer);
-        return true;
+        const unique_cotaskmem owner(item);
+        path = PathOfShellItem(item);
+        // Wine names the documents folder with a trailing separator.
+        while (path.size() > 3 && path.back() == '\\')
+            path.pop_back();
+        return !path.empty();
     }
 };
 
