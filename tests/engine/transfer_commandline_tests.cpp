@@ -320,61 +320,36 @@ TEST_F(CommandLines, AnExistingFileIsRestoredIntoItsFolder) {
     EXPECT_TRUE(items[1].ends_with(local)) << items[1];
 }
 
-// One name of the account holds one item, compared without case: adding another
-// is refused, a run of a configuration that holds two already leaves out all but
-// the first, and the same path in two profiles is one item.
-TEST_F(CommandLines, ANameOfTheAccountHoldsOneItem) {
+// One name of the account holds one item (compared without case, the same path in
+// two profiles being one item), and a run of an earlier configuration that holds
+// two leaves out all but the first. Names like options stay names; a restore or a
+// recovery first makes the folders it goes into.
+TEST_F(CommandLines, EveryItemHasAPlaceOfItsOwn) {
     Profile->ClearPaths();
-    Profile->AddPath("D:\\A\\Docs");
+    Profile->AddPath("D:\\A\\Docs"); // beside the documents folder E:\Users\jo\My Documents
     auto* home = TRSyncProfile::Create(Sync, "Home");
-    const std::pair<std::string, std::string> cases[] = {
-        {"d:\\a\\docs\\", ""},
-        {"E:\\Users\\jo\\My Documents", ""}, // the documents folder itself
-        {"D:\\B\\docs", "D:\\B\\docs cannot be added: it would be kept on the server as \"docs\", "
-                        "which D:\\A\\Docs (profile \"Work\") already uses. Add its folder D:\\B "
-                        "instead."},
-        {"E:\\.VERSIONS", "which Kalvaren's own folder \".versions\" already uses. Add its folder "
-                          "E:\\ instead."},
-        {"F:\\Old\\My Documents", "which the common folder \"My Documents\" already uses. Add its "
-                                  "folder F:\\Old instead."},
-    };
-    for (const auto& [path, conflict] : cases) {
-        const std::string text = NameConflict(*home, path);
-        EXPECT_TRUE(conflict.empty() ? text.empty() : text.ends_with(conflict)) << path << text;
-    }
-    Profile->SetCommonSources({});
-    home->AddPath("F:\\Old\\My Documents");
-    EXPECT_TRUE(NameConflict(*Profile, csMyDocuments)
+    for (const char* path : {"d:\\a\\docs\\", "E:\\Users\\jo\\My Documents"})
+        EXPECT_EQ(NameConflict(*home, path), "") << path;
+    for (const char* path : {"D:\\B\\docs", "E:\\.VERSIONS", "F:\\Old\\My Documents"})
+        EXPECT_NE(NameConflict(*home, path), "") << path;
+    EXPECT_TRUE(NameConflict(*home, "D:\\B\\docs")
+                    .ends_with("which D:\\A\\Docs (profile \"Work\") already uses. Add its "
+                               "folder D:\\B instead."));
+    for (const char* path : {"F:\\Old\\My Documents", "D:\\C\\Budget.xls", "D:\\B\\Docs",
+                             "D:\\E\\budget.XLS", "D:\\Odd\\-n.txt"})
+        home->AddPath(path);
+    EXPECT_TRUE(NameConflict(*home, csMyDocuments)
                     .ends_with("Replace F:\\Old\\My Documents (profile \"Home\") by its folder "
                                "F:\\Old first."));
-
-    // An earlier version stored them all.
-    Profile->SetCommonSources({csMyDocuments});
-    for (const char* path : {"D:\\C\\Budget.xls", "D:\\B\\Docs", "D:\\E\\budget.XLS"})
-        home->AddPath(path);
     std::vector<std::string> refusals;
-    EXPECT_EQ(BackupItems(*home, &refusals), Lines{R"(/cygdrive/D/C/Budget.xls "store::Master/")"});
-    ASSERT_EQ(refusals.size(), 3u);
-    EXPECT_TRUE(refusals[0].starts_with("F:\\Old\\My Documents (profile \"Home\") was left out"));
-    EXPECT_TRUE(refusals[2].starts_with("D:\\E\\budget.XLS (profile \"Home\") was left out"));
+    EXPECT_EQ(RestoreItems(*home, &refusals),
+              (Lines{R"("store::Master//Budget.xls" "/cygdrive/D/C/")",
+                     R"("store::Master/./-n.txt" "/cygdrive/D/Odd/")"}));
+    EXPECT_EQ(refusals.size(), 3u);
     EXPECT_EQ(BackupItems(*Profile).front(), R"(/cygdrive/D/A/Docs "store::Master/")");
-    EXPECT_EQ(RestoreItems(*home).size(), 1u);
-}
-
-// Names that look like options stay names; a restore onto a new disk first makes
-// the folders its items go into, and so does a recovery.
-TEST_F(CommandLines, RestoresNameTheirItemsAndMakeTheirPlaces) {
-    Profile->ClearPaths();
-    Profile->SetCommonSources({});
-    Shell.Present = {"D:\\Odd\\-e sh"};
-    for (const char* path : {"D:\\Odd\\-e sh", "D:\\Odd\\-n.txt", "D:\\New\\Disk\\Docs"})
-        Profile->AddPath(path);
-    EXPECT_EQ(Run([&] { Profile->Restore(); }),
-              (Lines{R"(Bin\RSync.exe -v -h -a "store::Master/./-e sh/" "/cygdrive/D/Odd/-e sh/")",
-                     R"(Bin\RSync.exe -v -h -a "store::Master/./-n.txt" "/cygdrive/D/Odd/")",
-                     R"(Bin\RSync.exe -v -h -a "store::Master//Docs" "/cygdrive/D/New/Disk/")"}));
-    Run([&] { Sync.EmergancyRecovery("E:\\Recovered\\Here"); });
-    EXPECT_EQ(Shell.Created, (Lines{"D:\\Odd\\", "D:\\New\\Disk\\", "E:\\Recovered\\Here"}));
+    Run([&] { home->Restore(); });
+    Run([&] { Sync.EmergancyRecovery("E:\\New\\Disk"); });
+    EXPECT_EQ(Shell.Created, (Lines{"D:\\C\\", "D:\\Odd\\", "E:\\New\\Disk"}));
 }
 
 } // namespace
