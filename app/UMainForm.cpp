@@ -354,6 +354,13 @@ void TMainForm::SetCommonSource(TCommonSource source, bool ticked) {
     if (!profile)
         return;
     TCommonSourceSet sources = profile->CommonSources();
+    if (ticked && !sources.Contains(source)) {
+        if (const std::string conflict = NameConflict(*profile, source); !conflict.empty()) {
+            UpdateProfileView(); // the box goes back to the profile's state
+            mainform::WarnRefused(Handle(), conflict);
+            return;
+        }
+    }
     if (ticked)
         sources.Include(source);
     else

@@ -21,6 +21,28 @@ using mainform::CommonBoxes;
 using mainform::ListIndex;
 using mainform::TCommonBox;
 
+namespace {
+
+// Adds the paths that can have a place of their own on the server; the reasons
+// for the others, one paragraph each.
+std::string AddPaths(TRSyncProfile& profile, const std::vector<std::string>& paths) {
+    std::string refused;
+    for (const std::string& path : paths) {
+        if (const std::string conflict = NameConflict(profile, path); !conflict.empty())
+            refused += (refused.empty() ? "" : "\n\n") + conflict;
+        else
+            profile.AddPath(path);
+    }
+    return refused;
+}
+
+} // namespace
+
+void mainform::WarnRefused(HWND owner, const std::string& text) {
+    if (!text.empty())
+        MessageBoxA(owner, text.c_str(), Application().Title.c_str(), MB_ICONWARNING | MB_OK);
+}
+
 LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND:
@@ -231,18 +253,21 @@ void TMainForm::btn_FileClick() {
     // One file: its full path. Several: the folder, then each name, NUL-separated.
     const std::string first = buffer.data();
     const char* next = buffer.data() + first.size() + 1;
+    std::vector<std::string> paths;
     if (*next == '\0') {
-        profile->AddPath(first);
+        paths.push_back(first);
     } else {
         const std::string folder = first.empty() || first.back() == '\\' ? first : first + "\\";
         while (*next) {
             const std::string name = next;
-            profile->AddPath(folder + name);
+            paths.push_back(folder + name);
             next += name.size() + 1;
         }
     }
+    const std::string refused = AddPaths(*profile, paths);
     UpdateProfileView();
     SaveData();
+    mainform::WarnRefused(Handle(), refused);
 }
 
 void TMainForm::btn_FolderClick() {
@@ -253,9 +278,10 @@ void TMainForm::btn_FolderClick() {
     // A choice without a file-system path (Computer, Network) adds nothing.
     if (!FBrowser->Browse() || FBrowser->Filename().empty())
         return;
-    profile->AddPath(FBrowser->Filename());
+    const std::string refused = AddPaths(*profile, {FBrowser->Filename()});
     UpdateProfileView();
     SaveData();
+    mainform::WarnRefused(Handle(), refused);
 }
 
 void TMainForm::btn_RemoveClick() {

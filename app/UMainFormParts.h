@@ -4,9 +4,11 @@
 // UMainFormCommands.cpp, start-up and shutdown runs in UMainFormRuns.cpp).
 #pragma once
 
+#include "UItemNames.h"
 #include "UMainForm.h"
 
 #include <array>
+#include <string>
 
 namespace kal::mainform {
 
@@ -32,6 +34,9 @@ inline constexpr std::array<TCommonBox, 9> CommonBoxes{{
 inline int ListIndex(HWND list) {
     return static_cast<int>(SendMessageA(list, LB_GETCURSEL, 0, 0));
 }
+
+// A warning box with the reasons an item was not added; nothing when there are none.
+void WarnRefused(HWND owner, const std::string& text);
 
 // The main window's frame with its menu bar (UMainFormLayout.cpp).
 TWindowParams MainWindowParams();

@@ -1,6 +1,6 @@
 #include "UBrowser.h"
 
-#include "UText.h"
+#include "UFiles.h"
 #include "UWindow.h"
 
 #include <objbase.h>
@@ -27,10 +27,7 @@ private:
 } // namespace
 
 std::string PathFromIDList(PCIDLIST_ABSOLUTE list) {
-    // The wide call: a path of MAX_PATH characters may take three times as many
-    // UTF-8 bytes as the ANSI call's buffer holds.
-    wchar_t path[MAX_PATH + 1] = {};
-    return SHGetPathFromIDListW(list, path) ? WideToUtf8(path) : std::string();
+    return PathOfShellItem(list);
 }
 
 TBrowser::TBrowser()

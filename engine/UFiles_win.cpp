@@ -1,10 +1,13 @@
 // Windows half of the file and shell helpers.
 #include "UFiles.h"
+#include "UScoped.h"
 #include "UStreams.h"
 #include "UText.h"
 
 #include <windows.h>
 #include <shlobj.h>
+
+#include <algorithm>
 
 namespace kal {
 
@@ -15,18 +18,76 @@ public:
     bool GetSpecialFolderPath(int csidl, std::string& path) override {
         // Wide: a folder of MAX_PATH characters may need more UTF-8 bytes than that.
         wchar_t buffer[MAX_PATH] = {};
-        if (!SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE))
+        if (SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE)) {
+            path = WideToUtf8(buffer);
+            return true;
+        }
+        // A folder deeper than that: through its shell item, whose path has no
+        // length limit. The desktop's item is the shell's root; its folder is the
+        // desktop directory. Only then: under Wine the shell's namespace, once up,
+        // keeps the prefix busy after the program has ended.
+        PIDLIST_ABSOLUTE item = nullptr;
+        const int folder = csidl == CSIDL_DESKTOP ? CSIDL_DESKTOPDIRECTORY : csidl;
+        if (FAILED(SHGetFolderLocation(nullptr, folder, nullptr, 0, &item)) || !item)
             return false;
-        path = WideToUtf8(buffer);
-        return true;
+        const unique_cotaskmem owner(item);
+        path = PathOfShellItem(item);
+        // Wine names the documents folder with a trailing separator.
+        while (path.size() > 3 && path.back() == '\\')
+            path.pop_back();
+        return !path.empty();
     }
 };
 
+// A user's path for the wide calls; from near MAX_PATH on in the "\\?\" form,
+// which Windows takes at any length whether or not long paths are enabled there.
+std::wstring WidePath(const std::string& path) {
+    std::wstring wide = Utf8ToWide(path);
+    if (wide.size() < MAX_PATH - 12 || wide.starts_with(L"\\\\?\\"))
+        return wide;
+    std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    if (wide.size() > 2 && wide[1] == L':' && wide[2] == L'\\')
+        return L"\\\\?\\" + wide;
+    if (wide.starts_with(L"\\\\"))
+        return L"\\\\?\\UNC\\" + wide.substr(2);
+    return wide;
+}
+
 DWORD Attributes(const std::string& path) {
-    return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+    return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(WidePath(path).c_str());
+}
+
+std::string ShellName(PCIDLIST_ABSOLUTE item, SIGDN form) {
+    PWSTR name = nullptr;
+    if (FAILED(SHGetNameFromIDList(item, form, &name)) || !name)
+        return {};
+    const unique_cotaskmem owner(name);
+    return WideToUtf8(name);
 }
 
 } // namespace
+
+std::string PathOfShellItem(const void* idList) {
+    const auto item = static_cast<PCIDLIST_ABSOLUTE>(idList);
+    if (!item)
+        return {};
+    // Wine's shell cuts the whole path at MAX_PATH - 1 characters, without an error.
+    if (std::string path = ShellName(item, SIGDN_FILESYSPATH);
+        !path.empty() && Utf8ToWide(path).size() < MAX_PATH - 1)
+        return path;
+    // Past that: the folder's path and the item's own name, when that names
+    // something there. A virtual item has no path.
+    const unique_cotaskmem folder(ILClone(item));
+    if (ILIsEmpty(item) || !folder || !ILRemoveLastID(static_cast<PIDLIST_RELATIVE>(folder.get())))
+        return {};
+    const std::string parent = PathOfShellItem(folder.get());
+    const std::string name = ShellName(item, SIGDN_PARENTRELATIVEPARSING);
+    if (parent.empty() || name.empty() || name.starts_with("::") ||
+        name.find_first_of("\\/") != std::string::npos)
+        return {};
+    std::string path = parent + (parent.back() == '\\' ? "" : "\\") + name;
+    return platform::PathExists(path) ? path : std::string();
+}
 
 namespace platform {
 
@@ -77,7 +138,18 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool CreateSingleDirectory(const std::string& path) {
-    return !path.empty() && CreateDirectoryA(path.c_str(), nullptr);
+    return !path.empty() && CreateDirectoryW(WidePath(path).c_str(), nullptr);
+}
+
+std::string FileNameKey(std::string_view name) {
+    // The invariant upper case is the one NTFS compares names by.
+    const std::wstring wide = Utf8ToWide(name);
+    std::wstring upper(wide.size(), L'\0');
+    const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
+                                static_cast<int>(wide.size()), upper.data(),
+                                static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    return n > 0 ? WideToUtf8(std::wstring_view(upper.data(), static_cast<std::size_t>(n)))
+                 : std::string(name);
 }
 
 bool FileExists(const std::string& path) {

@@ -185,8 +185,10 @@ public:
     // Starts a run of `items` unless one is in progress or the program is closing;
     // true when it started. `label` names it in the notice of a failure. A
     // destination that cannot be prepared still makes a run, which reports why.
+    // `refusals`: lines of error text about items left out, shown as the run starts.
     bool RunTransfer(const std::vector<std::string>& items, std::uint32_t forceOff,
-                     std::uint32_t forceOn, std::string label = {});
+                     std::uint32_t forceOn, std::string label = {},
+                     const std::vector<std::string>& refusals = {});
     void EmergancyRecovery(const std::string& folder);
 
     // Flags(), SetFlags() and the others of the settings table, under Mutex().

@@ -136,7 +136,20 @@ void TRSyncProcess::Execute() {
 
 void TRSyncProcess::DoStart() {
     WriteOutput("Transfer Intialising. Press Ctrl+Break to Terminate transfer.");
+    WriteRefusals();
     TSerialProcess::DoStart();
+}
+
+void TRSyncProcess::DoFinish() {
+    // A run whose every item was left out has no start to say so at.
+    if (Items().empty() && FPreparationFailure.empty())
+        WriteRefusals();
+    TSerialProcess::DoFinish();
+}
+
+void TRSyncProcess::WriteRefusals() {
+    for (const std::string& line : FRefusals)
+        WriteError(line);
 }
 
 void TRSyncProcess::DoProcessStart() {

@@ -37,6 +37,9 @@ public:
     ~TRSyncProcess() override;
 
     const std::string& Options() const { return FOptions; }
+    // Lines of error text about items the run leaves out, written as it starts;
+    // they make its report an error report. Set before the run starts.
+    void SetRefusals(std::vector<std::string> lines) { FRefusals = std::move(lines); }
     TRSync* Sync() const { return FSync; }
 
     // The full command line of item `index`: rsync location, blank, options, item.
@@ -73,9 +76,11 @@ protected:
     void DoProcessStart() override;
     void DoProcessEnd() override;
     void DoComplete() override;
+    void DoFinish() override;
 
 private:
     void SendReport();
+    void WriteRefusals();
 
     TRSync* FSync;
     std::string FOptions;
@@ -90,6 +95,7 @@ private:
     bool FErrorReportAllowed = true;
     std::atomic<bool> FCompleted{false};
     std::atomic<bool> FErrorReported{false};
+    std::vector<std::string> FRefusals;
 };
 
 } // namespace kal

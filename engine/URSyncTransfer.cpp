@@ -1,6 +1,7 @@
 // rsync command lines, transfer runs, and the firing of scheduled profiles.
 #include "URSyncTransfer.h"
 
+#include "UItemNames.h"
 #include "URSyncProcess.h"
 #include "UScoped.h"
 
@@ -26,46 +27,10 @@ std::string WithTrailingSlash(const std::string& path) {
     return !path.empty() && path.back() == '/' ? path : path + "/";
 }
 
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
-// Trailing separators name the same folder, but rsync reads them as "its contents".
-std::string_view WithoutTrailingSeparators(std::string_view path) {
-    while (path.size() > 1 && IsSeparator(path.back()))
-        path.remove_suffix(1);
-    return path;
-}
-
-bool IsDriveLetter(std::string_view path) {
-    return path.size() == 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
-}
-
-// Where the name of a profile path begins: after its last "\" or ":".
-std::size_t NameStart(std::string_view path) {
-    const auto pos = path.find_last_of("\\:");
-    return pos == std::string_view::npos ? 0 : pos + 1;
-}
-
-// The name a profile path is kept under on the destination: its last component, or
-// the letter of a drive root, whose contents must not spill into the account itself.
-std::string PathName(std::string_view path) {
-    path = WithoutTrailingSeparators(path);
-    if (IsDriveLetter(path))
-        return std::string(1, path[0]);
-    return std::string(path.substr(NameStart(path)));
-}
-
-// The folder holding a profile path; empty for a drive root or a bare name.
-std::string ParentFolder(std::string_view path) {
-    path = WithoutTrailingSeparators(path);
-    if (IsDriveLetter(path))
-        return {};
-    return std::string(path.substr(0, NameStart(path)));
-}
-
-bool IsDriveRoot(std::string_view path) {
-    return IsDriveLetter(WithoutTrailingSeparators(path));
+// An item's place in the account. A name that begins with "-" would reach a
+// daemon bare and be read as one of its options; "./" keeps it a name.
+std::string RemoteItem(const std::string& account, const std::string& name) {
+    return account + (name.starts_with('-') ? "./" : "/") + name;
 }
 
 // A profile path or a chosen folder as rsync names the folder (or file) itself.
@@ -78,12 +43,14 @@ std::string AccountAddress(const TRSync& sync) {
     return sync.Server()->GetDestination() + sync.Module() + "/";
 }
 
-// The profile's well-known folders that exist here, in ordinal order.
-template <typename F> void ForEachCommonSource(const TRSyncProfile& profile, F&& each) {
+// The profile's well-known folders that exist here and keep a name of their own,
+// in ordinal order.
+template <typename F>
+void ForEachCommonSource(const TRSyncProfile& profile, const TNameRefusals& refused, F&& each) {
     const TCommonSourceSet sources = profile.CommonSources();
     for (int s = csDesktop; s < CommonSourceCount; ++s) {
         const auto source = static_cast<TCommonSource>(s);
-        if (!sources.Contains(source))
+        if (!sources.Contains(source) || refused.Sources.Contains(source))
             continue;
         const std::string path = profile.GetCommonSourcePath(source);
         if (!path.empty())
@@ -92,16 +59,22 @@ template <typename F> void ForEachCommonSource(const TRSyncProfile& profile, F&&
 }
 
 // Items of a profile's operation, built under the configuration lock from the
-// account address; none when the profile has nothing to transfer.
+// account address and which items have no place of their own (a flag per path);
+// none when the profile has nothing to transfer. The lines saying which items were
+// left out go to `refusals`.
 template <typename F>
-std::vector<std::string> ProfileItems(const TRSyncProfile& profile, F&& build) {
+std::vector<std::string> ProfileItems(const TRSyncProfile& profile,
+                                      std::vector<std::string>* refusals, F&& build) {
     TRSync* sync = profile.Sync();
     if (!sync)
         return {};
     std::lock_guard lock(sync->Mutex());
     if (profile.CommonSources().Empty() && profile.PathCount() == 0)
         return {};
-    return build(AccountAddress(*sync));
+    TNameRefusals refused = RefusedItems(profile);
+    if (refusals)
+        *refusals = std::move(refused.Lines);
+    return build(AccountAddress(*sync), refused);
 }
 
 // While the schedule fires a batch on this thread, the runs it starts keep the
@@ -218,7 +191,8 @@ std::string TRSync::BuildOptions(std::uint32_t bits) const {
 }
 
 bool TRSync::RunTransfer(const std::vector<std::string>& items, std::uint32_t forceOff,
-                         std::uint32_t forceOn, std::string label) {
+                         std::uint32_t forceOn, std::string label,
+                         const std::vector<std::string>& refusals) {
     // The window thread and the schedule thread both start runs: the test for a run
     // in progress and the replacement of the runner happen as one step.
     std::shared_ptr<TRSyncProcess> previous;
@@ -238,26 +212,30 @@ bool TRSync::RunTransfer(const std::vector<std::string>& items, std::uint32_t fo
     // transfer: the run shows why and reports Error.
     if (!Server()->Prepare())
         process->SetPreparationFailure(Server()->PrepareFailure());
+    process->SetRefusals(refusals);
     SetProcess(process);
     process->RunProcesses(&items);
     return true;
 }
 
-std::vector<std::string> BackupItems(const TRSyncProfile& profile) {
-    return ProfileItems(profile, [&](const std::string& target) {
+std::vector<std::string> BackupItems(const TRSyncProfile& profile,
+                                     std::vector<std::string>* refusals) {
+    return ProfileItems(profile, refusals, [&](const std::string& target, const auto& refused) {
         std::string sources;
         std::vector<std::string> driveRoots;
-        for (const std::string& path : profile.PathList()) {
+        const std::vector<std::string> paths = profile.PathList();
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            const std::string& path = paths[i];
             // An empty path (a picker choice without one, stored by older versions)
             // would stand for every drive.
-            if (path.empty())
+            if (path.empty() || refused.Paths[i])
                 continue;
             // A drive root's contents go into a folder named after its letter, one item
             // each: sent with the other paths they would land in the account itself,
             // where --delete would remove every other backup.
             if (IsDriveRoot(path)) {
                 driveRoots.push_back(QuotedArgument(RSyncPathOf(path) + "/") + " " +
-                                     QuotedArgument(target + PathName(path) + "/"));
+                                     QuotedArgument(target + ItemName(path) + "/"));
                 continue;
             }
             if (!sources.empty())
@@ -268,7 +246,7 @@ std::vector<std::string> BackupItems(const TRSyncProfile& profile) {
         if (!sources.empty() || driveRoots.empty())
             items.push_back(sources + " " + QuotedArgument(target));
         items.insert(items.end(), driveRoots.begin(), driveRoots.end());
-        ForEachCommonSource(profile, [&](TCommonSource source, const std::string& path) {
+        ForEachCommonSource(profile, refused, [&](TCommonSource source, const std::string& path) {
             // The folder's contents go into its own folder on the destination, where
             // Restore fetches them from; without the slash rsync would nest the folder
             // one level deeper and a restore would bring it back in the wrong place.
@@ -279,26 +257,32 @@ std::vector<std::string> BackupItems(const TRSyncProfile& profile) {
     });
 }
 
-std::vector<std::string> RestoreItems(const TRSyncProfile& profile) {
-    return ProfileItems(profile, [&](const std::string& remote) {
+std::vector<std::string> RestoreItems(const TRSyncProfile& profile,
+                                      std::vector<std::string>* refusals,
+                                      std::vector<std::string>* places) {
+    return ProfileItems(profile, refusals, [&](const std::string& remote, const auto& refused) {
         std::vector<std::string> items;
-        for (const std::string& path : profile.PathList()) {
-            if (path.empty())
+        const std::vector<std::string> paths = profile.PathList();
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            const std::string& path = paths[i];
+            if (path.empty() || refused.Paths[i])
                 continue;
-            const std::string name = PathName(path);
-            const std::string parent = ParentFolder(path);
+            const std::string name = ItemName(path);
+            const std::string parent = ItemParent(path);
             if (parent.empty() || ShellFolders().FolderExists(path)) {
-                items.push_back(QuotedArgument(remote + "/" + name + "/") + " " +
+                items.push_back(QuotedArgument(RemoteItem(remote, name) + "/") + " " +
                                 QuotedArgument(RSyncPathOf(path) + "/"));
             } else {
                 // A file, or whatever is gone (the usual reason to restore), is fetched
                 // into its folder: the folder form would fail on a file and could leave
                 // an empty folder in its place.
-                items.push_back(QuotedArgument(remote + "/" + name) + " " +
+                items.push_back(QuotedArgument(RemoteItem(remote, name)) + " " +
                                 QuotedArgument(RSyncPathOf(parent) + "/"));
+                if (places)
+                    places->push_back(parent);
             }
         }
-        ForEachCommonSource(profile, [&](TCommonSource source, const std::string& path) {
+        ForEachCommonSource(profile, refused, [&](TCommonSource source, const std::string& path) {
             items.push_back(QuotedArgument(remote + TRSyncProfile::GetCommonSourceName(source)) +
                             " " + QuotedArgument(path));
         });
@@ -323,20 +307,29 @@ void TRSync::EmergancyRecovery(const std::string& folder) {
     // A choice without a path (a virtual folder of the picker) names no place at all.
     if (folder.empty())
         return;
+    // A folder typed or gone since it was picked is made, as rsync makes only the last level.
+    ShellFolders().CreateFolders(folder);
     // Recovery never deletes, whatever the options say.
     RunTransfer({EmergancyRecoveryItem(*this, folder)}, DeleteBit, 0, "Emergancy Recovery");
 }
 
 void TRSyncProfile::Backup() {
-    const auto items = BackupItems(*this);
+    std::vector<std::string> refusals;
+    const auto items = BackupItems(*this, &refusals);
     if (!items.empty())
-        Sync()->RunTransfer(items, 0, 0, Name());
+        Sync()->RunTransfer(items, 0, 0, Name(), refusals);
 }
 
 void TRSyncProfile::Restore() {
-    const auto items = RestoreItems(*this);
-    if (!items.empty())
-        Sync()->RunTransfer(items, 0, 0, Name());
+    std::vector<std::string> refusals, places;
+    const auto items = RestoreItems(*this, &refusals, &places);
+    if (items.empty() && refusals.empty())
+        return;
+    // Onto a new disk: rsync makes only the last folder of a place, and older
+    // Windows builds of it cannot be asked for more.
+    for (const std::string& place : places)
+        ShellFolders().CreateFolders(place);
+    Sync()->RunTransfer(items, 0, 0, Name(), refusals);
 }
 
 void TRSyncProfile::RemoveBackup() {

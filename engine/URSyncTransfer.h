@@ -10,6 +10,8 @@
 // Restore uses the folder form ("<account>//<name>/" into "<path>/") only for a
 // path that exists here as a folder; a file, or a path that is gone, is fetched as
 // "<account>//<name>" into its parent folder, so deleted files and folders come back.
+// A name beginning with "-" is "<account>/./<name>", so no daemon reads it as an
+// option; local paths always begin with "/cygdrive/" or "//".
 //
 // Runs started while the schedule fires a batch take an auto-close delay of -1,
 // except the batch's last, so one terminal stays open between them; the stored
@@ -37,8 +39,14 @@ std::string QuotedArgument(std::string_view text);
 std::string RSyncArgument(std::string_view text);
 
 // Empty when the profile has nothing to back up (no paths, no well-known folders).
-std::vector<std::string> BackupItems(const TRSyncProfile& profile);
-std::vector<std::string> RestoreItems(const TRSyncProfile& profile);
+// Items whose name belongs to another item are left out, with a line each in
+// `refusals` (UItemNames.h).
+std::vector<std::string> BackupItems(const TRSyncProfile& profile,
+                                     std::vector<std::string>* refusals = nullptr);
+// `places`: the local folders items are fetched into that may be missing.
+std::vector<std::string> RestoreItems(const TRSyncProfile& profile,
+                                      std::vector<std::string>* refusals = nullptr,
+                                      std::vector<std::string>* places = nullptr);
 // Creates the empty folder it mirrors when it is missing.
 std::string RemoveBackupItem(const TRSync& sync);
 std::string EmergancyRecoveryItem(const TRSync& sync, const std::string& folder);

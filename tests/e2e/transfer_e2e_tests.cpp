@@ -4,6 +4,7 @@
 // report mail to the loopback SMTP servers of the smtp_servers fixture; and
 // what comes back of awkward names, deleted files and folders, and drive roots.
 #include "test_support.h"
+#include "UScoped.h"
 #include "user_steps.h"
 #include "UMainForm.h"
 #include "e2e_support.h"
@@ -113,6 +114,22 @@ protected:
     }
     HWND Control(int id) const { return FindChild(Main, id); }
     std::vector<std::string> Profiles() const { return ListLines(Control(M::idProfiles)); }
+    void SelectProfile(const std::string& name) {
+        const auto lines = Profiles();
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].starts_with(name))
+                SelectListLine(Control(M::idProfiles), static_cast<int>(i));
+        ASSERT_TRUE(WaitUntil([&] { return Enabled(Control(M::idBackup)); }));
+    }
+    // Presses Backup or Restore and waits for the run's end: the terminal's
+    // `count`th "Transfer Complete.".
+    void RunAndWait(int button, HWND& terminal, std::size_t count) {
+        Click(Control(button));
+        ASSERT_TRUE(terminal || (terminal = Terminal()));
+        ASSERT_TRUE(
+            WaitUntil([&] { return Count(Output(terminal), "Transfer Complete.") == count; }, 120s))
+            << Output(terminal) << Errors(terminal);
+    }
 
     void NewProfile(std::size_t count) {
         Click(Control(M::idNewProfile));
@@ -564,21 +581,27 @@ void Damage(const std::string& root) {
 
 class Outcome : public Transfer {
 protected:
+    // Stores one profile of `paths` in folder `root`, starts the program and backs it up.
+    void BackUpPaths(const std::function<void(TRSync&)>& destination, const std::string& root,
+                     const std::vector<std::string>& paths, HWND& terminal) {
+        WriteConfig(Folder, [&](TRSync& sync) {
+            destination(sync);
+            auto* profile = TRSyncProfile::Create(sync, "Items");
+            for (const std::string& path : paths)
+                profile->AddPath(root + "\\" + path);
+        });
+        ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
+        ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.", 120s)) << Output(terminal);
+        EXPECT_EQ(Errors(terminal), "");
+    }
+
     // Backs up the awkward tree's profile, damages the tree and restores it.
     void RoundTrip(const std::function<void(TRSync&)>& destination, const fs::path& account) {
         const std::string source = Folder + "\\src";
         MakeAwkwardTree(source);
-        WriteConfig(Folder, [&](TRSync& sync) {
-            destination(sync);
-            auto* profile = TRSyncProfile::Create(sync, "Awkward");
-            for (const std::string& path : AwkwardPaths)
-                profile->AddPath(source + "\\" + path);
-        });
         const TSnapshot original = Snapshot(source);
         HWND terminal = nullptr;
-        ASSERT_NO_FATAL_FAILURE(BackUpTheStoredProfile(terminal));
-        ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.", 120s)) << Output(terminal);
-        EXPECT_EQ(Errors(terminal), "");
+        ASSERT_NO_FATAL_FAILURE(BackUpPaths(destination, source, AwkwardPaths, terminal));
         // Exactly the profile's paths, each under its own name, and nothing globbed.
         const TSnapshot stored = Snapshot(account);
         for (const char* name : {"Mum's", "Photos[2008]", "Data{1,2}", "@home", "~old"})
@@ -673,19 +696,12 @@ TEST_F(Outcome, ADriveRootKeepsItsOwnFolderAndLeavesTheOtherBackupsAlone) {
     const TSnapshot original = Snapshot(drive);
     ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == 2; }));
-    const auto select = [&](const std::string& name) {
-        const auto lines = Profiles();
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].starts_with(name))
-                SelectListLine(Control(M::idProfiles), static_cast<int>(i));
-        ASSERT_TRUE(WaitUntil([&] { return Enabled(Control(M::idBackup)); }));
-    };
-    select("Sibling");
+    SelectProfile("Sibling");
     Click(Control(M::idBackup));
     HWND terminal = Terminal();
     ASSERT_NE(terminal, nullptr);
     ASSERT_TRUE(WaitForOutput(terminal, "Transfer Complete.")) << Output(terminal);
-    select("Drive");
+    SelectProfile("Drive");
     Click(Control(M::idBackup));
     ASSERT_TRUE(WaitUntil([&] { return Count(Output(terminal), "Transfer Complete.") == 2; }, 60s))
         << Output(terminal);
@@ -895,5 +911,120 @@ TEST_F(Transfer, OlderFilesInTheLegacyCodePageKeepTheirLetters) {
     EXPECT_EQ(record.find("Vid\xE9os"), std::string::npos);
 }
 
+// ---- every item back in its own place ----
+
+TEST_F(Outcome, OneNameOnTheServerHoldsOneItem) {
+    const std::string a = Folder + "\\A\\Docs", b = Folder + "\\B\\Docs";
+    Write(fs::path(a) / "report.txt", "A's report\n");
+    Write(fs::path(b) / "report.txt", "B's report\n");
+    WriteConfig(Folder, [&](TRSync& sync) {
+        UseDaemon(sync, Account);
+        TRSyncProfile::Create(sync, "Work")->AddPath(a);
+        TRSyncProfile::Create(sync, "Home")->AddPath(b); // as earlier versions allowed
+    });
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == 2; }));
+    SelectProfile("Work");
+    Click(Control(M::idAddFolder));
+    PickFolder(b);
+    HWND box = Program->WaitForDialog(10s);
+    ASSERT_NE(box, nullptr) << "the second Docs was added";
+    const std::string text = Text(FindChild(box, 0xFFFF));
+    EXPECT_NE(text.find("which " + a + " (profile \"Work\") already uses. Add its folder " +
+                        Folder + "\\B instead."),
+              std::string::npos)
+        << text;
+    Click(FindChild(box, IDOK));
+    EXPECT_EQ(ListLines(Control(M::idFilePath)), std::vector<std::string>{a});
+    HWND terminal = nullptr;
+    RunAndWait(M::idBackup, terminal, 1);
+    SelectProfile("Home");
+    RunAndWait(M::idBackup, terminal, 2);
+    EXPECT_NE(Errors(terminal).find(b + " (profile \"Home\") was left out"), std::string::npos)
+        << Errors(terminal);
+    EXPECT_EQ(test::ReadTextFile(AccountPath / "Docs" / "report.txt"), "A's report\n");
+    Write(fs::path(a) / "report.txt", "damaged\n");
+    SelectProfile("Work");
+    RunAndWait(M::idRestore, terminal, 3);
+    EXPECT_EQ(test::ReadTextFile(fs::path(a) / "report.txt"), "A's report\n");
+}
+
+// Names that look like options, in the module itself, where a name read as an option
+// would fetch the whole module; then once more onto a new disk, their parents gone.
+TEST_F(Outcome, OptionLikeNamesComeBackToThemselvesAndOntoANewDisk) {
+    const std::string disk = Folder + "\\Users", odd = disk + "\\jo\\Odd";
+    const std::vector<std::string> names = {"-rf", "--delete", "-e sh", "-n.txt"};
+    for (const std::string& name : names) {
+        fs::remove_all(Daemon.ModulePath / name);
+        Write(name == "-n.txt" ? fs::path(odd) / name : fs::path(odd) / name / "inside.txt", name);
+    }
+    const TSnapshot original = Snapshot(disk);
+    HWND terminal = nullptr;
+    ASSERT_NO_FATAL_FAILURE(BackUpPaths([&](TRSync& sync) { UseDaemon(sync, Daemon.ModuleName); },
+                                        odd, names, terminal));
+    for (const std::string& name : names)
+        fs::remove_all(fs::path(odd) / name);
+    fs::create_directory(fs::path(odd) / "-e sh"); // restored in the folder form
+    RunAndWait(M::idRestore, terminal, 2);
+    EXPECT_EQ(Differences(original, Snapshot(disk)), "");
+    fs::remove_all(disk);
+    RunAndWait(M::idRestore, terminal, 3);
+    EXPECT_EQ(Errors(terminal), "");
+    EXPECT_EQ(Differences(original, Snapshot(disk)), "");
+    for (const std::string& name : names)
+        fs::remove_all(Daemon.ModulePath / name);
+}
+
+// A small file past MAX_PATH, its bytes and modification time, through the "\\?\"
+// form: under Wine the C runtime takes such a path for the working folder.
+std::pair<std::string, ULONGLONG> LongFile(const std::wstring& file) {
+    const unique_handle_t handle(CreateFileW((L"\\\\?\\" + file).c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ULARGE_INTEGER time{};
+    std::string bytes(4096, '\0');
+    DWORD got = 0;
+    if (!handle ||
+        !GetFileTime(handle.get(), nullptr, nullptr, reinterpret_cast<FILETIME*>(&time)) ||
+        !::ReadFile(handle.get(), bytes.data(), 4096, &got, nullptr))
+        return {};
+    bytes.resize(got);
+    return {bytes, time.QuadPart};
+}
+
+// Wine's picker lists no folder below one past MAX_PATH: the long part is the last
+// name. The host makes and removes the tree, which Wine's shell cannot remove.
+TEST_F(Outcome, AFolderOfThreeHundredCharactersComesBackWhole) {
+    std::string deep = Folder + "\\Long";
+    for (char level = 'a'; deep.size() < 200; ++level)
+        deep += "\\" + std::string(40, level);
+    deep += "\\" + std::string(299 - deep.size(), 'z');
+    ASSERT_EQ(deep.size(), 300u);
+    const std::wstring file = Widen(deep) + L"\\deep.txt";
+    struct TRemoval {
+        std::string Command;
+        ~TRemoval() { RunOnHost(Command); }
+    } removal{"Z:\\bin\\rm -rf \"" + HostPathOf(Folder + "\\Long") + "\""};
+    RunOnHost("Z:\\bin\\sh -c \"mkdir -p '" + HostPathOf(deep) + "' && echo bottom > '" +
+              HostPathOf(deep) + "/deep.txt'\"");
+    ASSERT_TRUE(WaitUntil([&] { return LongFile(file).first == "bottom\n"; }));
+    const auto original = LongFile(file);
+    WriteConfig(Folder, [&](TRSync& sync) { UseDaemon(sync, Account); });
+    Start();
+    NewProfile(1);
+    ASSERT_NO_FATAL_FAILURE(AddFolder(deep));
+    HWND terminal = nullptr;
+    RunAndWait(M::idBackup, terminal, 1);
+    const std::string name = deep.substr(deep.find_last_of('\\') + 1);
+    EXPECT_EQ(test::ReadTextFile(AccountPath / name / "deep.txt"), "bottom\n");
+    ASSERT_TRUE(DeleteFileW((L"\\\\?\\" + file).c_str()));
+    RunAndWait(M::idRestore, terminal, 2);
+    EXPECT_NE(Output(terminal).find("//" + name + "/\" \""), std::string::npos) << "not a folder";
+    EXPECT_EQ(LongFile(file), original);
+    RunOnHost(removal.Command);
+    ASSERT_TRUE(WaitUntil([&] { return LongFile(file).first.empty(); }));
+    RunAndWait(M::idRestore, terminal, 3);
+    EXPECT_EQ(Errors(terminal), "");
+    EXPECT_EQ(LongFile(file), original);
+}
 } // namespace
 } // namespace kal::e2e

@@ -1,6 +1,7 @@
 // The rsync command lines each operation produces, character for character.
 #include "URSyncProcess.h"
 #include "URSyncTransfer.h"
+#include "UItemNames.h"
 #include "transfer_support.h"
 
 #include <gtest/gtest.h>
@@ -317,6 +318,38 @@ TEST_F(CommandLines, AnExistingFileIsRestoredIntoItsFolder) {
     EXPECT_TRUE(items[0].ends_with(local)) << items[0];
     EXPECT_EQ(items[1].substr(0, 24), R"("store::Master//Work/" ")");
     EXPECT_TRUE(items[1].ends_with(local)) << items[1];
+}
+
+// One name of the account holds one item (compared without case, the same path in
+// two profiles being one item), and a run of an earlier configuration that holds
+// two leaves out all but the first. Names like options stay names; a restore or a
+// recovery first makes the folders it goes into.
+TEST_F(CommandLines, EveryItemHasAPlaceOfItsOwn) {
+    Profile->ClearPaths();
+    Profile->AddPath("D:\\A\\Docs"); // beside the documents folder E:\Users\jo\My Documents
+    auto* home = TRSyncProfile::Create(Sync, "Home");
+    for (const char* path : {"d:\\a\\docs\\", "E:\\Users\\jo\\My Documents"})
+        EXPECT_EQ(NameConflict(*home, path), "") << path;
+    for (const char* path : {"D:\\B\\docs", "E:\\.VERSIONS", "F:\\Old\\My Documents"})
+        EXPECT_NE(NameConflict(*home, path), "") << path;
+    EXPECT_TRUE(NameConflict(*home, "D:\\B\\docs")
+                    .ends_with("which D:\\A\\Docs (profile \"Work\") already uses. Add its "
+                               "folder D:\\B instead."));
+    for (const char* path : {"F:\\Old\\My Documents", "D:\\C\\Budget.xls", "D:\\B\\Docs",
+                             "D:\\E\\budget.XLS", "D:\\Odd\\-n.txt"})
+        home->AddPath(path);
+    EXPECT_TRUE(NameConflict(*home, csMyDocuments)
+                    .ends_with("Replace F:\\Old\\My Documents (profile \"Home\") by its folder "
+                               "F:\\Old first."));
+    std::vector<std::string> refusals;
+    EXPECT_EQ(RestoreItems(*home, &refusals),
+              (Lines{R"("store::Master//Budget.xls" "/cygdrive/D/C/")",
+                     R"("store::Master/./-n.txt" "/cygdrive/D/Odd/")"}));
+    EXPECT_EQ(refusals.size(), 3u);
+    EXPECT_EQ(BackupItems(*Profile).front(), R"(/cygdrive/D/A/Docs "store::Master/")");
+    Run([&] { home->Restore(); });
+    Run([&] { Sync.EmergancyRecovery("E:\\New\\Disk"); });
+    EXPECT_EQ(Shell.Created, (Lines{"D:\\C\\", "D:\\Odd\\", "E:\\New\\Disk"}));
 }
 
 } // namespace

@@ -45,6 +45,13 @@ public:
                 return true;
         return Present.contains(path) || DirectoryExists(path);
     }
+    // Folders a run asked for, made only in this description of the machine.
+    std::vector<std::string> Created;
+    bool CreateFolders(const std::string& path) override {
+        Created.push_back(path);
+        Present.insert(path);
+        return true;
+    }
 };
 
 // Installs a provider for the life of the test.
