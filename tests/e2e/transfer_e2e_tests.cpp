@@ -456,7 +456,8 @@ void WriteConfigWithPlainPassword(const std::string& folder, const std::string& 
     WriteString(with, password);
     const std::string from(without.Bytes().begin(), without.Bytes().end());
     std::string record = DataRecord(folder);
-    record.replace(record.find(from), from.size(), with.Bytes().begin(), with.Bytes().end());
+    const std::string to(with.Bytes().begin(), with.Bytes().end());
+    record.replace(record.find(from), from.size(), to);
     TFileStream file(folder + "\\Data.dat", TFileMode::fmCreate);
     TCompressionStream packed(file);
     packed.Write(record.data(), record.size());
