@@ -368,7 +368,7 @@ void TRSyncEvent::Fire() {
         // deleted meanwhile (its event out of the schedule) is let go at once: the
         // window thread waits for this firing.
         while (run->Running() && Schedule())
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (!Schedule())
             return;
         run->WaitFor();

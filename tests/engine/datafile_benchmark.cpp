@@ -98,7 +98,7 @@ int main() {
     std::printf("load: %.1f ms (best of 3, including freeing the loaded copy; aim < 100 ms)\n",
                 load);
 
-    constexpr int rounds = 5;
+    constexpr int rounds = 3;
     const test::TSpread small = test::Spread(LoadTimes(file, 1000, 10, rounds));
     const test::TSpread large = test::Spread(LoadTimes(file, 10000, 10, rounds));
     std::filesystem::remove(file);
