@@ -78,6 +78,8 @@ enum class TSettingPlace { BeforeServer, AfterServer, NotStored };
     X(std::string, EmailFrom, "", AfterServer, AsGiven)                                            \
     X(std::string, EmailServer, "", AfterServer, AsGiven)                                          \
     X(std::string, EmailPassword, "", AfterServer, AsGiven)                                        \
+    X(std::int32_t, KeepVersionDays, 30, NotStored, AsGiven)                                       \
+    X(std::string, SkipListFile, "", NotStored, AsGiven)                                           \
     X(IProcessOutput*, OutputHandle, nullptr, NotStored, AsGiven)
 
 class TRSync {
@@ -90,8 +92,10 @@ public:
     TRSync& operator=(const TRSync&) = delete;
 
     // Option bits: 0 verbose, 1-8 ArchiveGroup, 9 delete, 10 progress, 11 human-
-    // readable, 31 compress; the others are kept as stored.
+    // readable, 12 keep earlier versions, 31 compress; the others are kept as stored.
     static constexpr std::uint32_t DefaultFlags = 0x000009FF;
+    static constexpr std::uint32_t DeleteBit = 0x00000200;
+    static constexpr std::uint32_t KeepVersionsBit = 0x00001000;
     static constexpr std::uint32_t ArchiveGroup = 0x000001FE;
     static constexpr std::uint16_t DefaultPort = 873;
 
@@ -182,6 +186,12 @@ public:
 
     // Implemented with the transfer runs.
     std::string BuildOptions(std::uint32_t bits) const;
+    // The options that reach the destination at all: password file and port.
+    std::string AccessOptions() const;
+    // The stamps of the versions kept in the account, newest first, from an rsync
+    // listing run here and now. False with rsync's first error line in `error`
+    // when the destination cannot be listed; no versions yet is no error.
+    bool ListVersions(std::vector<std::string>& stamps, std::string& error) const;
     // Starts a run of `items` unless one is in progress or the program is closing;
     // true when it started. `label` names it in the notice of a failure. A
     // destination that cannot be prepared still makes a run, which reports why.

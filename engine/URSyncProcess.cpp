@@ -10,18 +10,13 @@ namespace kal {
 
 std::atomic<int> TRSyncProcess::ReportTimeoutMs{30000};
 
-namespace {
-
-// The path of an existing program with a blank is quoted: unquoted, Windows would
-// first try to run "C:\Program.exe" for "C:\Program Files\...". Anything else is
-// left as typed, arguments after the program included.
-std::string ProgramArgument(const std::string& location) {
+std::string RSyncProgramArgument(const std::string& location) {
+    // Unquoted, Windows would first try to run "C:\Program.exe" for
+    // "C:\Program Files\...".
     if (location.find(' ') == std::string::npos || !FileExists(location))
         return location;
     return '"' + location + '"';
 }
-
-} // namespace
 
 std::string RSyncExitMeaning(std::uint32_t code) {
     switch (code) {
@@ -92,7 +87,7 @@ TRSyncProcess::TRSyncProcess(TRSync* sync, std::string options, IProcessOutput* 
     SetOutputHandle(output);
     SetAutoCloseDelay(autoCloseDelay);
     if (sync) {
-        FRSyncLocation = ProgramArgument(sync->RSyncLocation());
+        FRSyncLocation = RSyncProgramArgument(sync->RSyncLocation());
         FEmailRecipient = sync->EmailRecipient();
         FEmailFrom = sync->EmailFrom();
         FEmailServer = sync->EmailServer();

@@ -21,6 +21,10 @@ std::string RSyncExitMeaning(std::uint32_t code);
 // is set for an exit that lost nothing stored (source files vanished).
 std::string RSyncExitLine(const TChildExit& exit, bool& warning);
 
+// The rsync location as a command line begins with it: an existing program with a
+// blank in its path is quoted; anything else is left as typed, arguments included.
+std::string RSyncProgramArgument(const std::string& location);
+
 // How a run ended, once it has.
 enum class TRunOutcome {
     Completed, // every item ran, with or without errors

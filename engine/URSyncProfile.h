@@ -202,6 +202,10 @@ public:
     // Implemented with the transfer runs.
     void Backup();
     void Restore();
+    // The items as they were before the run of the last of `stamps` changed them:
+    // `stamps` holds that run's stamp and every later one, newest first. Files made
+    // after it stay; nothing is deleted.
+    void RestoreEarlierVersion(const std::vector<std::string>& stamps);
     void RemoveBackup();
 
     virtual void SaveToStream(TStream& s) const;

@@ -59,6 +59,10 @@ std::string TLocalHost::GetDestination() const {
     return ToRSyncPath(FPath);
 }
 
+std::string TRSyncServer::ReceiverPath(const std::string& module) const {
+    return GetDestination() + module + "/";
+}
+
 bool TLocalHost::Prepare() {
     return DirectoryExists(FPath) || CreateSingleDirectory(FPath);
 }
@@ -80,6 +84,12 @@ void TLocalHost::LoadFromStream(TStream& s) {
 
 std::string TRemoteHost::GetDestination() const {
     return FUser.empty() ? FHost + "::" : FUser + "@" + FHost + "::";
+}
+
+std::string TRemoteHost::ReceiverPath(const std::string& module) const {
+    // "module/account": the daemon resolves paths from the module's root.
+    const std::size_t slash = module.find('/');
+    return slash == std::string::npos ? "/" : module.substr(slash) + "/";
 }
 
 void TRemoteHost::SaveToStream(TStream& s) const {

@@ -33,6 +33,9 @@ public:
 
     // rsync address prefix; the caller appends Module.
     virtual std::string GetDestination() const = 0;
+    // The account `module` as the receiving rsync names it in an option such as
+    // --backup-dir, ending in "/": a daemon takes "/" for its module's root.
+    virtual std::string ReceiverPath(const std::string& module) const;
     // Makes the destination usable; a run is not started when this answers false.
     virtual bool Prepare() = 0;
     // Why the last Prepare answered false, in words for the error pane.
@@ -71,6 +74,7 @@ public:
     void SetHost(const std::string& host) { FHost = host; }
 
     std::string GetDestination() const override;
+    std::string ReceiverPath(const std::string& module) const override;
     bool Prepare() override { return true; }
     void SaveToStream(TStream& s) const override;
     void LoadFromStream(TStream& s) override;

@@ -4,6 +4,7 @@
 #include "UItemNames.h"
 #include "URSyncProcess.h"
 #include "UScoped.h"
+#include "UVersions.h"
 
 #include <algorithm>
 #include <chrono>
@@ -18,7 +19,8 @@ namespace {
 
 constexpr char Q = '"';
 constexpr std::uint32_t VerboseBit = 1u << 0;
-constexpr std::uint32_t DeleteBit = 1u << 9;
+constexpr std::uint32_t DeleteBit = TRSync::DeleteBit;
+constexpr std::uint32_t VersionsBit = TRSync::KeepVersionsBit;
 constexpr std::uint32_t ProgressBit = 1u << 10;
 constexpr std::uint32_t HumanBit = 1u << 11;
 constexpr std::uint32_t CompressBit = 1u << 31;
@@ -167,17 +169,15 @@ std::string TRSync::BuildOptions(std::uint32_t bits) const {
                 options += Pieces[bit - 1];
         }
     }
+    // Deletions wait for the transfer when they become versions: deleting and
+    // updating at once race to create the same version folders.
     if (bits & DeleteBit)
-        options += "--delete ";
+        options += (bits & VersionsBit) ? "--delete-delay " : "--delete ";
     if (bits & ProgressBit)
         options += "--progress ";
     if (Bandwidth() > 0)
         options += "--bwlimit=" + std::to_string(Bandwidth()) + " ";
-    const std::string passwordFile = PasswordFile();
-    if (!passwordFile.empty() && FileExists(passwordFile))
-        options += "--password-file=" + QuotedArgument(ToCygwinPath(passwordFile, false)) + " ";
-    if (Port() != TRSync::DefaultPort)
-        options += "--port=" + std::to_string(Port()) + " ";
+    options += AccessOptions();
     if (!OutputFormat().empty())
         options += "--out-format=" + QuotedArgument(OutputFormat()) + " ";
     if (!LogFile().empty()) {
@@ -188,6 +188,62 @@ std::string TRSync::BuildOptions(std::uint32_t bits) const {
     if (bits & CompressBit)
         options += "--compress ";
     return options;
+}
+
+std::string TRSync::AccessOptions() const {
+    std::string options;
+    const std::string passwordFile = PasswordFile();
+    if (!passwordFile.empty() && FileExists(passwordFile))
+        options += "--password-file=" + QuotedArgument(ToCygwinPath(passwordFile, false)) + " ";
+    if (Port() != TRSync::DefaultPort)
+        options += "--port=" + std::to_string(Port()) + " ";
+    return options;
+}
+
+namespace {
+
+// The whole output of a run that nobody watches.
+class TCollectedOutput final : public IProcessOutput {
+public:
+    std::string Text, Errors;
+    void Output(char* text, std::size_t length) override { Text.append(text, length); }
+    void Error(char* text, std::size_t length) override { Errors.append(text, length); }
+    void Finished() override {}
+};
+
+} // namespace
+
+bool TRSync::ListVersions(std::vector<std::string>& stamps, std::string& error) const {
+    stamps.clear();
+    error.clear();
+    std::string commandLine;
+    {
+        std::lock_guard lock(Mutex());
+        if (!Server()->Prepare()) {
+            error = Server()->PrepareFailure();
+            return false;
+        }
+        commandLine = RSyncProgramArgument(RSyncLocation()) + " --list-only " + AccessOptions() +
+                      QuotedArgument(AccountAddress(*this) + std::string(VersionsFolder) + "/");
+    }
+    TCollectedOutput output;
+    TSerialProcess listing;
+    listing.SetOutputHandle(&output);
+    const std::vector<std::string> items{commandLine};
+    listing.RunProcessesAndWait(&items);
+    const TChildExit exit = listing.ChildExit();
+    stamps = StampsInListing(output.Text);
+    if (listing.StartFailed() || !exit.Known || exit.Code != 0) {
+        // An account that never kept a version has no folder of them.
+        if (output.Errors.find("No such file or directory") != std::string::npos)
+            return true;
+        bool warning = false;
+        error = listing.FirstError();
+        if (error.empty())
+            error = RSyncExitLine(exit, warning);
+        return false;
+    }
+    return true;
 }
 
 bool TRSync::RunTransfer(const std::vector<std::string>& items, std::uint32_t forceOff,
@@ -219,8 +275,27 @@ bool TRSync::RunTransfer(const std::vector<std::string>& items, std::uint32_t fo
 }
 
 std::vector<std::string> BackupItems(const TRSyncProfile& profile,
-                                     std::vector<std::string>* refusals) {
+                                     std::vector<std::string>* refusals,
+                                     const std::string& versionStamp) {
     return ProfileItems(profile, refusals, [&](const std::string& target, const auto& refused) {
+        const TRSync& sync = *profile.Sync();
+        const std::string skipList = sync.SkipListFile();
+        const std::string skip =
+            SkipListInUse(skipList)
+                ? "--exclude-from=" + QuotedArgument(ToCygwinPath(skipList, false)) + " "
+                : std::string();
+        // What an item overwrites or deletes goes under the run's stamp, at the place
+        // the item has in the account, so every version of a run lies in one folder.
+        const auto options = [&](const std::string& place) {
+            if (versionStamp.empty())
+                return skip;
+            const std::string folder = std::string(VersionsFolder) + "/" + versionStamp;
+            return skip + "--backup --backup-dir=" +
+                   RSyncArgument(place.empty() ? folder
+                                               : sync.Server()->ReceiverPath(sync.Module()) +
+                                                     folder + "/" + place) +
+                   " ";
+        };
         std::string sources;
         std::vector<std::string> driveRoots;
         const std::vector<std::string> paths = profile.PathList();
@@ -234,7 +309,8 @@ std::vector<std::string> BackupItems(const TRSyncProfile& profile,
             // each: sent with the other paths they would land in the account itself,
             // where --delete would remove every other backup.
             if (IsDriveRoot(path)) {
-                driveRoots.push_back(QuotedArgument(RSyncPathOf(path) + "/") + " " +
+                driveRoots.push_back(options(ItemName(path)) +
+                                     QuotedArgument(RSyncPathOf(path) + "/") + " " +
                                      QuotedArgument(target + ItemName(path) + "/"));
                 continue;
             }
@@ -244,14 +320,15 @@ std::vector<std::string> BackupItems(const TRSyncProfile& profile,
         }
         std::vector<std::string> items;
         if (!sources.empty() || driveRoots.empty())
-            items.push_back(sources + " " + QuotedArgument(target));
+            items.push_back(options({}) + sources + " " + QuotedArgument(target));
         items.insert(items.end(), driveRoots.begin(), driveRoots.end());
         ForEachCommonSource(profile, refused, [&](TCommonSource source, const std::string& path) {
             // The folder's contents go into its own folder on the destination, where
             // Restore fetches them from; without the slash rsync would nest the folder
             // one level deeper and a restore would bring it back in the wrong place.
-            items.push_back(QuotedArgument(WithTrailingSlash(path)) + " " +
-                            QuotedArgument(target + TRSyncProfile::GetCommonSourceName(source)));
+            const std::string name = TRSyncProfile::GetCommonSourceName(source);
+            items.push_back(options(name) + QuotedArgument(WithTrailingSlash(path)) + " " +
+                            QuotedArgument(target + name));
         });
         return items;
     });
@@ -259,8 +336,9 @@ std::vector<std::string> BackupItems(const TRSyncProfile& profile,
 
 std::vector<std::string> RestoreItems(const TRSyncProfile& profile,
                                       std::vector<std::string>* refusals,
-                                      std::vector<std::string>* places) {
-    return ProfileItems(profile, refusals, [&](const std::string& remote, const auto& refused) {
+                                      std::vector<std::string>* places, const std::string& from) {
+    return ProfileItems(profile, refusals, [&](const std::string& account, const auto& refused) {
+        const std::string remote = account + from;
         std::vector<std::string> items;
         const std::vector<std::string> paths = profile.PathList();
         for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -290,17 +368,39 @@ std::vector<std::string> RestoreItems(const TRSyncProfile& profile,
     });
 }
 
-std::string RemoveBackupItem(const TRSync& sync) {
-    // The contents of an empty folder mirrored with --delete empty the account. The
-    // slash matters: the folder itself would only be added beside what is there.
+namespace {
+
+// The contents of an empty folder, mirrored with --delete, remove what they are
+// mirrored onto. The slash matters: the folder itself would only be added beside
+// what is there.
+std::string EmptyFolderContents() {
     const std::string temp = ExecutableFolder() + "\\Temp";
     if (!DirectoryExists(temp))
         CreateSingleDirectory(temp);
-    return QuotedArgument(ToRSyncPath(temp) + "/") + " " + QuotedArgument(AccountAddress(sync));
+    return QuotedArgument(ToRSyncPath(temp) + "/");
+}
+
+} // namespace
+
+std::string RemoveBackupItem(const TRSync& sync) {
+    return EmptyFolderContents() + " " + QuotedArgument(AccountAddress(sync));
+}
+
+std::string VersionRetentionItem(const TRSync& sync, TDateTime now) {
+    // Only stamp folders older than the cutoff are open to deletion; everything
+    // else in the folder of versions, and everything outside it, is excluded.
+    std::string item = "--recursive --delete ";
+    const std::string cutoff = VersionStamp(now - sync.KeepVersionDays());
+    for (const std::string& pattern : StampPatternsBefore(cutoff))
+        item += RSyncArgument("--include=" + pattern + "/***") + " ";
+    return item + RSyncArgument("--exclude=*") + " " + EmptyFolderContents() + " " +
+           QuotedArgument(AccountAddress(sync) + std::string(VersionsFolder) + "/");
 }
 
 std::string EmergancyRecoveryItem(const TRSync& sync, const std::string& folder) {
-    return QuotedArgument(AccountAddress(sync)) + " " + QuotedArgument(RSyncPathOf(folder) + "/");
+    // The account's earlier versions are the destination's, never the user's files.
+    return "--exclude=/" + std::string(VersionsFolder) + "/ " +
+           QuotedArgument(AccountAddress(sync)) + " " + QuotedArgument(RSyncPathOf(folder) + "/");
 }
 
 void TRSync::EmergancyRecovery(const std::string& folder) {
@@ -310,31 +410,53 @@ void TRSync::EmergancyRecovery(const std::string& folder) {
     // A folder typed or gone since it was picked is made, as rsync makes only the last level.
     ShellFolders().CreateFolders(folder);
     // Recovery never deletes, whatever the options say.
-    RunTransfer({EmergancyRecoveryItem(*this, folder)}, DeleteBit, 0, "Emergancy Recovery");
+    RunTransfer({EmergancyRecoveryItem(*this, folder)}, DeleteBit | VersionsBit, 0,
+                "Emergancy Recovery");
 }
 
 void TRSyncProfile::Backup() {
+    TRSync* sync = Sync();
+    if (!sync)
+        return;
+    const TDateTime now = Now();
+    const bool versions = sync->Flags() & VersionsBit;
     std::vector<std::string> refusals;
-    const auto items = BackupItems(*this, &refusals);
-    if (!items.empty())
-        Sync()->RunTransfer(items, 0, 0, Name(), refusals);
+    auto items = BackupItems(*this, &refusals, versions ? VersionStamp(now) : std::string());
+    if (items.empty())
+        return;
+    if (versions && sync->KeepVersionDays() > 0)
+        items.push_back(VersionRetentionItem(*sync, now));
+    sync->RunTransfer(items, 0, 0, Name(), refusals);
 }
 
 void TRSyncProfile::Restore() {
+    RestoreEarlierVersion({});
+}
+
+void TRSyncProfile::RestoreEarlierVersion(const std::vector<std::string>& stamps) {
     std::vector<std::string> refusals, places;
-    const auto items = RestoreItems(*this, &refusals, &places);
+    auto items = RestoreItems(*this, &refusals, &places);
     if (items.empty() && refusals.empty())
         return;
+    // The versions of each later run laid over the current backup, newest first: a
+    // file comes back as the oldest of them kept it. A run that left an item alone
+    // kept nothing of it.
+    for (const std::string& stamp : stamps)
+        for (const std::string& item :
+             RestoreItems(*this, nullptr, nullptr, std::string(VersionsFolder) + "/" + stamp + "/"))
+            items.push_back("--ignore-missing-args " + item);
     // Onto a new disk: rsync makes only the last folder of a place, and older
     // Windows builds of it cannot be asked for more.
     for (const std::string& place : places)
         ShellFolders().CreateFolders(place);
-    Sync()->RunTransfer(items, 0, 0, Name(), refusals);
+    // Laid over each other, the layers must not delete what an earlier one brought.
+    Sync()->RunTransfer(items, VersionsBit | (stamps.empty() ? 0 : DeleteBit), 0, Name(),
+                        refusals);
 }
 
 void TRSyncProfile::RemoveBackup() {
     if (Sync())
-        Sync()->RunTransfer({RemoveBackupItem(*Sync())}, 0, DeleteBit);
+        Sync()->RunTransfer({RemoveBackupItem(*Sync())}, VersionsBit, DeleteBit);
 }
 
 void TRSyncEvent::Fire() {

@@ -19,6 +19,7 @@
 #pragma once
 
 #include "URSync.h"
+#include "UDateTime.h"
 
 #include <string>
 #include <string_view>
@@ -41,14 +42,22 @@ std::string RSyncArgument(std::string_view text);
 // Empty when the profile has nothing to back up (no paths, no well-known folders).
 // Items whose name belongs to another item are left out, with a line each in
 // `refusals` (UItemNames.h).
+// With a `versionStamp`, each item keeps what it replaces under that stamp
+// (UVersions.h); a skip list in use excludes its patterns from every item.
 std::vector<std::string> BackupItems(const TRSyncProfile& profile,
-                                     std::vector<std::string>* refusals = nullptr);
-// `places`: the local folders items are fetched into that may be missing.
+                                     std::vector<std::string>* refusals = nullptr,
+                                     const std::string& versionStamp = {});
+// `places`: the local folders items are fetched into that may be missing. `from`:
+// the folder of the account the items are fetched from ("" the current backup,
+// ".versions/<stamp>/" a run's versions).
 std::vector<std::string> RestoreItems(const TRSyncProfile& profile,
                                       std::vector<std::string>* refusals = nullptr,
-                                      std::vector<std::string>* places = nullptr);
+                                      std::vector<std::string>* places = nullptr,
+                                      const std::string& from = {});
 // Creates the empty folder it mirrors when it is missing.
 std::string RemoveBackupItem(const TRSync& sync);
+// Removes the stamp folders of versions older than KeepVersionDays before `now`.
+std::string VersionRetentionItem(const TRSync& sync, TDateTime now);
 std::string EmergancyRecoveryItem(const TRSync& sync, const std::string& folder);
 
 } // namespace kal

@@ -71,7 +71,7 @@ TEST_F(CommandLines, WorkedExamplesOfEveryOperation) {
         (Lines{
             R"(Bin\RSync.exe -v -h -a --delete "/cygdrive/D/Apps/Backup/Temp/" "store::Master/")"}));
     EXPECT_EQ(Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
-              (Lines{R"(Bin\RSync.exe -v -h -a "store::Master/" "/cygdrive/E/Restored/")"}));
+              (Lines{R"(Bin\RSync.exe -v -h -a --exclude=/.versions/ "store::Master/" "/cygdrive/E/Restored/")"}));
     EXPECT_EQ(Sync.Flags(), TRSync::DefaultFlags) << "forced bits must not stick";
 }
 
@@ -89,7 +89,7 @@ TEST_F(CommandLines, UserNameGoesInFrontOfEveryAddress) {
         (Lines{
             R"(Bin\RSync.exe -v -h -a --delete "/cygdrive/D/Apps/Backup/Temp/" "jo@store::Master/")"}));
     EXPECT_EQ(Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
-              (Lines{R"(Bin\RSync.exe -v -h -a "jo@store::Master/" "/cygdrive/E/Restored/")"}));
+              (Lines{R"(Bin\RSync.exe -v -h -a --exclude=/.versions/ "jo@store::Master/" "/cygdrive/E/Restored/")"}));
 }
 
 TEST_F(CommandLines, DefaultLocalDestination) {
@@ -163,7 +163,7 @@ TEST_F(CommandLines, EveryOptionInUse) {
 TEST_F(CommandLines, ForcedBits) {
     Sync.SetFlags(TRSync::DefaultFlags | (1u << 9));
     EXPECT_EQ(Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
-              (Lines{R"(Bin\RSync.exe -v -h -a "store::Master/" "/cygdrive/E/Restored/")"}));
+              (Lines{R"(Bin\RSync.exe -v -h -a --exclude=/.versions/ "store::Master/" "/cygdrive/E/Restored/")"}));
     EXPECT_EQ(Run([&] { Profile->Backup(); }).front().substr(0, 31),
               "Bin\\RSync.exe -v -h -a --delete");
 
@@ -183,7 +183,7 @@ TEST_F(CommandLines, AProgramPathWithBlanksIsQuoted) {
     const auto quoted = Run([&] { Sync.EmergancyRecovery("E:\\Restored"); });
     std::filesystem::remove_all(folder);
     EXPECT_EQ(quoted,
-              Lines{"\"" + program + R"(" -v -h -a "store::Master/" "/cygdrive/E/Restored/")"});
+              Lines{"\"" + program + R"(" -v -h -a --exclude=/.versions/ "store::Master/" "/cygdrive/E/Restored/")"});
 
     // A location that names no file is taken as typed: it may carry arguments.
     Sync.SetRSyncLocation("Bin\\RSync.exe --chmod=ugo=rwX");
@@ -265,8 +265,8 @@ TEST_F(CommandLines, DriveRootsAndNetworkPaths) {
     EXPECT_EQ(BackupItems(*Profile), Lines{R"("/cygdrive/F/" "store::Master/F/")"});
 
     EXPECT_EQ(EmergancyRecoveryItem(Sync, "\\\\nas\\share\\restore"),
-              R"("store::Master/" "//nas/share/restore/")");
-    EXPECT_EQ(EmergancyRecoveryItem(Sync, "E:\\"), R"("store::Master/" "/cygdrive/E/")");
+              R"(--exclude=/.versions/ "store::Master/" "//nas/share/restore/")");
+    EXPECT_EQ(EmergancyRecoveryItem(Sync, "E:\\"), R"(--exclude=/.versions/ "store::Master/" "/cygdrive/E/")");
     Shell.Folders[CSIDL_PERSONAL] = "\\\\nas\\home\\jo";
     Profile->SetCommonSources({csMyDocuments});
     EXPECT_EQ(BackupItems(*Profile).back(), R"("//nas/home/jo/" "store::Master/My Documents/")");
