@@ -98,6 +98,8 @@ void TMainForm::FormCreate() {
     };
 
     LoadData();
+    FRSync->SetSkipListFile(FDataFolder + "\\Exclude.txt");
+    FRSync->SetKeepVersionDays(KeepVersionDays);
 
     // Missing groups are created in this order, so a first Data.dat lists them so.
     if (!FStartupRestore)

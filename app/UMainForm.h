@@ -87,6 +87,7 @@ public:
         idEditSchedule,
         idRestoreWindow,
         idExit2,
+        idRestoreEarlierVersion,
     };
 
     // `dataFolder`: where Data.dat and Settings.ini lie (the executable's folder).
@@ -175,6 +176,7 @@ private:
     void Options1Click();
     void ShowOutput1Click();
     void EmergancyRecovery1Click();
+    void RestoreEarlierVersion1Click();
     void MinimiseToTray1Click();
     void Restore1Click();
     void Exit1Click();

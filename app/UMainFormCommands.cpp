@@ -7,6 +7,7 @@
 #include "UFormUtils.h"
 #include "UInputQuery.h"
 #include "UOptionsForm.h"
+#include "UVersionsForm.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -146,6 +147,7 @@ bool TMainForm::OnCommand(int id, int code, HWND control) {
         {idMinimiseToTray, &TMainForm::MinimiseToTray1Click},
         {idShowOutput, &TMainForm::ShowOutput1Click},
         {idEmergancyRecovery, &TMainForm::EmergancyRecovery1Click},
+        {idRestoreEarlierVersion, &TMainForm::RestoreEarlierVersion1Click},
         {idAbout, &TMainForm::About1Click},
         {idEULA, &TMainForm::EULA1Click},
         {idOnlineSupport, &TMainForm::OnlineSupport1Click},
@@ -343,6 +345,34 @@ void TMainForm::ShowOutput1Click() {
     CheckMenuItem(MainMenu1, idShowOutput, ticked ? MF_CHECKED : MF_UNCHECKED);
     const std::uint32_t flags = FRSync->Flags();
     FRSync->SetFlags(ticked ? flags | 1u : flags & ~1u);
+}
+
+void TMainForm::RestoreEarlierVersion1Click() {
+    TRSyncProfile* profile = SelectedProfile();
+    if (!profile) {
+        mainform::WarnRefused(Handle(), "Select the profile to restore first.");
+        return;
+    }
+    std::vector<TVersion> versions;
+    std::string error;
+    {
+        const HCURSOR previous = SetCursor(LoadCursor(nullptr, IDC_WAIT));
+        const bool listed = FRSync->ListVersions(versions, error);
+        SetCursor(previous);
+        if (!listed) {
+            mainform::WarnRefused(Handle(), "The earlier versions cannot be listed: " + error);
+            return;
+        }
+    }
+    if (versions.empty()) {
+        mainform::WarnRefused(Handle(), "The destination keeps no earlier versions yet. Turn on "
+                                        "\"Keep Earlier Versions\" in Options to keep them.");
+        return;
+    }
+    const std::vector<TVersion> chosen = ChooseEarlierVersion(Handle(), profile->Name(), versions);
+    // The profile may have gone while the dialog was open.
+    if (!chosen.empty() && SelectedProfile() == profile)
+        profile->RestoreEarlierVersion(chosen);
 }
 
 void TMainForm::EmergancyRecovery1Click() {

@@ -32,10 +32,13 @@ HMENU WithLines(HMENU menu, std::initializer_list<TMenuLine> lines) {
 
 HMENU CreateMainMenu() {
     using M = TMainForm;
-    HMENU file = WithLines(CreatePopupMenu(), {{M::idAddCustomFiles, "Add Custom Files"},
-                                               {M::idAddCustomFolder, "Add Custom Folder"},
-                                               Separator,
-                                               {M::idExit, "Exit"}});
+    HMENU file =
+        WithLines(CreatePopupMenu(), {{M::idAddCustomFiles, "Add Custom Files"},
+                                      {M::idAddCustomFolder, "Add Custom Folder"},
+                                      Separator,
+                                      {M::idRestoreEarlierVersion, "Restore Earlier &Version..."},
+                                      Separator,
+                                      {M::idExit, "Exit"}});
     HMENU tools = WithLines(CreatePopupMenu(), {{M::idOptions, "Options"},
                                                 {M::idMinimiseToTray, "Minimise To &Tray"},
                                                 Separator,

@@ -1,6 +1,7 @@
 #include "UOptionsForm.h"
 
 #include "UFormUtils.h"
+#include "UVersions.h"
 
 #include <commctrl.h>
 
@@ -11,8 +12,10 @@ namespace kal {
 
 namespace {
 
-constexpr std::uint32_t DeleteFlag = 0x00000200;
+constexpr std::uint32_t DeleteFlag = TRSync::DeleteBit;
 constexpr std::uint32_t ProgressFlag = 0x00000400;
+constexpr std::uint32_t VersionsFlag = TRSync::KeepVersionsBit;
+constexpr int SuggestedId = 101;
 constexpr std::uint32_t CompressFlag = 0x80000000;
 
 std::uint32_t WithFlag(std::uint32_t flags, std::uint32_t flag, bool on) {
@@ -50,8 +53,8 @@ TOptionsForm::~TOptionsForm() {
 }
 
 void TOptionsForm::CreatePages() {
-    const char* captions[] = {"General", "Connection", "Advanced", "Email"};
-    for (int i = 0; i < 4; ++i) {
+    const char* captions[] = {"General", "Connection", "Advanced", "Email", "Skip List"};
+    for (int i = 0; i < PageCount; ++i) {
         TCITEMA item{};
         item.mask = TCIF_TEXT;
         item.pszText = const_cast<char*>(captions[i]);
@@ -86,6 +89,8 @@ void TOptionsForm::CreatePages() {
     chk_Delete = CreateCheckBox(connection, "Delete Obsolete Files\\Folders", 16, 52, 185);
     chk_Progress = CreateCheckBox(connection, "Show Progress", 16, 69, 97);
     chk_Compress = CreateCheckBox(connection, "Encode Data in transit", 16, 96, 145);
+    chk_Versions = CreateCheckBox(connection, "Keep Earlier Versions", 16, 118, 128);
+    CreateLabel(connection, "days (0=all)", 196, 120);
 
     HWND advanced = tab_Advanced->Handle();
     CreateLabel(advanced, "Log File", 43, 22);
@@ -104,6 +109,21 @@ void TOptionsForm::CreatePages() {
     CreateLabel(email, "Password", 3, 101);
     edt_Password = CreateEdit(email, 53, 98, 212, ES_PASSWORD);
     SendMessageA(edt_Password, EM_SETPASSWORDCHAR, '#', 0);
+
+    HWND skip = tab_Skip->Handle();
+    CreateLabel(skip,
+                "Not backed up, one pattern a line (*.tmp, Thumbs.db, /AppData/Local/Temp/):", 4, 4,
+                268, 26);
+    edt_SkipList = CreateControl({.ClassName = "EDIT",
+                                  .Style = WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
+                                           ES_AUTOVSCROLL | ES_WANTRETURN,
+                                  .ExStyle = WS_EX_CLIENTEDGE,
+                                  .Left = 4,
+                                  .Top = 32,
+                                  .Width = 268,
+                                  .Height = 88,
+                                  .Parent = skip});
+    btn_Suggested = CreateButton(skip, "Suggested", 4, 124, SuggestedId, false);
 }
 
 void TOptionsForm::FormCreate() {
@@ -123,6 +143,11 @@ void TOptionsForm::FormCreate() {
     edt_Port->SetMin(0);
     edt_Port->SetMax(65535);
     edt_Port->SetMaxLength(5);
+
+    edt_VersionDays = std::make_unique<TValueEdit>(TValueEdit::TParams{
+        .Parent = tab_Connection->Handle(), .Left = 148, .Top = 116, .Width = 44});
+    edt_VersionDays->SetMin(0);
+    edt_VersionDays->SetMax(36500);
 
     edt_LogFile = std::make_unique<TCustomFileSaveEdit>(TCustomDialogEdit::TParams{
         .Parent = tab_Advanced->Handle(), .Left = 84, .Top = 19, .Width = 181});
@@ -152,8 +177,28 @@ void TOptionsForm::SetActivePage(int index) {
 }
 
 void TOptionsForm::ShowPage(int index) {
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < PageCount; ++i)
         ShowWindow((*Pages[i])->Handle(), i == index ? SW_SHOW : SW_HIDE);
+}
+
+void TOptionsForm::AddSuggestedSkips() {
+    // Added to what the user wrote, each pattern once.
+    std::string list = SkipList();
+    if (!list.empty() && !list.ends_with('\n'))
+        list += "\r\n";
+    std::string_view suggested = SuggestedSkipList();
+    while (!suggested.empty()) {
+        const std::size_t end = suggested.find("\r\n");
+        const std::string_view line = suggested.substr(0, end);
+        suggested.remove_prefix(std::min(end + 2, suggested.size()));
+        std::string known(1, '\n');
+        known += list;
+        std::string needle(1, '\n');
+        needle.append(line).push_back('\r');
+        if (known.find(needle) == std::string::npos)
+            list.append(line).append("\r\n");
+    }
+    SetSkipList(list);
 }
 
 void TOptionsForm::chk_AutocloseClick() {
@@ -184,10 +229,15 @@ LRESULT TOptionsForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
             chk_AutocloseClick();
             return 0;
         }
+        if (LOWORD(wParam) == SuggestedId) {
+            AddSuggestedSkips();
+            return 0;
+        }
         if (LOWORD(wParam) == IDOK) {
             // Enter confirms without moving the focus: take the number still
             // being typed, as leaving the field would.
-            for (TValueEdit* edit : {edt_Delay.get(), edt_Bandwidth.get(), edt_Port.get()})
+            for (TValueEdit* edit :
+                 {edt_Delay.get(), edt_Bandwidth.get(), edt_Port.get(), edt_VersionDays.get()})
                 if (GetFocus() == edit->Handle())
                     edit->AcceptText();
             if (Modal())
@@ -300,6 +350,24 @@ bool TOptionsForm::Compress() const {
 void TOptionsForm::SetCompress(bool value) {
     Check(chk_Compress, value);
 }
+bool TOptionsForm::KeepVersions() const {
+    return Checked(chk_Versions);
+}
+void TOptionsForm::SetKeepVersions(bool value) {
+    Check(chk_Versions, value);
+}
+std::int32_t TOptionsForm::KeepVersionDays() const {
+    return edt_VersionDays->Value();
+}
+void TOptionsForm::SetKeepVersionDays(std::int32_t value) {
+    edt_VersionDays->SetValue(value);
+}
+std::string TOptionsForm::SkipList() const {
+    return GetText(edt_SkipList);
+}
+void TOptionsForm::SetSkipList(const std::string& value) {
+    SetText(edt_SkipList, value);
+}
 std::string TOptionsForm::Recipient() const {
     return GetText(edt_Recipient);
 }
@@ -344,8 +412,15 @@ bool RunOptionsDialog(TOptionsForm& form, TRSync& sync, TTrayForm& tray) {
     form.SetFrom(sync.EmailFrom());
     form.SetServer(sync.EmailServer());
     form.SetPassword(sync.EmailPassword());
+    form.SetKeepVersions((flags & VersionsFlag) != 0);
+    form.SetKeepVersionDays(tray.KeepVersionDays);
+    form.SetSkipList(LoadSkipList(sync.SkipListFile()));
     if (form.ShowModal() != mrOk)
         return false;
+    // First, as it alone can fail: a list that cannot be stored leaves every
+    // setting as it was, and the dialog's error says why.
+    if (!sync.SkipListFile().empty())
+        SaveSkipList(sync.SkipListFile(), form.SkipList());
 
     {
         std::lock_guard lock(sync.Mutex());
@@ -358,8 +433,11 @@ bool RunOptionsDialog(TOptionsForm& form, TRSync& sync, TTrayForm& tray) {
         bits = WithFlag(bits, DeleteFlag, form.Delete());
         bits = WithFlag(bits, ProgressFlag, form.Progress());
         bits = WithFlag(bits, CompressFlag, form.Compress());
+        bits = WithFlag(bits, VersionsFlag, form.KeepVersions());
         sync.SetFlags(bits);
+        sync.SetKeepVersionDays(form.KeepVersionDays());
     }
+    tray.KeepVersionDays = form.KeepVersionDays();
     tray.CloseToTray = form.TrayOnClose();
     tray.MinimiseToTray = form.TrayOnMinimise();
     sync.SetOutputAutoCloseDelay(form.AutoCloseDelay());

@@ -51,6 +51,13 @@ public:
     void SetProgress(bool value);
     bool Compress() const;
     void SetCompress(bool value);
+    bool KeepVersions() const;
+    void SetKeepVersions(bool value);
+    std::int32_t KeepVersionDays() const;
+    void SetKeepVersionDays(std::int32_t value);
+    // The skip list's patterns, one a line.
+    std::string SkipList() const;
+    void SetSkipList(const std::string& value);
     std::string Recipient() const;
     void SetRecipient(const std::string& value);
     std::string From() const;
@@ -60,7 +67,8 @@ public:
     std::string Password() const;
     void SetPassword(const std::string& value);
 
-    // Index of the selected page: 0 General, 1 Connection, 2 Advanced, 3 Email.
+    // Index of the selected page: 0 General, 1 Connection, 2 Advanced, 3 Email,
+    // 4 Skip List.
     int ActivePage() const;
     void SetActivePage(int index);
 
@@ -72,6 +80,7 @@ public:
     std::unique_ptr<TPanel> tab_Connection;
     std::unique_ptr<TPanel> tab_Advanced;
     std::unique_ptr<TPanel> Email;
+    std::unique_ptr<TPanel> tab_Skip;
     std::unique_ptr<TPanel> Panel1;
     HWND OKBtn = nullptr;
     HWND CancelBtn = nullptr;
@@ -84,6 +93,9 @@ public:
     HWND chk_Delete = nullptr;
     HWND chk_Progress = nullptr;
     HWND chk_Compress = nullptr;
+    HWND chk_Versions = nullptr;
+    HWND edt_SkipList = nullptr;
+    HWND btn_Suggested = nullptr;
     HWND edt_Recipient = nullptr;
     HWND edt_From = nullptr;
     HWND edt_Server = nullptr;
@@ -91,6 +103,7 @@ public:
     std::unique_ptr<TValueEdit> edt_Delay;
     std::unique_ptr<TValueEdit> edt_Bandwidth;
     std::unique_ptr<TValueEdit> edt_Port;
+    std::unique_ptr<TValueEdit> edt_VersionDays;
     std::unique_ptr<TCustomFileSaveEdit> edt_LogFile;
     std::unique_ptr<TCustomDialogEdit> edt_LogFormat;
     std::unique_ptr<TCustomDialogEdit> edt_OutputFormat;
@@ -106,7 +119,11 @@ protected:
 private:
     void CreatePages();
     void ShowPage(int index);
-    std::unique_ptr<TPanel>* Pages[4] = {&tab_General, &tab_Connection, &tab_Advanced, &Email};
+    // "Suggested": the patterns of files Windows keeps locked or rebuilds.
+    void AddSuggestedSkips();
+    static constexpr int PageCount = 5;
+    std::unique_ptr<TPanel>* Pages[PageCount] = {&tab_General, &tab_Connection, &tab_Advanced,
+                                                 &Email, &tab_Skip};
 };
 
 // The main window's "Options": fills the dialog from the configuration and the

@@ -17,6 +17,7 @@ static_assert(NOTIFYICONDATAA_V2_SIZE == (sizeof(void*) == 8 ? 504 : 488));
 constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const char* kMinimiseValue = "Minimise To Tray";
 constexpr const char* kCloseValue = "Close To Tray";
+constexpr const char* kVersionDaysValue = "Keep Versions Days";
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -67,7 +68,7 @@ bool HasValue(HKEY root, const std::string& path, const char* name) {
 }
 
 // Missing, or not a DWORD: none.
-std::optional<bool> ReadFlag(HKEY root, const std::string& path, const char* name) {
+std::optional<DWORD> ReadNumber(HKEY root, const std::string& path, const char* name) {
     unique_hkey key = OpenKey(root, path, KEY_QUERY_VALUE);
     DWORD type = 0, value = 0, size = sizeof value;
     if (!key ||
@@ -75,11 +76,15 @@ std::optional<bool> ReadFlag(HKEY root, const std::string& path, const char* nam
             ERROR_SUCCESS ||
         type != REG_DWORD || size != sizeof value)
         return std::nullopt;
-    return value != 0;
+    return value;
 }
 
-LONG WriteFlag(HKEY key, const char* name, bool value) {
-    const DWORD data = value ? 1 : 0;
+std::optional<bool> ReadFlag(HKEY root, const std::string& path, const char* name) {
+    const std::optional<DWORD> value = ReadNumber(root, path, name);
+    return value ? std::optional<bool>(*value != 0) : std::nullopt;
+}
+
+LONG WriteNumber(HKEY key, const char* name, DWORD data) {
     return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
                           sizeof data);
 }
@@ -182,11 +187,25 @@ void TTrayForm::ReadStartupState() {
     };
     MinimiseToTray = FStoredMinimiseToTray = read(kMinimiseValue);
     CloseToTray = FStoredCloseToTray = read(kCloseValue);
+    if (const auto days = ReadNumber(FEnvironment.UserRoot, settings, kVersionDaysValue))
+        KeepVersionDays = FStoredKeepVersionDays = static_cast<std::int32_t>(*days & 0x7FFFFFFF);
 }
 
 void TTrayForm::WriteSettings() {
     WriteSetting(kMinimiseValue, MinimiseToTray, FStoredMinimiseToTray);
     WriteSetting(kCloseValue, CloseToTray, FStoredCloseToTray);
+    // The user's own choice: never the machine's key.
+    if (KeepVersionDays != FStoredKeepVersionDays) {
+        unique_hkey key;
+        if (OpenForWrite(FEnvironment.UserRoot, "Software\\" + FRegistryKey, true, key) ==
+                ERROR_SUCCESS &&
+            WriteNumber(key.get(), kVersionDaysValue, static_cast<DWORD>(KeepVersionDays)) ==
+                ERROR_SUCCESS)
+            FStoredKeepVersionDays = KeepVersionDays;
+        else
+            ReportRegistryFailure(ERegistryException("Failed to set data for '" +
+                                                     std::string(kVersionDaysValue) + "'"));
+    }
 }
 
 void TTrayForm::WriteSetting(const char* name, bool value, bool& stored) {
@@ -195,7 +214,7 @@ void TTrayForm::WriteSetting(const char* name, bool value, bool& stored) {
     try {
         WriteValue(
             "Software\\" + FRegistryKey, true, name,
-            [&](HKEY key) { return WriteFlag(key, name, value); }, true);
+            [&](HKEY key) { return WriteNumber(key, name, value ? 1 : 0); }, true);
         stored = value;
     } catch (const ERegistryException& e) {
         ReportRegistryFailure(e);

@@ -16,6 +16,7 @@
 
 #include <shellapi.h>
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -78,6 +79,9 @@ public:
 
     bool MinimiseToTray = false;
     bool CloseToTray = false;
+    // Days that earlier versions on the destination are kept (0: for ever); kept
+    // per user beside the flags above.
+    std::int32_t KeepVersionDays = 30;
 
     TQueryEndSessionEvent OnQueryEndSession;
     TEndSessionEvent OnEndSession;
@@ -137,6 +141,7 @@ private:
     // changes are written back.
     bool FStoredMinimiseToTray = false;
     bool FStoredCloseToTray = false;
+    std::int32_t FStoredKeepVersionDays = 30;
     UINT FTaskbarCreated = 0;
     bool FNoticeIcon = false; // the icon is there only for a notice
 };

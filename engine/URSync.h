@@ -37,6 +37,7 @@
 #include "UProcess.h"
 #include "URSyncProfile.h"
 #include "URSyncServer.h"
+#include "UVersions.h"
 #include "USchedule.h"
 #include "USecret.h"
 
@@ -188,10 +189,10 @@ public:
     std::string BuildOptions(std::uint32_t bits) const;
     // The options that reach the destination at all: password file and port.
     std::string AccessOptions() const;
-    // The stamps of the versions kept in the account, newest first, from an rsync
+    // The runs that kept versions in the account, newest first, from an rsync
     // listing run here and now. False with rsync's first error line in `error`
     // when the destination cannot be listed; no versions yet is no error.
-    bool ListVersions(std::vector<std::string>& stamps, std::string& error) const;
+    bool ListVersions(std::vector<TVersion>& versions, std::string& error) const;
     // Starts a run of `items` unless one is in progress or the program is closing;
     // true when it started. `label` names it in the notice of a failure. A
     // destination that cannot be prepared still makes a run, which reports why.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "USchedule.h"
+#include "UVersions.h"
 
 #include <cstdint>
 #include <functional>
@@ -202,10 +203,10 @@ public:
     // Implemented with the transfer runs.
     void Backup();
     void Restore();
-    // The items as they were before the run of the last of `stamps` changed them:
-    // `stamps` holds that run's stamp and every later one, newest first. Files made
-    // after it stay; nothing is deleted.
-    void RestoreEarlierVersion(const std::vector<std::string>& stamps);
+    // The items as they were before the last run of `versions` changed them:
+    // `versions` holds that run and every later one, newest first. Files made after
+    // it stay; nothing is deleted.
+    void RestoreEarlierVersion(const std::vector<TVersion>& versions);
     void RemoveBackup();
 
     virtual void SaveToStream(TStream& s) const;

@@ -213,8 +213,8 @@ public:
 
 } // namespace
 
-bool TRSync::ListVersions(std::vector<std::string>& stamps, std::string& error) const {
-    stamps.clear();
+bool TRSync::ListVersions(std::vector<TVersion>& versions, std::string& error) const {
+    versions.clear();
     error.clear();
     std::string commandLine;
     {
@@ -223,7 +223,8 @@ bool TRSync::ListVersions(std::vector<std::string>& stamps, std::string& error) 
             error = Server()->PrepareFailure();
             return false;
         }
-        commandLine = RSyncProgramArgument(RSyncLocation()) + " --list-only " + AccessOptions() +
+        commandLine = RSyncProgramArgument(RSyncLocation()) + " --list-only --recursive " +
+                      VersionListingRules + " " + AccessOptions() +
                       QuotedArgument(AccountAddress(*this) + std::string(VersionsFolder) + "/");
     }
     TCollectedOutput output;
@@ -232,7 +233,7 @@ bool TRSync::ListVersions(std::vector<std::string>& stamps, std::string& error) 
     const std::vector<std::string> items{commandLine};
     listing.RunProcessesAndWait(&items);
     const TChildExit exit = listing.ChildExit();
-    stamps = StampsInListing(output.Text);
+    versions = VersionsInListing(output.Text);
     if (listing.StartFailed() || !exit.Known || exit.Code != 0) {
         // An account that never kept a version has no folder of them.
         if (output.Errors.find("No such file or directory") != std::string::npos)
@@ -336,9 +337,19 @@ std::vector<std::string> BackupItems(const TRSyncProfile& profile,
 
 std::vector<std::string> RestoreItems(const TRSyncProfile& profile,
                                       std::vector<std::string>* refusals,
-                                      std::vector<std::string>* places, const std::string& from) {
+                                      std::vector<std::string>* places, const TVersion* version) {
     return ProfileItems(profile, refusals, [&](const std::string& account, const auto& refused) {
-        const std::string remote = account + from;
+        const std::string remote =
+            version ? account + std::string(VersionsFolder) + "/" + version->Stamp + "/" : account;
+        // A run keeps nothing of an item it left alone: there is nothing to fetch.
+        const auto kept = [&](std::string name) {
+            if (!version)
+                return true;
+            if (name.ends_with('/'))
+                name.pop_back();
+            return std::find(version->Names.begin(), version->Names.end(), name) !=
+                   version->Names.end();
+        };
         std::vector<std::string> items;
         const std::vector<std::string> paths = profile.PathList();
         for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -346,6 +357,8 @@ std::vector<std::string> RestoreItems(const TRSyncProfile& profile,
             if (path.empty() || refused.Paths[i])
                 continue;
             const std::string name = ItemName(path);
+            if (!kept(name))
+                continue;
             const std::string parent = ItemParent(path);
             if (parent.empty() || ShellFolders().FolderExists(path)) {
                 items.push_back(QuotedArgument(RemoteItem(remote, name) + "/") + " " +
@@ -361,8 +374,9 @@ std::vector<std::string> RestoreItems(const TRSyncProfile& profile,
             }
         }
         ForEachCommonSource(profile, refused, [&](TCommonSource source, const std::string& path) {
-            items.push_back(QuotedArgument(remote + TRSyncProfile::GetCommonSourceName(source)) +
-                            " " + QuotedArgument(path));
+            const std::string name = TRSyncProfile::GetCommonSourceName(source);
+            if (kept(name))
+                items.push_back(QuotedArgument(remote + name) + " " + QuotedArgument(path));
         });
         return items;
     });
@@ -433,24 +447,23 @@ void TRSyncProfile::Restore() {
     RestoreEarlierVersion({});
 }
 
-void TRSyncProfile::RestoreEarlierVersion(const std::vector<std::string>& stamps) {
+void TRSyncProfile::RestoreEarlierVersion(const std::vector<TVersion>& versions) {
     std::vector<std::string> refusals, places;
     auto items = RestoreItems(*this, &refusals, &places);
     if (items.empty() && refusals.empty())
         return;
     // The versions of each later run laid over the current backup, newest first: a
-    // file comes back as the oldest of them kept it. A run that left an item alone
-    // kept nothing of it.
-    for (const std::string& stamp : stamps)
-        for (const std::string& item :
-             RestoreItems(*this, nullptr, nullptr, std::string(VersionsFolder) + "/" + stamp + "/"))
-            items.push_back("--ignore-missing-args " + item);
+    // file comes back as the oldest of them kept it.
+    for (const TVersion& version : versions) {
+        const auto layer = RestoreItems(*this, nullptr, nullptr, &version);
+        items.insert(items.end(), layer.begin(), layer.end());
+    }
     // Onto a new disk: rsync makes only the last folder of a place, and older
     // Windows builds of it cannot be asked for more.
     for (const std::string& place : places)
         ShellFolders().CreateFolders(place);
     // Laid over each other, the layers must not delete what an earlier one brought.
-    Sync()->RunTransfer(items, VersionsBit | (stamps.empty() ? 0 : DeleteBit), 0, Name(),
+    Sync()->RunTransfer(items, VersionsBit | (versions.empty() ? 0 : DeleteBit), 0, Name(),
                         refusals);
 }
 

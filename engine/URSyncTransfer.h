@@ -47,13 +47,13 @@ std::string RSyncArgument(std::string_view text);
 std::vector<std::string> BackupItems(const TRSyncProfile& profile,
                                      std::vector<std::string>* refusals = nullptr,
                                      const std::string& versionStamp = {});
-// `places`: the local folders items are fetched into that may be missing. `from`:
-// the folder of the account the items are fetched from ("" the current backup,
-// ".versions/<stamp>/" a run's versions).
+// `places`: the local folders items are fetched into that may be missing. With a
+// `version`, the items are fetched from that run's versions, and those it kept
+// nothing of are left out.
 std::vector<std::string> RestoreItems(const TRSyncProfile& profile,
                                       std::vector<std::string>* refusals = nullptr,
                                       std::vector<std::string>* places = nullptr,
-                                      const std::string& from = {});
+                                      const TVersion* version = nullptr);
 // Creates the empty folder it mirrors when it is missing.
 std::string RemoveBackupItem(const TRSync& sync);
 // Removes the stamp folders of versions older than KeepVersionDays before `now`.

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <functional>
+#include <map>
 
 namespace kal {
 
@@ -40,6 +42,23 @@ std::vector<std::string> NonBlankLines(std::string_view text) {
             lines.emplace_back(line);
     }
     return lines;
+}
+
+// rsync lists a byte it deems unprintable as "\\#" and three octal digits.
+std::string UnescapedListingName(std::string_view text) {
+    std::string name;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::string_view rest = text.substr(i);
+        if (rest.size() >= 5 && rest.starts_with("\\#") &&
+            std::all_of(rest.begin() + 2, rest.begin() + 5,
+                        [](char c) { return c >= '0' && c <= '7'; })) {
+            name += static_cast<char>((rest[2] - '0') * 64 + (rest[3] - '0') * 8 + (rest[4] - '0'));
+            i += 4;
+        } else {
+            name += text[i];
+        }
+    }
+    return name;
 }
 
 } // namespace
@@ -79,30 +98,52 @@ std::vector<std::string> StampPatternsBefore(std::string_view cutoff) {
     for (std::size_t i = 0; i < cutoff.size(); ++i) {
         if (StampShape[i] != '9' || cutoff[i] == '0')
             continue;
-        std::string pattern = "/" + std::string(cutoff.substr(0, i));
-        pattern += cutoff[i] == '1' ? std::string("0") : std::string("[0-") + char(cutoff[i] - 1) + "]";
-        for (char c : StampShape.substr(i + 1))
-            pattern += c == '9' ? std::string("[0-9]") : std::string(1, c);
+        std::string pattern(1, '/');
+        pattern.append(cutoff.substr(0, i));
+        if (cutoff[i] == '1') {
+            pattern += '0';
+        } else {
+            pattern += "[0-";
+            pattern += static_cast<char>(cutoff[i] - 1);
+            pattern += ']';
+        }
+        for (char c : StampShape.substr(i + 1)) {
+            if (c == '9')
+                pattern += "[0-9]";
+            else
+                pattern += c;
+        }
         patterns.push_back(pattern);
     }
     return patterns;
 }
 
-std::vector<std::string> StampsInListing(std::string_view listing) {
-    std::vector<std::string> stamps;
+std::vector<TVersion> VersionsInListing(std::string_view listing) {
+    std::map<std::string, TVersion, std::greater<>> runs;
     for (const std::string& line : NonBlankLines(listing)) {
-        // "drwxr-xr-x   4,096 2026/12/08 23:34:32 <name>": the name is last, and a
-        // stamp has no blank in it.
-        const std::size_t blank = line.find_last_of(' ');
-        if (blank == std::string::npos || line.front() != 'd')
+        // "drwxr-xr-x   4,096 2026/12/08 23:34:32 <path>": the path follows four fields
+        // and may hold blanks of its own.
+        std::size_t at = 0;
+        for (int field = 0; field < 4 && at != std::string::npos; ++field) {
+            at = line.find_first_not_of(' ', at);
+            at = at == std::string::npos ? at : line.find(' ', at);
+        }
+        if (at == std::string::npos || at + 1 >= line.size())
             continue;
-        std::string name = line.substr(blank + 1);
-        if (IsStampShaped(name))
-            stamps.push_back(std::move(name));
+        const std::string path = UnescapedListingName(std::string_view(line).substr(at + 1));
+        const std::size_t slash = path.find('/');
+        const std::string stamp = path.substr(0, slash);
+        if (!IsStampShaped(stamp))
+            continue;
+        TVersion& run = runs[stamp];
+        run.Stamp = stamp;
+        if (slash != std::string::npos && slash + 1 < path.size())
+            run.Names.push_back(path.substr(slash + 1));
     }
-    std::sort(stamps.begin(), stamps.end(), std::greater<>());
-    stamps.erase(std::unique(stamps.begin(), stamps.end()), stamps.end());
-    return stamps;
+    std::vector<TVersion> versions;
+    for (auto& [stamp, run] : runs)
+        versions.push_back(std::move(run));
+    return versions;
 }
 
 std::string SuggestedSkipList() {

@@ -25,9 +25,18 @@ bool ParseVersionStamp(std::string_view name, TDateTime& when);
 // Anchored rsync patterns that together match exactly the stamps older than
 // `cutoff` (itself a stamp) and nothing else.
 std::vector<std::string> StampPatternsBefore(std::string_view cutoff);
-// The stamps named in the output of "rsync --list-only <account>/.versions/",
-// newest first.
-std::vector<std::string> StampsInListing(std::string_view listing);
+// One run's versions: its stamp, and the names in the account of the items it
+// kept versions of.
+struct TVersion {
+    std::string Stamp;
+    std::vector<std::string> Names;
+    bool operator==(const TVersion&) const = default;
+};
+// The filter that lists the stamps and the names under them, and nothing deeper.
+inline constexpr const char* VersionListingRules = "--include=/*/ --include=/*/* --exclude=*";
+// The runs in the output of a recursive "rsync --list-only" of the folder of
+// versions under VersionListingRules, newest first.
+std::vector<TVersion> VersionsInListing(std::string_view listing);
 
 // Files of a Windows profile folder that are always locked or not worth keeping.
 std::string SuggestedSkipList();

@@ -8,6 +8,7 @@
 #include "user_steps.h"
 #include "UMainForm.h"
 #include "e2e_support.h"
+#include "UVersions.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <thread>
 
 namespace kal::e2e {
 namespace {
@@ -1026,6 +1028,114 @@ TEST_F(Outcome, AFolderOfThreeHundredCharactersComesBackWhole) {
     RunAndWait(M::idRestore, terminal, 3);
     EXPECT_EQ(Errors(terminal), "");
     EXPECT_EQ(LongFile(file), original);
+}
+// Three backups with versions kept, a restore as of the middle one, retention and
+// recovery: what a user who kept versions finds on the destination and gets back.
+class Versions : public Outcome {
+protected:
+    void Journey(const std::function<void(TRSync&)>& destination, const fs::path& account) {
+        const fs::path docs = fs::path(Folder) / "src" / "Docs";
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            Write(docs / name, std::string(1, name[0]) + "1");
+        Write(docs / "junk.tmp", "skipped");
+        Write(docs / "Thumbs.db", "skipped");
+        const fs::path lookalike = fs::path(Folder) / "src" / "2000-01-02_000000";
+        Write(lookalike / "decoy.txt", "an item, not a version");
+        const fs::path documents = Documents();
+        Write(documents / "d.txt", "d1");
+        Write(fs::path(Folder) / "Exclude.txt", "*.tmp\nThumbs.db\n");
+        const DWORD days = 1;
+        RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Kalvaren", "Keep Versions Days", REG_DWORD,
+                        &days, sizeof days);
+        const fs::path versions = account / ".versions";
+        Write(versions / VersionStamp(Now() - 3) / "Docs" / "old.txt", "expired");
+        const std::string recent = VersionStamp(Now() - 2.0 / 24);
+        Write(versions / recent / "Docs" / "recent.txt", "kept");
+        WriteConfig(Folder, [&](TRSync& sync) {
+            destination(sync);
+            sync.SetFlags(sync.Flags() | TRSync::KeepVersionsBit | TRSync::DeleteBit);
+            auto* profile = TRSyncProfile::Create(sync, "Items");
+            profile->AddPath(docs.string());
+            profile->AddPath(lookalike.string());
+            profile->SetCommonSources({csMyDocuments});
+        });
+        ASSERT_NO_FATAL_FAILURE(Start());
+        ASSERT_TRUE(WaitUntil([&] { return Profiles().size() == 1; }));
+        SelectProfile("Items");
+        HWND terminal = nullptr;
+        const auto backUp = [&](std::size_t count) {
+            // One stamp a second: each run gets its own.
+            std::this_thread::sleep_for(1100ms);
+            RunAndWait(M::idBackup, terminal, count);
+            EXPECT_EQ(Errors(terminal), "");
+        };
+        ASSERT_NO_FATAL_FAILURE(backUp(1));
+        const TSnapshot before = Snapshot(docs);
+        const TSnapshot documentsBefore = Snapshot(documents);
+        Write(docs / "a.txt", "a2 longer");
+        Write(docs / "b.txt", "");
+        ASSERT_NO_FATAL_FAILURE(backUp(2));
+        Write(docs / "a.txt", "a3 longer still");
+        fs::remove(docs / "c.txt");
+        Write(documents / "d.txt", "d2 changed");
+        Write(docs / "late.txt", "made after the middle run");
+        ASSERT_NO_FATAL_FAILURE(backUp(3));
+
+        std::vector<std::string> stamps;
+        for (const auto& entry : fs::directory_iterator(versions))
+            stamps.push_back(entry.path().filename().string());
+        std::sort(stamps.rbegin(), stamps.rend());
+        ASSERT_EQ(stamps.size(), 3u) << "expired, or not kept";
+        EXPECT_EQ(stamps[2], recent);
+        const std::map<fs::path, std::string> kept{
+            {fs::path(stamps[1]) / "Docs" / "a.txt", "a1"},
+            {fs::path(stamps[1]) / "Docs" / "b.txt", "b1"},
+            {fs::path(stamps[0]) / "Docs" / "a.txt", "a2 longer"},
+            {fs::path(stamps[0]) / "Docs" / "c.txt", "c1"},
+            {fs::path(stamps[0]) / "My Documents" / "d.txt", "d1"}};
+        for (const auto& [path, bytes] : kept)
+            EXPECT_EQ(test::ReadTextFile(versions / path), bytes) << path;
+        EXPECT_TRUE(fs::exists(account / "2000-01-02_000000" / "decoy.txt"));
+        EXPECT_FALSE(fs::exists(account / "Docs" / "junk.tmp"));
+        EXPECT_FALSE(fs::exists(account / "Docs" / "Thumbs.db"));
+
+        MenuCommand(Main, M::idRestoreEarlierVersion);
+        HWND dialog = Program->WaitForWindow("Restore Earlier Version");
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_EQ(ListLines(FindChild(dialog, 100)).size(), 3u);
+        SelectListLine(FindChild(dialog, 100), 1);
+        SaveScreenshot(dialog, Shot("versions"));
+        Click(FindChild(dialog, IDOK));
+        ASSERT_TRUE(
+            WaitUntil([&] { return Count(Output(terminal), "Transfer Complete.") == 4; }, 120s));
+        EXPECT_EQ(Errors(terminal), "");
+        TSnapshot expected = before;
+        expected["late.txt"] = Snapshot(docs)["late.txt"];
+        EXPECT_EQ(Differences(expected, Snapshot(docs)), "");
+        EXPECT_EQ(Differences(documentsBefore, Snapshot(documents)), "");
+
+        const std::string recovered = Folder + "\\recovered";
+        CreateDirectoryA(recovered.c_str(), nullptr);
+        MenuCommand(Main, M::idEmergancyRecovery);
+        PickFolder(recovered);
+        ASSERT_TRUE(
+            WaitUntil([&] { return Count(Output(terminal), "Transfer Complete.") == 5; }, 120s));
+        EXPECT_TRUE(fs::exists(fs::path(recovered) / "Docs" / "a.txt"));
+        EXPECT_FALSE(fs::exists(fs::path(recovered) / ".versions"));
+    }
+};
+
+TEST_F(Versions, KeptRestoredAsOfARunExpiredAndLeftOnTheServerThroughTheDaemon) {
+    Journey([&](TRSync& sync) { UseDaemon(sync, Account); }, AccountPath);
+}
+
+TEST_F(Versions, KeptRestoredAsOfARunExpiredAndLeftOnTheServerThroughALocalFolder) {
+    Journey(
+        [&](TRSync& sync) {
+            sync.SetServer(std::make_unique<TLocalHost>(Folder + "\\Backup\\"));
+            sync.SetOutputAutoCloseDelay(-1);
+        },
+        fs::path(Folder) / "Backup" / "Demo");
 }
 } // namespace
 } // namespace kal::e2e

@@ -59,7 +59,7 @@ TEST(ConfigRecord, SaveThenLoadGivesBackEverything) {
 
     TRSync copy;
     LoadRecord(copy, record);
-    EXPECT_EQ(copy.Flags(), 0x80100DFFu);
+    EXPECT_EQ(copy.Flags(), 0x80101DFFu);
     EXPECT_EQ(copy.Port(), 2873);
     EXPECT_EQ(copy.Bandwidth(), 512);
     EXPECT_EQ(copy.OutputAutoCloseDelay(), 10);

@@ -90,7 +90,7 @@ namespace kal::test {
 // Every setting away from its default, a remote destination, three profiles with
 // paths, folders and schedules, and two groups.
 inline void Populate(TRSync& sync) {
-    sync.SetFlags(0x80100DFF);
+    sync.SetFlags(0x80101DFF);
     sync.SetPort(2873);
     sync.SetBandwidth(512);
     sync.SetOutputAutoCloseDelay(10);

@@ -2,12 +2,17 @@
 #include "URSyncProcess.h"
 #include "URSyncTransfer.h"
 #include "UItemNames.h"
+#include "UVersions.h"
 #include "transfer_support.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
+#ifndef _WIN32
+#include <fnmatch.h>
+#endif
 
 namespace kal {
 namespace {
@@ -70,8 +75,10 @@ TEST_F(CommandLines, WorkedExamplesOfEveryOperation) {
         Run([&] { Profile->RemoveBackup(); }),
         (Lines{
             R"(Bin\RSync.exe -v -h -a --delete "/cygdrive/D/Apps/Backup/Temp/" "store::Master/")"}));
-    EXPECT_EQ(Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
-              (Lines{R"(Bin\RSync.exe -v -h -a --exclude=/.versions/ "store::Master/" "/cygdrive/E/Restored/")"}));
+    EXPECT_EQ(
+        Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
+        (Lines{
+            R"(Bin\RSync.exe -v -h -a --exclude=/.versions/ "store::Master/" "/cygdrive/E/Restored/")"}));
     EXPECT_EQ(Sync.Flags(), TRSync::DefaultFlags) << "forced bits must not stick";
 }
 
@@ -88,8 +95,10 @@ TEST_F(CommandLines, UserNameGoesInFrontOfEveryAddress) {
         Run([&] { Profile->RemoveBackup(); }),
         (Lines{
             R"(Bin\RSync.exe -v -h -a --delete "/cygdrive/D/Apps/Backup/Temp/" "jo@store::Master/")"}));
-    EXPECT_EQ(Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
-              (Lines{R"(Bin\RSync.exe -v -h -a --exclude=/.versions/ "jo@store::Master/" "/cygdrive/E/Restored/")"}));
+    EXPECT_EQ(
+        Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
+        (Lines{
+            R"(Bin\RSync.exe -v -h -a --exclude=/.versions/ "jo@store::Master/" "/cygdrive/E/Restored/")"}));
 }
 
 TEST_F(CommandLines, DefaultLocalDestination) {
@@ -162,8 +171,10 @@ TEST_F(CommandLines, EveryOptionInUse) {
 
 TEST_F(CommandLines, ForcedBits) {
     Sync.SetFlags(TRSync::DefaultFlags | (1u << 9));
-    EXPECT_EQ(Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
-              (Lines{R"(Bin\RSync.exe -v -h -a --exclude=/.versions/ "store::Master/" "/cygdrive/E/Restored/")"}));
+    EXPECT_EQ(
+        Run([&] { Sync.EmergancyRecovery("E:\\Restored"); }),
+        (Lines{
+            R"(Bin\RSync.exe -v -h -a --exclude=/.versions/ "store::Master/" "/cygdrive/E/Restored/")"}));
     EXPECT_EQ(Run([&] { Profile->Backup(); }).front().substr(0, 31),
               "Bin\\RSync.exe -v -h -a --delete");
 
@@ -182,8 +193,10 @@ TEST_F(CommandLines, AProgramPathWithBlanksIsQuoted) {
     Sync.SetRSyncLocation(program);
     const auto quoted = Run([&] { Sync.EmergancyRecovery("E:\\Restored"); });
     std::filesystem::remove_all(folder);
-    EXPECT_EQ(quoted,
-              Lines{"\"" + program + R"(" -v -h -a --exclude=/.versions/ "store::Master/" "/cygdrive/E/Restored/")"});
+    EXPECT_EQ(
+        quoted,
+        Lines{"\"" + program +
+              R"(" -v -h -a --exclude=/.versions/ "store::Master/" "/cygdrive/E/Restored/")"});
 
     // A location that names no file is taken as typed: it may carry arguments.
     Sync.SetRSyncLocation("Bin\\RSync.exe --chmod=ugo=rwX");
@@ -266,7 +279,8 @@ TEST_F(CommandLines, DriveRootsAndNetworkPaths) {
 
     EXPECT_EQ(EmergancyRecoveryItem(Sync, "\\\\nas\\share\\restore"),
               R"(--exclude=/.versions/ "store::Master/" "//nas/share/restore/")");
-    EXPECT_EQ(EmergancyRecoveryItem(Sync, "E:\\"), R"(--exclude=/.versions/ "store::Master/" "/cygdrive/E/")");
+    EXPECT_EQ(EmergancyRecoveryItem(Sync, "E:\\"),
+              R"(--exclude=/.versions/ "store::Master/" "/cygdrive/E/")");
     Shell.Folders[CSIDL_PERSONAL] = "\\\\nas\\home\\jo";
     Profile->SetCommonSources({csMyDocuments});
     EXPECT_EQ(BackupItems(*Profile).back(), R"("//nas/home/jo/" "store::Master/My Documents/")");
@@ -352,5 +366,120 @@ TEST_F(CommandLines, EveryItemHasAPlaceOfItsOwn) {
     EXPECT_EQ(Shell.Created, (Lines{"D:\\C\\", "D:\\Odd\\", "E:\\New\\Disk"}));
 }
 
+// The run's stamp stands as "S", so the lines read as they are.
+std::vector<std::string> WithoutStamp(std::vector<std::string> lines) {
+    for (std::string& line : lines)
+        for (std::size_t at = line.find(".versions/"); at != std::string::npos;
+             at = line.find(".versions/", at + 1))
+            if (TDateTime when; ParseVersionStamp(line.substr(at + 10, 17), when))
+                line.erase(at + 10, 16)[at + 10] = 'S';
+    return lines;
+}
+
+TEST_F(CommandLines, KeptVersionsAndTheSkipList) {
+    const Lines plain = Run([&] { Profile->Backup(); });
+    const Lines restore = Run([&] { Profile->Restore(); });
+    const auto folder = std::filesystem::temp_directory_path() / "kal skip list";
+    std::filesystem::create_directories(folder);
+    const std::string list = (folder / "Exclude.txt").string();
+    Sync.SetSkipListFile(list);
+    SaveSkipList(list, "  \r\n\r\n");
+    EXPECT_EQ(Run([&] { Profile->Backup(); }), plain) << "an empty list adds nothing";
+    SaveSkipList(list, "*.tmp\r\nThumbs.db\r\n");
+    std::string skip = "--exclude-from=\"";
+    skip.append(ToCygwinPath(list, false)).append("\" ");
+    const Lines skipping = Run([&] { Profile->Backup(); });
+    std::filesystem::remove_all(folder);
+    ASSERT_EQ(skipping.size(), plain.size());
+    for (std::size_t i = 0; i < plain.size(); ++i)
+        EXPECT_EQ(skipping[i], std::string(plain[i]).insert(23, skip));
+    Sync.SetSkipListFile("");
+
+    // Versions: every item keeps what it replaces under the run's one stamp, in the
+    // account; deletions wait; old stamps go; restores and removal keep none.
+    Sync.SetFlags(TRSync::DefaultFlags | TRSync::DeleteBit | TRSync::KeepVersionsBit);
+    const struct {
+        std::function<void()> Destination;
+        std::string Documents, Account;
+    } cases[] = {
+        {[&] { Sync.SetModule("Master"); }, "/.versions/S/My Documents/", "store::Master/"},
+        {[&] { Sync.SetModule("Master/jo"); }, "/jo/.versions/S/My Documents/",
+         "store::Master/jo/"},
+        {[&] { Sync.SetServer(std::make_unique<TLocalHost>("F:\\Backup")); },
+         "/cygdrive/F/Backup/Master/jo/.versions/S/My Documents/", "/cygdrive/F/Backup/Master/jo/"},
+    };
+    // Pieces joined by appending: GCC 12 warns wrongly about chains of "+" here.
+    const auto cat = [](std::initializer_list<std::string_view> pieces) {
+        std::string text;
+        for (std::string_view piece : pieces)
+            text.append(piece);
+        return text;
+    };
+    for (const auto& c : cases) {
+        c.Destination();
+        const std::string_view opts = "Bin\\RSync.exe -v -h -a --delete-delay ";
+        const Lines lines = WithoutStamp(Run([&] { Profile->Backup(); }));
+        ASSERT_EQ(lines.size(), 3u) << c.Account;
+        EXPECT_EQ(lines[0],
+                  cat({opts, "--backup --backup-dir=.versions/S /cygdrive/D/Work/Reports ",
+                       "\"/cygdrive/D/Photos 2008\" \"", c.Account, "\""}));
+        EXPECT_EQ(lines[1], cat({opts, "--backup --backup-dir=\"", c.Documents,
+                                 "\" \"/cygdrive/E/Users/jo/My Documents/\" \"", c.Account,
+                                 "My Documents/\""}));
+        EXPECT_TRUE(lines[2].starts_with(cat({opts, "--recursive --delete \"--include=/"})))
+            << lines[2];
+        EXPECT_TRUE(lines[2].ends_with(cat(
+            {"\"--exclude=*\" \"/cygdrive/D/Apps/Backup/Temp/\" \"", c.Account, ".versions/\""})))
+            << lines[2];
+        for (const std::string& line : Run([&] { Profile->Restore(); }))
+            EXPECT_EQ(line.find("--backup"), std::string::npos) << line;
+    }
+    Sync.SetKeepVersionDays(0);
+    EXPECT_EQ(Run([&] { Profile->Backup(); }).size(), 2u) << "0 keeps every version";
+    test::UseStore(Sync);
+    Sync.SetModule("Master");
+    Sync.SetFlags(TRSync::DefaultFlags | TRSync::KeepVersionsBit);
+    EXPECT_EQ(Run([&] { Profile->Restore(); }), restore);
+}
+
+// Which names the retention rules take: rsync's patterns match as fnmatch does here.
+TEST(VersionStamps, RetentionTakesExactlyTheOlderStampsAndListingsNameWhatRunsKept) {
+#ifndef _WIN32
+    const std::string cutoff = "2026-11-08_093000";
+    const struct {
+        const char* Name;
+        bool Older;
+    } names[] = {{"2026-11-08_092959", true},
+                 {"2026-11-08_093000", false},
+                 {"2026-11-08_093001", false},
+                 {"2025-12-31_235959", true},
+                 {"2026-10-30_120000", true},
+                 {"2026-11-09_000000", false},
+                 {"1999-01-01_000000", true},
+                 {"2027-01-01_000000", false},
+                 {"2026-11-08", false},
+                 {"2000-01-02_000000x", false},
+                 {"notes", false},
+                 {"2026-11-0A_000000", false}};
+    const std::vector<std::string> patterns = StampPatternsBefore(cutoff);
+    for (const auto& n : names) {
+        bool matched = false;
+        for (const std::string& pattern : patterns)
+            matched = matched || fnmatch(pattern.c_str() + 1, n.Name, 0) == 0;
+        EXPECT_EQ(matched, n.Older) << n.Name;
+    }
+#endif
+    const std::string listing =
+        "drwxr-xr-x          4,096 2026/12/08 23:48:36 .\n"
+        "drwxr-xr-x          4,096 2026/12/08 23:48:37 2026-12-01_100000\n"
+        "-rw-r--r--              0 2026/12/08 23:48:37 2026-12-01_100000/file.txt\n"
+        "drwxr-xr-x          4,096 2026/12/08 23:48:36 2026-12-01_100000/My Documents\n"
+        "drwxr-xr-x          4,096 2026/12/08 23:48:36 2026-12-03_080000\n"
+        "drwxr-xr-x          4,096 2026/12/08 23:48:36 2026-12-03_080000/Caf\\#303\\#251\n"
+        "drwxr-xr-x          4,096 2026/12/08 23:48:36 leftover\n";
+    EXPECT_EQ(VersionsInListing(listing),
+              (std::vector<TVersion>{{"2026-12-03_080000", {"Caf\xC3\xA9"}},
+                                     {"2026-12-01_100000", {"file.txt", "My Documents"}}}));
+}
 } // namespace
 } // namespace kal
