@@ -1,6 +1,7 @@
 // The wall time of a backup of a 2,000-file tree through the real program under
 // Wine (from the Backup click to "Transfer Complete." in the terminal) against
-// the same rsync command run directly on the host.
+// the same rsync command run directly on the host; and a backup that replaces every
+// file with earlier versions kept against one without.
 #include "user_steps.h"
 #include "UMainForm.h"
 #include "e2e_support.h"
@@ -66,12 +67,11 @@ int main() {
         options = sync.BuildOptions(sync.Flags());
     });
 
-    double program = 0;
-    {
-        TProgram kalvaren(exe, "", folder);
+    // Backs up the stored profile once more and answers its wall time, 0 on failure.
+    const auto backUp = [](TProgram& kalvaren, std::size_t count) {
         HWND main = kalvaren.WaitForWindow("Kalvaren", 60s, "KalvarenMainForm");
         if (!main)
-            return Fail("no main window");
+            return 0.0;
         HWND profiles = FindChild(main, TMainForm::idProfiles);
         WaitUntil([&] { return ListLines(profiles).size() == 1; });
         SelectListLine(profiles, 0);
@@ -80,16 +80,49 @@ int main() {
         const auto start = Clock::now();
         Click(backup);
         HWND terminal = kalvaren.WaitForWindow("Backup Terminal", 60s);
-        if (!terminal ||
-            !WaitUntil(
-                [&] {
-                    return Text(TerminalPanes(terminal).at(0)).find("Transfer Complete.") !=
-                           std::string::npos;
-                },
-                300s))
-            return Fail("the program's backup did not complete");
-        program = Seconds(start);
+        const bool complete =
+            terminal && WaitUntil(
+                            [&] {
+                                const std::string out = Text(TerminalPanes(terminal).at(0));
+                                std::size_t n = 0;
+                                for (auto at = out.find("Transfer Complete."); at != out.npos;
+                                     at = out.find("Transfer Complete.", at + 1))
+                                    ++n;
+                                return n == count;
+                            },
+                            300s);
+        return complete ? Seconds(start) : 0.0;
+    };
+    // Every file changes size, so a run replaces all of them.
+    const auto changeAll = [&](const char* extra) {
+        for (int i = 0; i < Files; ++i)
+            std::ofstream(fs::path(tree) / ("dir " + std::to_string(i % 40)) /
+                              ("file " + std::to_string(i)),
+                          std::ios::binary | std::ios::app)
+                << extra;
+    };
+    double program = 0, replacing = 0, keeping = 0;
+    {
+        TProgram kalvaren(exe, "", folder);
+        program = backUp(kalvaren, 1);
+        changeAll("v");
+        replacing = backUp(kalvaren, 2);
     }
+    if (program == 0 || replacing == 0)
+        return Fail("the program's backup did not complete");
+    WriteConfig(folder, [&](TRSync& sync) {
+        sync.SetServer(std::make_unique<TLocalHost>(folder + "\\program\\"));
+        sync.SetOutputAutoCloseDelay(-1);
+        sync.SetFlags(sync.Flags() | TRSync::KeepVersionsBit);
+        TRSyncProfile::Create(sync, "Tree")->AddPath(tree);
+    });
+    changeAll("w");
+    {
+        TProgram kalvaren(exe, "", folder);
+        keeping = backUp(kalvaren, 1);
+    }
+    if (keeping == 0)
+        return Fail("the backup keeping versions did not complete");
 
     // The host's rsync, started through the shell as the bridge starts it; its end
     // is seen through a file, since Wine does not wait for a Linux process.
@@ -116,12 +149,16 @@ int main() {
         return Fail("the host's rsync failed");
 
     const std::size_t copied = CountFiles(folder + "\\program\\Demo\\tree");
+    const std::size_t kept = CountFiles(folder + "\\program\\Demo\\.versions");
     const std::size_t direct = CountFiles(folder + "\\host\\Demo\\tree");
-    if (copied != Files || direct != Files)
+    if (copied != Files || direct != Files || kept != Files)
         return Fail("a copy is incomplete");
     std::printf("backup of %d files (%s): Kalvaren under Wine %.2f s, host rsync %.2f s, "
                 "ratio %.1f\n",
                 Files, options.c_str(), program, host, program / host);
+    std::printf("backup replacing all %d files: %.2f s; keeping each replaced file as an earlier "
+                "version: %.2f s, ratio %.2f\n",
+                Files, replacing, keeping, keeping / replacing);
     RemoveDirectoryA(folder.c_str()); // the next run starts afresh anyway
     return 0;
 }
