@@ -53,7 +53,9 @@ TOptionsForm::~TOptionsForm() {
 }
 
 void TOptionsForm::CreatePages() {
-    const char* captions[] = {"General", "Connection", "Advanced", "Email", "Skip List"};
+    // Narrower than the default padding, so that the five tabs fit in one row.
+    SendMessageA(PageControl1, TCM_SETPADDING, 0, MAKELPARAM(4, 3));
+    const char* captions[] = {"General", "Connection", "Advanced", "Email", "Skip"};
     for (int i = 0; i < PageCount; ++i) {
         TCITEMA item{};
         item.mask = TCIF_TEXT;

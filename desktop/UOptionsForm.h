@@ -68,7 +68,7 @@ public:
     void SetPassword(const std::string& value);
 
     // Index of the selected page: 0 General, 1 Connection, 2 Advanced, 3 Email,
-    // 4 Skip List.
+    // 4 Skip.
     int ActivePage() const;
     void SetActivePage(int index);
 

@@ -95,6 +95,8 @@ TEST_F(OptionsTest, DefaultConfigurationOpensOnEmailWithTheDefaults) {
         EXPECT_FALSE(Checked(Form.chk_Delete));
         EXPECT_FALSE(Checked(Form.chk_Progress));
         EXPECT_FALSE(Checked(Form.chk_Compress));
+        EXPECT_FALSE(Checked(Form.chk_Versions));
+        EXPECT_EQ(Form.edt_VersionDays->Text(), "30");
         EXPECT_EQ(Form.edt_Port->Text(), "873");
         EXPECT_EQ(Form.edt_Bandwidth->Text(), "0");
         EXPECT_FALSE(Checked(Form.chk_Autoclose));
@@ -103,8 +105,8 @@ TEST_F(OptionsTest, DefaultConfigurationOpensOnEmailWithTheDefaults) {
         EXPECT_EQ(SendMessageA(Form.edt_Password, EM_GETPASSWORDCHAR, 0, 0), '#');
         EXPECT_EQ(GetText(Form.edt_LogFile->ButtonHandle()), "...");
         EXPECT_EQ(GetText(Form.edt_LogFormat->ButtonHandle()), "?");
-        const char* names[] = {"general", "connection", "advanced", "email"};
-        for (int page = 0; page < 4; ++page) {
+        const char* names[] = {"general", "connection", "advanced", "email", "skip"};
+        for (int page = 0; page < 5; ++page) {
             Form.SetActivePage(page);
             Screenshot(Form.Handle(), std::string("options_") + names[page]);
         }
