@@ -188,7 +188,8 @@ void TOptionsForm::AddSuggestedSkips() {
     std::string list = SkipList();
     if (!list.empty() && !list.ends_with('\n'))
         list += "\r\n";
-    std::string_view suggested = SuggestedSkipList();
+    const std::string patterns = SuggestedSkipList();
+    std::string_view suggested = patterns;
     while (!suggested.empty()) {
         const std::size_t end = suggested.find("\r\n");
         const std::string_view line = suggested.substr(0, end);

@@ -1,11 +1,13 @@
 // The options dialog and the main window's use of it, driven in-process.
 #include "UOptionsForm.h"
+#include "UVersions.h"
 
 #include "dialogs_testing.h"
 #include "window_testing.h"
 
 #include <commctrl.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -78,8 +80,6 @@ protected:
     TFormatHelpDialog Help;
     TOptionsForm Form;
     std::unique_ptr<TTrayForm> Tray;
-
-private:
     std::string FRootPath;
     HKEY FRoot = nullptr;
     HKEY FUserRoot = nullptr;
@@ -213,6 +213,44 @@ TEST_F(OptionsTest, FlagBoxesChangeOnlyTheirOwnBits) {
         Press(Form.OKBtn);
     }));
     EXPECT_EQ(Sync.Flags(), others | 0x400 | 0x80000000u);
+}
+
+TEST_F(OptionsTest, EarlierVersionsAndTheSkipListReachTheConfigurationAndTheUsersKey) {
+    const std::string list = (std::filesystem::temp_directory_path() /
+                              ("kal-skip-" + std::to_string(GetCurrentProcessId()) + ".txt"))
+                                 .string();
+    Sync.SetSkipListFile(list);
+    SaveSkipList(list, "*.bak\n");
+    ASSERT_TRUE(Run([&] {
+        EXPECT_EQ(Form.SkipList(), "*.bak\r\n");
+        Press(Form.chk_Versions);
+        Press(Form.btn_Suggested);
+        Press(Form.btn_Suggested); // nothing twice
+        TypeInto(*Form.edt_VersionDays, "7");
+        Press(Form.OKBtn);
+    }));
+    EXPECT_TRUE(Sync.Flags() & TRSync::KeepVersionsBit);
+    EXPECT_EQ(Sync.KeepVersionDays(), 7);
+    const std::string stored = LoadSkipList(list);
+    EXPECT_TRUE(stored.starts_with("*.bak\r\nNTUSER.DAT*\r\n")) << stored;
+    EXPECT_EQ(stored.find("Thumbs.db"), stored.rfind("Thumbs.db")) << stored;
+    ASSERT_TRUE(Run([&] {
+        Form.SetSkipList("");
+        Press(Form.OKBtn);
+    }));
+    EXPECT_FALSE(std::filesystem::exists(list)) << "an empty list leaves no file";
+    Tray.reset(); // writes its settings
+    DWORD days = 0, size = sizeof days;
+    EXPECT_EQ(RegGetValueA(FUserRoot, "Software\\KalvarenOptionsTest", "Keep Versions Days",
+                           RRF_RT_REG_DWORD, nullptr, &days, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(days, 7u);
+    EXPECT_NE(RegGetValueA(FRoot, "Software\\KalvarenOptionsTest", "Keep Versions Days",
+                           RRF_RT_REG_DWORD, nullptr, &days, &size),
+              ERROR_SUCCESS)
+        << "one user's choice, never the machine's";
+    MakeTray();
+    EXPECT_EQ(Tray->KeepVersionDays, 7);
 }
 
 TEST_F(OptionsTest, TextSettingsRoundTripAndCancelChangesNothing) {
