@@ -28,15 +28,8 @@ std::string LocalDateAndTime(const std::string& stamp) {
 
 TVersionsForm::TVersionsForm(HWND owner, const std::string& profileName,
                              const std::vector<TVersion>& versions) {
-    TWindowParams params;
-    params.ClassName = "KalvarenVersions";
-    params.Caption = "Restore Earlier Version";
-    params.Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
-    params.ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-    params.ClientWidth = 300;
-    params.ClientHeight = 236;
-    params.Parent = owner;
-    Create(params);
+    const TOwnerFont font = OwnerFont(owner);
+    Create(DialogParams("KalvarenVersions", "Restore Earlier Version", 300, 236, owner, font));
     const std::string prompt = "Restore '" + profileName + "' as it was before the backup of:";
     CreateLabel(Handle(), prompt.c_str(), 8, 10, 284, 16);
     FList = CreateControl({.ClassName = "LISTBOX",

@@ -1,6 +1,7 @@
 #include "UItemNames.h"
 
 #include "URSync.h"
+#include "UVersions.h"
 
 #include <cctype>
 #include <map>
@@ -149,8 +150,8 @@ std::string ItemParent(std::string_view path) {
 }
 
 const std::vector<std::string>& ReservedItemNames() {
-    // Where earlier states of changed and deleted files are to be kept.
-    static const std::vector<std::string> names = {".versions"};
+    // Where earlier states of changed and deleted files are kept.
+    static const std::vector<std::string> names = {std::string(VersionsFolder)};
     return names;
 }
 

@@ -223,10 +223,12 @@ bool TRSync::ListVersions(std::vector<TVersion>& versions, std::string& error) c
             error = Server()->PrepareFailure();
             return false;
         }
-        commandLine = RSyncProgramArgument(RSyncLocation()) + " --list-only --recursive " +
-                      VersionListingRules + " " + AccessOptions() +
+        commandLine = RSyncProgramArgument(RSyncLocation()) +
+                      " --list-only --recursive --timeout=60 " + VersionListingRules + " " +
+                      AccessOptions() +
                       QuotedArgument(AccountAddress(*this) + std::string(VersionsFolder) + "/");
     }
+    // The window waits for it: a stalled connection gives up after a minute.
     TCollectedOutput output;
     TSerialProcess listing;
     listing.SetOutputHandle(&output);

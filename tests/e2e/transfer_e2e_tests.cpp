@@ -584,6 +584,20 @@ void Damage(const std::string& root) {
 
 class Outcome : public Transfer {
 protected:
+    // The two kinds of destination every outcome is checked through.
+    std::function<void(TRSync&)> TheDaemon() {
+        return [this](TRSync& sync) {
+            UseDaemon(sync, Account);
+        };
+    }
+    std::function<void(TRSync&)> ALocalFolder() {
+        return [this](TRSync& sync) {
+            sync.SetServer(std::make_unique<TLocalHost>(Folder + "\\Backup\\"));
+            sync.SetOutputAutoCloseDelay(-1);
+        };
+    }
+    fs::path LocalAccount() const { return fs::path(Folder) / "Backup" / "Demo"; }
+
     // Stores one profile of `paths` in folder `root`, starts the program and backs it up.
     void BackUpPaths(const std::function<void(TRSync&)>& destination, const std::string& root,
                      const std::vector<std::string>& paths, HWND& terminal) {
@@ -627,16 +641,11 @@ protected:
 };
 
 TEST_F(Outcome, AwkwardNamesDeletedFilesAndFoldersComeBackThroughTheDaemon) {
-    RoundTrip([&](TRSync& sync) { UseDaemon(sync, Account); }, AccountPath);
+    RoundTrip(TheDaemon(), AccountPath);
 }
 
 TEST_F(Outcome, AwkwardNamesDeletedFilesAndFoldersComeBackThroughALocalFolder) {
-    RoundTrip(
-        [&](TRSync& sync) {
-            sync.SetServer(std::make_unique<TLocalHost>(Folder + "\\Backup\\"));
-            sync.SetOutputAutoCloseDelay(-1);
-        },
-        fs::path(Folder) / "Backup" / "Demo");
+    RoundTrip(ALocalFolder(), LocalAccount());
 }
 
 // Runs a host program (a Linux one: Wine gives no handle to wait on).
@@ -1126,16 +1135,11 @@ protected:
 };
 
 TEST_F(Versions, KeptRestoredAsOfARunExpiredAndLeftOnTheServerThroughTheDaemon) {
-    Journey([&](TRSync& sync) { UseDaemon(sync, Account); }, AccountPath);
+    Journey(TheDaemon(), AccountPath);
 }
 
 TEST_F(Versions, KeptRestoredAsOfARunExpiredAndLeftOnTheServerThroughALocalFolder) {
-    Journey(
-        [&](TRSync& sync) {
-            sync.SetServer(std::make_unique<TLocalHost>(Folder + "\\Backup\\"));
-            sync.SetOutputAutoCloseDelay(-1);
-        },
-        fs::path(Folder) / "Backup" / "Demo");
+    Journey(ALocalFolder(), LocalAccount());
 }
 } // namespace
 } // namespace kal::e2e
