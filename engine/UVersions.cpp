@@ -44,7 +44,7 @@ std::vector<std::string> NonBlankLines(std::string_view text) {
     return lines;
 }
 
-// rsync lists a byte it deems unprintable as "\\#" and three octal digits.
+// rsync lists a byte it deems unprintable as a backslash, "#" and three octal digits.
 std::string UnescapedListingName(std::string_view text) {
     std::string name;
     for (std::size_t i = 0; i < text.size(); ++i) {
