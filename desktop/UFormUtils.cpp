@@ -1,5 +1,9 @@
 #include "UFormUtils.h"
 
+#include <algorithm>
+#include <tuple>
+#include <vector>
+
 namespace kal {
 
 HWND DefaultOwner(HWND owner) {
@@ -89,6 +93,27 @@ HWND CreateEdit(HWND parent, int left, int top, int width, DWORD style, int id) 
                           .Height = 21,
                           .Id = id,
                           .Parent = parent});
+}
+
+void SortTabOrder(HWND parent) {
+    struct TPlace {
+        LONG Top, Left;
+        HWND Control;
+    };
+    std::vector<TPlace> places;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT bounds;
+        GetWindowRect(child, &bounds);
+        places.push_back({bounds.top, bounds.left, child});
+    }
+    std::stable_sort(places.begin(), places.end(), [](const TPlace& a, const TPlace& b) {
+        return std::tie(a.Top, a.Left) < std::tie(b.Top, b.Left);
+    });
+    HWND after = HWND_TOP;
+    for (const TPlace& place : places) {
+        SetWindowPos(place.Control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = place.Control;
+    }
 }
 
 bool Checked(HWND box) {

@@ -28,9 +28,10 @@ TOptionsForm::TOptionsForm(HWND owner) {
     const TOwnerFont font = OwnerFont(parent);
     Create(DialogParams("TOptionsForm", "Options", 373, 182, parent, font));
 
+    // The pages are the dialog's children above the tab strip, not the strip's:
+    // a control parent is never a tab stop itself, and the strip must be one.
     PageControl1 = CreateControl({.ClassName = WC_TABCONTROLA,
-                                  .Style = WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN,
-                                  .ExStyle = WS_EX_CONTROLPARENT,
+                                  .Style = WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS,
                                   .Width = 373 - 88,
                                   .Height = 182,
                                   .Parent = Handle()});
@@ -42,6 +43,12 @@ TOptionsForm::TOptionsForm(HWND owner) {
     Layout.Align(PageControl1, TAlign::alClient);
     CreatePages();
     FormCreate();
+    // Tab order is the reading order: the strip, its page, then OK and Cancel.
+    SetWindowPos(Panel1->Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetWindowPos(PageControl1, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    for (std::unique_ptr<TPanel>* page : Pages)
+        SortTabOrder((*page)->Handle());
+    ActiveControl = PageControl1;
     SetActivePage(3);
 }
 
@@ -61,7 +68,7 @@ void TOptionsForm::CreatePages() {
     GetClientRect(PageControl1, &page);
     TabCtrl_AdjustRect(PageControl1, FALSE, &page);
     for (std::unique_ptr<TPanel>* slot : Pages) {
-        *slot = std::make_unique<TPanel>(TPanel::TParams{.Parent = PageControl1,
+        *slot = std::make_unique<TPanel>(TPanel::TParams{.Parent = Handle(),
                                                          .Left = page.left,
                                                          .Top = page.top,
                                                          .Width = page.right - page.left,
@@ -70,12 +77,11 @@ void TOptionsForm::CreatePages() {
         ShowWindow((*slot)->Handle(), SW_HIDE);
     }
 
-    // Created in keyboard order.
     HWND general = tab_General->Handle();
-    chk_Minimised = CreateCheckBox(general, "Minimised to System Tray", 22, 32, 150);
     chk_Startup = CreateCheckBox(general, "Run on System Startup", 9, 14, 136);
-    chk_TrayOnClose = CreateCheckBox(general, "Hide To Tray On Close", 9, 72, 153);
+    chk_Minimised = CreateCheckBox(general, "Minimised to System Tray", 22, 32, 150);
     chk_TrayOnMin = CreateCheckBox(general, "Hide To Tray On Minimise", 8, 56, 153);
+    chk_TrayOnClose = CreateCheckBox(general, "Hide To Tray On Close", 9, 72, 153);
     chk_Autoclose = CreateCheckBox(general, "Auto close Terminal", 9, 104, 128);
     CreateLabel(general, "Delay", 32, 123);
 
@@ -154,6 +160,23 @@ void TOptionsForm::SetActivePage(int index) {
 void TOptionsForm::ShowPage(int index) {
     for (int i = 0; i < 4; ++i)
         ShowWindow((*Pages[i])->Handle(), i == index ? SW_SHOW : SW_HIDE);
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab turn the pages from anywhere in the dialog; the
+// focus stays on the strip or goes to the new page's first control.
+bool TOptionsForm::PreTranslateMessage(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || msg.wParam != VK_TAB || GetKeyState(VK_CONTROL) >= 0)
+        return false;
+    const int count = static_cast<int>(std::size(Pages));
+    const int step = GetKeyState(VK_SHIFT) < 0 ? count - 1 : 1;
+    const bool onStrip = GetFocus() == PageControl1;
+    SetActivePage((ActivePage() + step) % count);
+    if (!onStrip) {
+        HWND page = (*Pages[ActivePage()])->Handle();
+        HWND first = GetNextDlgTabItem(page, nullptr, FALSE);
+        SetFocus(first && IsChild(page, first) ? first : PageControl1);
+    }
+    return true;
 }
 
 void TOptionsForm::chk_AutocloseClick() {

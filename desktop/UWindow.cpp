@@ -66,6 +66,9 @@ HWND CreateControl(const TControlParams& params) {
 
 namespace {
 
+// Marks the windows of this layer: other windows keep GWLP_USERDATA for themselves.
+constexpr const char* kWindowProperty = "KalvarenWindow";
+
 void RegisterClassOnce(const TWindowParams& params, WNDPROC procedure) {
     static std::set<std::string> registered;
     if (registered.count(params.ClassName))
@@ -136,6 +139,7 @@ LRESULT CALLBACK TWindow::WindowProc(HWND window, UINT message, WPARAM wParam, L
         self->FHandle = window;
         self->FAlive->store(true);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        SetPropA(window, kWindowProperty, self);
     } else {
         self = reinterpret_cast<TWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     }
@@ -143,6 +147,7 @@ LRESULT CALLBACK TWindow::WindowProc(HWND window, UINT message, WPARAM wParam, L
         return DefWindowProcA(window, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        RemovePropA(window, kWindowProperty);
         self->FAlive->store(false);
         self->FHandle = nullptr;
         return DefWindowProcA(window, message, wParam, lParam);
@@ -166,6 +171,19 @@ LRESULT TWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_GETFONT:
         return reinterpret_cast<LRESULT>(FFont.get());
+    case WM_ACTIVATE:
+        // As a dialog box does: the control that had the focus gets it back when
+        // the user returns to the window.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            HWND focus = GetFocus();
+            if (focus && IsChild(FHandle, focus))
+                FLastFocus = focus;
+        } else if (FLastFocus && IsChild(FHandle, FLastFocus) && IsWindowVisible(FLastFocus) &&
+                   IsWindowEnabled(FLastFocus)) {
+            SetFocus(FLastFocus);
+            return 0;
+        }
+        break;
     case WM_CLOSE:
         Close();
         return 0;
@@ -254,6 +272,14 @@ void TWindow::Close() {
     }
 }
 
+TWindow* TWindow::FromHandle(HWND window) {
+    return window ? static_cast<TWindow*>(GetPropA(window, kWindowProperty)) : nullptr;
+}
+
+bool TWindow::PreTranslateMessage(const MSG&) {
+    return false;
+}
+
 int TWindow::ShowModal() {
     HWND owner = GetWindow(FHandle, GW_OWNER);
     const bool reenable = owner && IsWindowEnabled(owner);
@@ -262,6 +288,10 @@ int TWindow::ShowModal() {
     FModal = true;
     FModalResult = mrNone;
     Show();
+    // A keyboard user starts where the window's reading order starts.
+    HWND first = ActiveControl ? ActiveControl : GetNextDlgTabItem(FHandle, nullptr, FALSE);
+    if (first && IsWindowVisible(first) && IsWindowEnabled(first))
+        SetFocus(first);
     MSG msg;
     while (FModalResult == mrNone && FHandle) {
         if (GetMessageA(&msg, nullptr, 0, 0) <= 0) {

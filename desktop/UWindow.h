@@ -156,6 +156,15 @@ public:
 
     TSizeConstraints Constraints;
     TLayout Layout;
+    // The control that has the focus when the window is shown modally; none:
+    // the first tab stop.
+    HWND ActiveControl = nullptr;
+
+    // Our window behind `window`, or null for any other.
+    static TWindow* FromHandle(HWND window);
+    // A key message for a control of this top-level window, before dialog
+    // navigation sees it; true when handled.
+    virtual bool PreTranslateMessage(const MSG& msg);
 
     TNotifyEvent OnShow;
     TNotifyEvent OnHide;
@@ -186,6 +195,7 @@ private:
     unique_hfont FFont;
     bool FModal = false;
     int FModalResult = mrNone;
+    HWND FLastFocus = nullptr;
 };
 
 // A bar that resizes the aligned control it sits against (its neighbour in the

@@ -157,6 +157,88 @@ TEST_F(OptionsTest, TrayAndStartupBoxesReachTheMainWindow) {
     EXPECT_FALSE(Tray->MinimiseToTray);
 }
 
+// A key pressed and released at the focused control of `window`, as the keyboard
+// delivers it, with Ctrl and Shift held as given; the keys one after the other,
+// then `then`. A window another test's window took the activation from gets it back.
+struct TKey {
+    WORD Code;
+    TShiftState Shift = 0;
+};
+void PressKeys(HWND window, std::vector<TKey> keys, std::function<void()> then) {
+    if (!GetFocus())
+        SetActiveWindow(window);
+    BYTE state[256];
+    GetKeyboardState(state);
+    const TKey key = keys.empty() ? TKey{0} : keys.front();
+    state[VK_CONTROL] = (key.Shift & ssCtrl) ? 0x80 : 0;
+    state[VK_SHIFT] = (key.Shift & ssShift) ? 0x80 : 0;
+    SetKeyboardState(state);
+    if (keys.empty())
+        return then();
+    PostMessageA(GetFocus(), WM_KEYDOWN, key.Code, 1);
+    PostMessageA(GetFocus(), WM_KEYUP, key.Code, static_cast<LPARAM>(0xC0000001));
+    keys.erase(keys.begin());
+    Application().Post([window, keys, then] { PressKeys(window, keys, then); });
+}
+
+TEST_F(OptionsTest, EveryControlIsReachedByKeyboardInReadingOrder) {
+    // Tab from the page strip visits the page, then OK and Cancel.
+    const std::vector<std::vector<HWND>> pages{
+        {Form.chk_Startup, Form.chk_Minimised, Form.chk_TrayOnMin, Form.chk_TrayOnClose,
+         Form.chk_Autoclose},
+        {Form.edt_Bandwidth->Handle(), Form.edt_Port->Handle(), Form.chk_Delete, Form.chk_Progress,
+         Form.chk_Compress},
+        {Form.edt_LogFile->EditHandle(), Form.edt_LogFile->ButtonHandle(),
+         Form.edt_LogFormat->EditHandle(), Form.edt_LogFormat->ButtonHandle(),
+         Form.edt_OutputFormat->EditHandle(), Form.edt_OutputFormat->ButtonHandle()},
+        {Form.edt_Recipient, Form.edt_From, Form.edt_Server, Form.edt_Password}};
+    for (int page = 0; page < 4; ++page) {
+        Form.SetActivePage(page);
+        std::vector<HWND> expected = pages[page];
+        expected.insert(expected.end(), {Form.OKBtn, Form.CancelBtn, Form.PageControl1});
+        std::vector<HWND> order{Form.PageControl1};
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            order.push_back(GetNextDlgTabItem(Form.Handle(), order.back(), FALSE));
+        order.erase(order.begin());
+        EXPECT_EQ(order, expected) << "page " << page;
+    }
+    Form.SetActivePage(3);
+
+    // From a fresh dialog, on the Email page: the strip has the focus; the
+    // arrows and Ctrl+(Shift+)Tab turn to General; Tab, Space, Tab, Space tick
+    // both start-up boxes; Enter is OK.
+    MakeTray();
+    bool startedOnStrip = false;
+    int pageReached = -1;
+    ASSERT_TRUE(Run([&] {
+        startedOnStrip = GetFocus() == Form.PageControl1;
+        PressKeys(Form.Handle(),
+                  {{VK_LEFT},
+                   {VK_TAB, ssCtrl},
+                   {VK_TAB, ssCtrl | ssShift},
+                   {VK_TAB, ssCtrl | ssShift},
+                   {VK_LEFT},
+                   {VK_TAB},
+                   {VK_SPACE},
+                   {VK_TAB},
+                   {VK_SPACE}},
+                  [&] {
+                      pageReached = Form.ActivePage();
+                      PressKeys(Form.Handle(), {{VK_RETURN}}, [] {});
+                  });
+    }));
+    EXPECT_TRUE(startedOnStrip);
+    EXPECT_EQ(pageReached, 0);
+    EXPECT_TRUE(Tray->RunOnStartup());
+    EXPECT_TRUE(Tray->TrayOnStartup());
+
+    // Esc is Cancel.
+    ASSERT_FALSE(Run([&] {
+        PressKeys(Form.Handle(), {{VK_TAB}, {VK_SPACE}, {VK_ESCAPE}}, [] {});
+    }));
+    EXPECT_TRUE(Tray->RunOnStartup());
+}
+
 TEST_F(OptionsTest, PortAndBandwidthFieldsKeepToSixteenBits) {
     ASSERT_TRUE(Run([&] {
         TypeInto(*Form.edt_Port, "70000");
