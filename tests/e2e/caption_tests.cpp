@@ -1,7 +1,9 @@
-// Every caption of the main window and of the options and schedule dialogs
-// fits its control when measured with that control's own font. A font that is
-// missing (as in a Wine prefix without Tahoma) falls back to a wider one and
-// cuts the ends off labels, check boxes and buttons.
+// Every caption of the main window and of the options, schedule and About
+// dialogs fits its control when measured with that control's own font, and
+// every control fits its container. A font that is missing (as in a Wine prefix
+// without Tahoma) falls back to a wider one and cuts the ends off labels, check
+// boxes and buttons; a panel narrower than its layout cuts off whole controls.
+#include "UAboutForm.h"
 #include "UMainForm.h"
 #include "UOptionsForm.h"
 #include "UProfileEventDialog.h"
@@ -92,6 +94,20 @@ std::vector<std::string> ClippedCaptions(HWND window, size_t& measured) {
     measured = 0;
     for (HWND control : controls) {
         const std::string caption = WindowText(control);
+        RECT bounds, container;
+        GetWindowRect(control, &bounds);
+        MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&bounds), 2);
+        GetClientRect(GetParent(control), &container);
+        // Controls placed by the program's layout, not the parts of a common control.
+        if (TWindow::FromHandle(GetParent(control)) &&
+            (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) &&
+            (bounds.left < 0 || bounds.top < 0 || bounds.right > container.right ||
+             bounds.bottom > container.bottom))
+            clipped.push_back(
+                ClassOf(control) + " \"" + caption + "\" at " + std::to_string(bounds.left) + "," +
+                std::to_string(bounds.top) + " to " + std::to_string(bounds.right) + "," +
+                std::to_string(bounds.bottom) + " is cut off by its container of " +
+                std::to_string(container.right) + " by " + std::to_string(container.bottom));
         RECT client;
         GetClientRect(control, &client);
         HDC dc = GetDC(control);
@@ -125,12 +141,13 @@ TEST(Captions, EveryCaptionOfTheMainWindowAndItsDialogsFits) {
     TMainForm main(e2e::ScratchFolder("Captions"), e2e::StandardUserTray());
     TOptionsForm options(main.Handle());
     TProfileEventDialog schedule(main.Handle());
+    TAboutForm about(main.Handle());
     for (const auto& [name, window] :
          {std::pair{"main window", main.Handle()}, std::pair{"options dialog", options.Handle()},
-          std::pair{"schedule dialog", schedule.Handle()}}) {
+          std::pair{"schedule dialog", schedule.Handle()}, std::pair{"About", about.Handle()}}) {
         size_t measured = 0;
         for (const std::string& clipped : ClippedCaptions(window, measured))
             ADD_FAILURE() << name << ": " << clipped;
-        EXPECT_GT(measured, 5u) << name << ": no captions to measure";
+        EXPECT_GT(measured, 1u) << name << ": no captions to measure";
     }
 }
