@@ -38,6 +38,8 @@ VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "(C) 2026 ${PUBLISHER}"
 
 !include "MUI2.nsh"
+!include "StrFunc.nsh"
+${UnStrStr}
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -102,6 +104,13 @@ Section "Uninstall"
     RMDir "$INSTDIR"
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
     ; Windows would otherwise try to start the removed program at every logon.
+    ; An earlier version wrote the entry machine-wide where it could; that one
+    ; goes too where this user may remove it, if it names this copy.
     DeleteRegValue HKCU "${RUN_KEY}" "${PRODUCT}"
+    ClearErrors
+    ReadRegStr $0 HKLM "${RUN_KEY}" "${PRODUCT}"
+    ${UnStrStr} $1 $0 "$INSTDIR\Kalvaren.exe"
+    StrCmp $1 "" +2
+    DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd
