@@ -88,6 +88,11 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             SetForegroundWindow(Handle());
             return 0;
         }
+        if (message == FInstance.CloseRequest() && message != 0) {
+            // An installer replaces the program: end as "Exit" does, saving.
+            Exit1Click();
+            return 0;
+        }
         break;
     }
     return TTrayForm::HandleMessage(message, wParam, lParam);

@@ -58,7 +58,12 @@ done
 version=$(sed -n 's/.*DisplayVersion[[:space:]]*REG_SZ[[:space:]]*//p' <<<"$entry")
 echo "installer test: installed version $version in $folder"
 
-# Started from its folder, as the Start-menu shortcut starts it.
+# An earlier version, as far as the upgrade below can tell: the same program
+# with a few bytes more at its end.
+cp "$folder/Kalvaren.exe" "$work/new.exe"
+printf 'earlier version' >>"$folder/Kalvaren.exe"
+
+# Started from its folder at logon, as Windows starts it from the Run entry.
 winfolder=$("$wine" winepath -w "$folder" 2>/dev/null </dev/null | tr -d '\r')
 (cd "$folder" && exec "$wine" "$winfolder\\Kalvaren.exe" -startup >/dev/null 2>&1 </dev/null) &
 program=$!
@@ -73,9 +78,30 @@ shows_window() {
 }
 within_a_minute shows_window || fail "the installed program showed no window"
 echo "installer test: the installed program shows its window"
+exited() { ! kill -0 "$program" 2>/dev/null; }
+
+# An upgrade over the running program closes it, replaces it and starts it again.
+quietly "$wine" "$setup" /S || fail "the silent upgrade over the running program failed ($?)"
+within_a_minute exited || fail "the upgrade left the earlier program running"
+cmp -s "$folder/Kalvaren.exe" "$work/new.exe" ||
+    fail "the upgrade reported success and left the earlier Kalvaren.exe"
+# The program's processes in this prefix, but for `$1`.
+programs_but() {
+    local pid
+    for pid in $(pgrep -f 'Kalvaren\.exe'); do
+        [[ $pid != "$1" ]] && tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null |
+            grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    done
+    return 0
+}
+restarted() { [[ -n $(programs_but "$program") ]]; }
+within_a_minute restarted || fail "the upgrade did not start the program again"
+program=$(programs_but "$program" | head -1)
+within_a_minute shows_window || fail "the program started again showed no window"
+echo "installer test: upgraded over the running program, which runs again"
+
 # Closing the window ends the program, which writes Data.dat.
 quietly "$wine" taskkill /im Kalvaren.exe || true
-exited() { ! kill -0 "$program" 2>/dev/null; }
 within_a_minute exited || fail "the program did not end when its window was closed"
 [[ -f $folder/Data.dat ]] || fail "the program wrote no Data.dat"
 printf '[Header]\r\nSubTitle=Office\r\n' >"$folder/Settings.ini"
