@@ -254,7 +254,7 @@ void TMainForm::ApplyBranding() {
     // right it would be cut off.
     RECT strip;
     GetClientRect(pnl_Top->Handle(), &strip);
-    MoveWindow(lbl_Display, strip.right - 192, 0, 192, 55, TRUE);
+    MoveWindow(lbl_Display, strip.right - Scale(192), 0, Scale(192), Scale(55), TRUE);
     pnl_Top->Layout.Anchor(lbl_Display, akTop | akRight);
 }
 

@@ -335,7 +335,7 @@ void TMainForm::edt_PasswordFileChange() {
 void TMainForm::Splitter1Moved() {
     RECT r;
     GetWindowRect(pnl_Right->Handle(), &r);
-    Constraints.MinWidth = (r.right - r.left) + 499;
+    Constraints.MinWidth = MulDiv(r.right - r.left, 96, static_cast<int>(Dpi())) + 499;
 }
 
 void TMainForm::Options1Click() {

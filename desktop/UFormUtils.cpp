@@ -19,7 +19,9 @@ TOwnerFont OwnerFont(HWND owner) {
     LOGFONTA info{};
     if (font && GetObjectA(font, sizeof info, &info) == sizeof info) {
         result.Face = info.lfFaceName;
-        result.Height = info.lfHeight;
+        // Windows are built at 96 DPI and scale themselves.
+        const TWindow* window = TWindow::FromHandle(GetAncestor(owner, GA_ROOT));
+        result.Height = MulDiv(info.lfHeight, 96, window ? static_cast<int>(window->Dpi()) : 96);
     }
     return result;
 }

@@ -111,7 +111,7 @@ std::vector<std::string> ClippedCaptions(HWND window, size_t& measured) {
         RECT client;
         GetClientRect(control, &client);
         HDC dc = GetDC(control);
-        const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+        const int dpi = static_cast<int>(TWindow::FromHandle(window)->Dpi());
         const std::optional<TCaptionRoom> room = CaptionRoom(control, client.right, dpi);
         if (caption.empty() || !room) {
             ReleaseDC(control, dc);
@@ -137,17 +137,41 @@ std::vector<std::string> ClippedCaptions(HWND window, size_t& measured) {
 
 } // namespace
 
-TEST(Captions, EveryCaptionOfTheMainWindowAndItsDialogsFits) {
+// At each display scale, as a move to a monitor of that scale gives it.
+TEST(Captions, EveryCaptionOfTheMainWindowAndItsDialogsFitsAtEveryScale) {
     TMainForm main(e2e::ScratchFolder("Captions"), e2e::StandardUserTray());
     TOptionsForm options(main.Handle());
     TProfileEventDialog schedule(main.Handle());
     TAboutForm about(main.Handle());
-    for (const auto& [name, window] :
-         {std::pair{"main window", main.Handle()}, std::pair{"options dialog", options.Handle()},
-          std::pair{"schedule dialog", schedule.Handle()}, std::pair{"About", about.Handle()}}) {
-        size_t measured = 0;
-        for (const std::string& clipped : ClippedCaptions(window, measured))
-            ADD_FAILURE() << name << ": " << clipped;
-        EXPECT_GT(measured, 1u) << name << ": no captions to measure";
+    const auto fontHeight = [&] {
+        LOGFONTA info{};
+        GetObjectA(main.Font(), sizeof info, &info);
+        return -info.lfHeight;
+    };
+    SIZE sizeAt96{}, sizeAt144{};
+    int fontAt96 = 0, fontAt144 = 0;
+    for (const UINT dpi : {96u, 120u, 144u, 192u}) {
+        for (const auto& [name, window] : {std::pair{"main window", main.Handle()},
+                                           std::pair{"options dialog", options.Handle()},
+                                           std::pair{"schedule dialog", schedule.Handle()},
+                                           std::pair{"About", about.Handle()}}) {
+            RECT suggested;
+            GetWindowRect(window, &suggested);
+            SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                         reinterpret_cast<LPARAM>(&suggested));
+            size_t measured = 0;
+            for (const std::string& clipped : ClippedCaptions(window, measured))
+                ADD_FAILURE() << name << " at " << dpi << " DPI: " << clipped;
+            EXPECT_GT(measured, 1u) << name << ": no captions to measure";
+        }
+        RECT client;
+        GetClientRect(main.Handle(), &client);
+        if (dpi == 96 || dpi == 144) {
+            (dpi == 96 ? sizeAt96 : sizeAt144) = {client.right, client.bottom};
+            (dpi == 96 ? fontAt96 : fontAt144) = fontHeight();
+        }
     }
+    EXPECT_NEAR(sizeAt144.cx, sizeAt96.cx * 3 / 2, 2);
+    EXPECT_NEAR(sizeAt144.cy, sizeAt96.cy * 3 / 2, 2);
+    EXPECT_NEAR(fontAt144, fontAt96 * 3 / 2, 1);
 }
