@@ -247,9 +247,6 @@ void TWindow::ApplyConstraints(MINMAXINFO& info) const {
         info.ptMaxTrackSize.y = maxHeight;
 }
 
-namespace {
-
-// Every window inside `window`, parents before their children.
 std::vector<HWND> Descendants(HWND window) {
     std::vector<HWND> result;
     EnumChildWindows(
@@ -261,6 +258,8 @@ std::vector<HWND> Descendants(HWND window) {
         reinterpret_cast<LPARAM>(&result));
     return result;
 }
+
+namespace {
 
 // Text does not grow in proportion to its font: a one-line caption of a label or
 // a check box that no longer fits at the new scale gets the room it needs.
@@ -305,10 +304,24 @@ void FitCaption(HWND control, int dpi) {
         return;
     RECT frame;
     GetWindowRect(control, &frame);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&frame), 2);
     const int outerWidth = width + (frame.right - frame.left) - client.right;
     const int outerHeight = height + (frame.bottom - frame.top) - client.bottom;
-    SetWindowPos(control, nullptr, 0, 0, outerWidth, outerHeight,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // A label that ends at its field grows to the left instead, away from it.
+    int left = frame.left;
+    const int grown = frame.left + outerWidth;
+    if (room == 0)
+        for (HWND other = GetWindow(GetParent(control), GW_CHILD); other;
+             other = GetWindow(other, GW_HWNDNEXT)) {
+            RECT r;
+            GetWindowRect(other, &r);
+            MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+            if (other != control && r.left > (frame.left + frame.right) / 2 && r.left < grown &&
+                r.top < frame.bottom && r.bottom > frame.top)
+                left = std::max<int>(0, frame.left - (grown - frame.right));
+        }
+    SetWindowPos(control, nullptr, left, frame.top, outerWidth, outerHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     if (TWindow* parent = TWindow::FromHandle(GetParent(control)))
         parent->Layout.Fit(control, outerWidth, outerHeight);
 }
@@ -383,8 +396,9 @@ void TWindow::ScaleTo(UINT dpi) {
         SetWindowPos(children[i], nullptr, scale(r.left), scale(r.top),
                      scale(r.right) - scale(r.left), scale(r.bottom) - scale(r.top),
                      SWP_NOZORDER | SWP_NOACTIVATE);
-        FitCaption(children[i], to);
     }
+    for (HWND child : children)
+        FitCaption(child, to);
     // Once more in the final geometry, as a resize by the user would.
     for (TWindow* window : windows) {
         RECT client;

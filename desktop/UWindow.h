@@ -100,6 +100,9 @@ struct TControlParams {
 // Throws std::runtime_error when the control cannot be created.
 HWND CreateControl(const TControlParams& params);
 
+// Every window inside `window`, parents before their children.
+std::vector<HWND> Descendants(HWND window);
+
 // The DPI of the monitor the window is on (the system's where Windows cannot tell).
 UINT MonitorDpi(HWND window);
 

@@ -82,14 +82,7 @@ std::optional<TCaptionRoom> CaptionRoom(HWND control, int clientWidth, int dpi) 
 // control cuts off, with the room it needs and the room it has; `measured`
 // counts the captions looked at.
 std::vector<std::string> ClippedCaptions(HWND window, size_t& measured) {
-    std::vector<HWND> controls;
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM list) {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&controls));
+    const std::vector<HWND> controls = Descendants(window);
     std::vector<std::string> clipped;
     measured = 0;
     for (HWND control : controls) {
