@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -136,13 +138,7 @@ TEST(Captions, EveryCaptionOfTheMainWindowAndItsDialogsFitsAtEveryScale) {
     TOptionsForm options(main.Handle());
     TProfileEventDialog schedule(main.Handle());
     TAboutForm about(main.Handle());
-    const auto fontHeight = [&] {
-        LOGFONTA info{};
-        GetObjectA(main.Font(), sizeof info, &info);
-        return -info.lfHeight;
-    };
-    SIZE sizeAt96{}, sizeAt144{};
-    int fontAt96 = 0, fontAt144 = 0;
+    std::map<UINT, std::array<LONG, 3>> mainAt; // client width and height, font height
     for (const UINT dpi : {96u, 120u, 144u, 192u}) {
         for (const auto& [name, window] : {std::pair{"main window", main.Handle()},
                                            std::pair{"options dialog", options.Handle()},
@@ -159,12 +155,10 @@ TEST(Captions, EveryCaptionOfTheMainWindowAndItsDialogsFitsAtEveryScale) {
         }
         RECT client;
         GetClientRect(main.Handle(), &client);
-        if (dpi == 96 || dpi == 144) {
-            (dpi == 96 ? sizeAt96 : sizeAt144) = {client.right, client.bottom};
-            (dpi == 96 ? fontAt96 : fontAt144) = fontHeight();
-        }
+        LOGFONTA font{};
+        GetObjectA(main.Font(), sizeof font, &font);
+        mainAt[dpi] = {client.right, client.bottom, -font.lfHeight};
     }
-    EXPECT_NEAR(sizeAt144.cx, sizeAt96.cx * 3 / 2, 2);
-    EXPECT_NEAR(sizeAt144.cy, sizeAt96.cy * 3 / 2, 2);
-    EXPECT_NEAR(fontAt144, fontAt96 * 3 / 2, 1);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_NEAR(mainAt[144][i], mainAt[96][i] * 3 / 2, 2) << "measure " << i;
 }
