@@ -19,6 +19,12 @@
 using namespace kal;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // "-close <folder>", run by the installer: the program of that folder saves
+    // and ends. The exit code says what happened (TCloseResult).
+    if (const auto arguments = Application().Arguments();
+        arguments.size() == 2 && IsSwitch(arguments[0], "-close"))
+        return static_cast<int>(CloseRunningInstance(InstanceName(arguments[1]), 20000));
+
     // The folder picker and the picture loader need COM on this thread.
     const HRESULT com = OleInitialize(nullptr);
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_DATE_CLASSES |

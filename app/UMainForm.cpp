@@ -252,7 +252,11 @@ void TMainForm::ApplyBranding() {
         InvalidateRect(img_Display, nullptr, TRUE);
     }
     SetText(lbl_Display, branding.DisplayText);
-    MoveWindow(lbl_Display, 533, 0, 192, 55, TRUE);
+    // Against the strip's right edge, where the branding text ends; further
+    // right it would be cut off.
+    RECT strip;
+    GetClientRect(pnl_Top->Handle(), &strip);
+    MoveWindow(lbl_Display, strip.right - Scale(192), 0, Scale(192), Scale(55), TRUE);
     pnl_Top->Layout.Anchor(lbl_Display, akTop | akRight);
 }
 

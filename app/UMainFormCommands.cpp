@@ -89,6 +89,11 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             SetForegroundWindow(Handle());
             return 0;
         }
+        if (message == FInstance.CloseRequest() && message != 0) {
+            // An installer replaces the program: end as "Exit" does, saving.
+            Exit1Click();
+            return 0;
+        }
         break;
     }
     return TTrayForm::HandleMessage(message, wParam, lParam);
@@ -332,7 +337,7 @@ void TMainForm::edt_PasswordFileChange() {
 void TMainForm::Splitter1Moved() {
     RECT r;
     GetWindowRect(pnl_Right->Handle(), &r);
-    Constraints.MinWidth = (r.right - r.left) + 499;
+    Constraints.MinWidth = MulDiv(r.right - r.left, 96, static_cast<int>(Dpi())) + 499;
 }
 
 void TMainForm::Options1Click() {

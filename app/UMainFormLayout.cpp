@@ -126,7 +126,7 @@ void TMainForm::CreateControls() {
                                  .Parent = top});
     lbl_Display = CreateControl({.ClassName = "STATIC",
                                  .Style = WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
-                                 .Left = 533,
+                                 .Left = width - 192,
                                  .Top = 0,
                                  .Width = 192,
                                  .Height = 55,
@@ -212,8 +212,9 @@ void TMainForm::CreateControls() {
     HWND centre = pnl_Centre->Handle();
     HWND label2 = CreateLabel(centre, "Files and Folders", 0, 0, 100);
     pnl_Centre->Layout.Align(label2, TAlign::alTop);
-    pnl_Bottom = std::make_unique<TPanel>(TPanel::TParams{
-        .Parent = centre, .Width = width - kFoldersWidth - 166, .Height = 41, .Target = Handle()});
+    const int bottomWidth = width - kFoldersWidth - 166;
+    pnl_Bottom = std::make_unique<TPanel>(
+        TPanel::TParams{.Parent = centre, .Width = bottomWidth, .Height = 41, .Target = Handle()});
     pnl_Centre->Layout.Align(pnl_Bottom->Handle(), TAlign::alBottom);
     lst_FilePath = ListBox(centre, idFilePath);
     EnableWindow(lst_FilePath, FALSE);
@@ -222,8 +223,10 @@ void TMainForm::CreateControls() {
     btn_File = Button(bottom, "&Add File", idAddFile, 6, 8, 66);
     btn_Folder = Button(bottom, "Add &Folder", idAddFolder, 79, 8, 66);
     btn_Remove = Button(bottom, "Remove Selecte&d", idRemovePath, 151, 8, 100);
-    btn_Restore = Button(bottom, "&Restore", idRestore, 285, 8, 50);
-    btn_Backup = Button(bottom, "&Backup", idBackup, 341, 8, 50);
+    // Against the right edge as in a 397 pixel wide panel: the common folders
+    // are wider than that layout assumed.
+    btn_Restore = Button(bottom, "&Restore", idRestore, bottomWidth - 112, 8, 50);
+    btn_Backup = Button(bottom, "&Backup", idBackup, bottomWidth - 56, 8, 50);
     pnl_Bottom->Layout.Anchor(btn_Restore, akTop | akRight);
     pnl_Bottom->Layout.Anchor(btn_Backup, akTop | akRight);
 

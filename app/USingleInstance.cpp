@@ -65,6 +65,34 @@ void ShowRunningInstance(HWND window, const std::string& name) {
     PostMessageA(window, RegisterWindowMessageA(name.c_str()), 0, 0);
 }
 
+namespace {
+
+UINT CloseRequestOf(const std::string& name) {
+    return RegisterWindowMessageA((name + ".Close").c_str());
+}
+
+} // namespace
+
+TCloseResult CloseRunningInstance(const std::string& name, DWORD timeoutMs) {
+    TInstanceLock lock(name);
+    if (lock.Acquire(0))
+        return TCloseResult::NoneRunning;
+    // Held, but the window may not be there yet (starting) or any more (ending).
+    HWND window = FindAnsweringInstance(name, timeoutMs);
+    if (!window)
+        return lock.Acquire(timeoutMs) ? TCloseResult::Closed : TCloseResult::StillRunning;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    const unique_handle_t process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    PostMessageA(window, CloseRequestOf(name), 0, 0);
+    // The claim goes before the process has ended and unmapped its files.
+    if (process)
+        return WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0
+                   ? TCloseResult::Closed
+                   : TCloseResult::StillRunning;
+    return lock.Acquire(timeoutMs) ? TCloseResult::Closed : TCloseResult::StillRunning;
+}
+
 TInstanceLock::TInstanceLock(const std::string& name)
     : FMutex(CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str())) {}
 
@@ -85,7 +113,8 @@ bool TInstanceLock::Acquire(DWORD waitMs) {
 }
 
 TInstanceWindow::TInstanceWindow(HWND window, const std::string& name)
-    : FWindow(window), FName(name), FShowRequest(RegisterWindowMessageA(name.c_str())) {
+    : FWindow(window), FName(name), FShowRequest(RegisterWindowMessageA(name.c_str())),
+      FCloseRequest(CloseRequestOf(name)) {
     SetPropA(FWindow, FName.c_str(), reinterpret_cast<HANDLE>(1));
 }
 

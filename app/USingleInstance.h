@@ -30,6 +30,12 @@ HWND FindAnsweringInstance(const std::string& name, DWORD timeoutMs);
 // Asks that window to show itself and hands it the foreground.
 void ShowRunningInstance(HWND window, const std::string& name);
 
+// Asks the program that holds `name` to save and end, as at its "Exit", and waits
+// up to `timeoutMs` for its process to end. An installer does this before it
+// replaces the program's files.
+enum class TCloseResult { NoneRunning = 0, Closed = 1, StillRunning = 2 };
+TCloseResult CloseRunningInstance(const std::string& name, DWORD timeoutMs);
+
 // The claim on an instance: a mutex owned by the main thread for as long as this
 // object lives. A program that was killed leaves it abandoned, and the next start
 // takes it over.
@@ -61,11 +67,14 @@ public:
 
     // The message a second start posts to the window, both parameters 0.
     UINT ShowRequest() const noexcept { return FShowRequest; }
+    // The message CloseRunningInstance posts to the window, both parameters 0.
+    UINT CloseRequest() const noexcept { return FCloseRequest; }
 
 private:
     HWND FWindow;
     std::string FName;
     UINT FShowRequest;
+    UINT FCloseRequest;
 };
 
 } // namespace kal

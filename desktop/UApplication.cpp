@@ -119,6 +119,10 @@ void TApplication::HandleException() noexcept {
 void TApplication::DispatchOne(MSG& msg) {
     // Tab and arrow navigation between controls of our own windows.
     HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) {
+        if (TWindow* window = TWindow::FromHandle(root); window && window->PreTranslateMessage(msg))
+            return;
+    }
     if (root && (GetWindowLongPtrA(root, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) &&
         IsDialogMessageA(root, &msg))
         return;

@@ -150,9 +150,20 @@ void TCustomDialogEdit::Resize() {
     GetWindowRect(Handle(), &bounds);
     const int width = bounds.right - bounds.left;
     const int side = bounds.bottom - bounds.top - 6;
-    const int buttonLeft = width - (side + 5);
-    SetWindowPos(FButton, nullptr, buttonLeft, 1, side, side, SWP_NOZORDER | SWP_NOACTIVATE);
-    SetWindowPos(FEdit, nullptr, 0, 0, buttonLeft - 2, 15,
+    // Square, unless its caption needs more: text does not scale in proportion.
+    SIZE caption{};
+    {
+        const std::string text = kal::GetText(FButton);
+        unique_window_dc dc(FButton);
+        const HGDIOBJ old = SelectObject(
+            dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageA(FButton, WM_GETFONT, 0, 0)));
+        GetTextExtentPoint32A(dc.get(), text.c_str(), static_cast<int>(text.size()), &caption);
+        SelectObject(dc.get(), old);
+    }
+    const int buttonWidth = std::max<int>(side, caption.cx + Scale(2 * 3) + 2);
+    const int buttonLeft = width - (buttonWidth + 5);
+    SetWindowPos(FButton, nullptr, buttonLeft, 1, buttonWidth, side, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(FEdit, nullptr, 0, 0, buttonLeft - 2, Scale(15),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     if (OnResize)
         OnResize(this);

@@ -1,5 +1,9 @@
 #include "UFormUtils.h"
 
+#include <algorithm>
+#include <tuple>
+#include <vector>
+
 namespace kal {
 
 HWND DefaultOwner(HWND owner) {
@@ -15,7 +19,9 @@ TOwnerFont OwnerFont(HWND owner) {
     LOGFONTA info{};
     if (font && GetObjectA(font, sizeof info, &info) == sizeof info) {
         result.Face = info.lfFaceName;
-        result.Height = info.lfHeight;
+        // Windows are built at 96 DPI and scale themselves.
+        const TWindow* window = TWindow::FromHandle(GetAncestor(owner, GA_ROOT));
+        result.Height = MulDiv(info.lfHeight, 96, window ? static_cast<int>(window->Dpi()) : 96);
     }
     return result;
 }
@@ -89,6 +95,29 @@ HWND CreateEdit(HWND parent, int left, int top, int width, DWORD style, int id) 
                           .Height = 21,
                           .Id = id,
                           .Parent = parent});
+}
+
+void SortTabOrder(HWND parent) {
+    // By the middle of each control: a field beside a check box on its row may
+    // begin a little higher and still come after it.
+    struct TPlace {
+        LONG Middle, Left;
+        HWND Control;
+    };
+    std::vector<TPlace> places;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT bounds;
+        GetWindowRect(child, &bounds);
+        places.push_back({bounds.top + bounds.bottom, bounds.left, child});
+    }
+    std::stable_sort(places.begin(), places.end(), [](const TPlace& a, const TPlace& b) {
+        return std::tie(a.Middle, a.Left) < std::tie(b.Middle, b.Left);
+    });
+    HWND after = HWND_TOP;
+    for (const TPlace& place : places) {
+        SetWindowPos(place.Control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = place.Control;
+    }
 }
 
 bool Checked(HWND box) {

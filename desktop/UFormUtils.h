@@ -31,6 +31,10 @@ HWND CreateCheckBox(HWND parent, const char* text, int left, int top, int width)
 HWND CreateButton(HWND parent, const char* text, int left, int top, int id, bool isDefault);
 HWND CreateEdit(HWND parent, int left, int top, int width, DWORD style = 0, int id = 0);
 
+// Puts the parent's controls into reading order (top to bottom, then left to
+// right), which is the order Tab visits them in.
+void SortTabOrder(HWND parent);
+
 // A check box's tick.
 bool Checked(HWND box);
 void Check(HWND box, bool value);

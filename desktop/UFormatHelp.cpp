@@ -62,6 +62,9 @@ TFormatHelpDialog::~TFormatHelpDialog() {
 }
 
 void TFormatHelpDialog::ShowBeside(HWND anchor) {
+    // At the anchor's scale before measuring, so that showing does not resize it.
+    if (anchor)
+        ScaleTo(MonitorDpi(anchor));
     RECT anchorRect{}, self{};
     if (anchor && GetWindowRect(anchor, &anchorRect) && GetWindowRect(Handle(), &self)) {
         MONITORINFO monitor{};

@@ -21,9 +21,7 @@ TInputQueryForm::TInputQueryForm(HWND owner, const std::string& caption, const s
     CreateButton(Handle(), "OK", 136, 62, IDOK, true);
     CreateButton(Handle(), "Cancel", 217, 62, IDCANCEL, false);
     SendMessageA(FEdit, EM_SETSEL, 0, -1);
-    OnShow = [this](TWindow*) {
-        SetFocus(FEdit);
-    };
+    ActiveControl = FEdit;
 }
 
 LRESULT TInputQueryForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

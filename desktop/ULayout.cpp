@@ -82,6 +82,25 @@ HWND TLayout::NeighbourOf(HWND control) const {
     return nullptr;
 }
 
+void TLayout::Fit(HWND control, int width, int height) {
+    TItem* item = Find(control);
+    if (!item)
+        return;
+    if (item->Align == TAlign::alTop || item->Align == TAlign::alBottom)
+        item->Extent = std::max(item->Extent, height);
+    else if (item->Align == TAlign::alLeft || item->Align == TAlign::alRight)
+        item->Extent = std::max(item->Extent, width);
+}
+
+void TLayout::Scale(int to, int from) {
+    for (TItem& item : FItems) {
+        item.Extent = MulDiv(item.Extent, to, from);
+        for (LONG* edge :
+             {&item.Margins.left, &item.Margins.top, &item.Margins.right, &item.Margins.bottom})
+            *edge = MulDiv(*edge, to, from);
+    }
+}
+
 void TLayout::Apply(HWND parent) const {
     RECT client;
     if (GetClientRect(parent, &client))

@@ -28,6 +28,10 @@ public:
     void SetExtent(HWND control, int extent);
     // The aligned control that `control` sits against in its direction, or null.
     HWND NeighbourOf(HWND control) const;
+    // An aligned control's extent grows to hold a control of this size.
+    void Fit(HWND control, int width, int height);
+    // Extents and distances follow a change of the display scale (`to` / `from`).
+    void Scale(int to, int from);
     void Apply(HWND parent) const;
     void Apply(int clientWidth, int clientHeight) const;
 

@@ -31,9 +31,10 @@ TOptionsForm::TOptionsForm(HWND owner) {
     const TOwnerFont font = OwnerFont(parent);
     Create(DialogParams("TOptionsForm", "Options", 373, 182, parent, font));
 
+    // The pages are the dialog's children above the tab strip, not the strip's:
+    // a control parent is never a tab stop itself, and the strip must be one.
     PageControl1 = CreateControl({.ClassName = WC_TABCONTROLA,
-                                  .Style = WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN,
-                                  .ExStyle = WS_EX_CONTROLPARENT,
+                                  .Style = WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS,
                                   .Width = 373 - 88,
                                   .Height = 182,
                                   .Parent = Handle()});
@@ -45,6 +46,12 @@ TOptionsForm::TOptionsForm(HWND owner) {
     Layout.Align(PageControl1, TAlign::alClient);
     CreatePages();
     FormCreate();
+    // Tab order is the reading order: the strip, its page, then OK and Cancel.
+    SetWindowPos(Panel1->Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetWindowPos(PageControl1, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    for (std::unique_ptr<TPanel>* page : Pages)
+        SortTabOrder((*page)->Handle());
+    ActiveControl = PageControl1;
     SetActivePage(3);
 }
 
@@ -66,7 +73,7 @@ void TOptionsForm::CreatePages() {
     GetClientRect(PageControl1, &page);
     TabCtrl_AdjustRect(PageControl1, FALSE, &page);
     for (std::unique_ptr<TPanel>* slot : Pages) {
-        *slot = std::make_unique<TPanel>(TPanel::TParams{.Parent = PageControl1,
+        *slot = std::make_unique<TPanel>(TPanel::TParams{.Parent = Handle(),
                                                          .Left = page.left,
                                                          .Top = page.top,
                                                          .Width = page.right - page.left,
@@ -75,12 +82,11 @@ void TOptionsForm::CreatePages() {
         ShowWindow((*slot)->Handle(), SW_HIDE);
     }
 
-    // Created in keyboard order.
     HWND general = tab_General->Handle();
-    chk_Minimised = CreateCheckBox(general, "Minimised to System Tray", 22, 32, 150);
     chk_Startup = CreateCheckBox(general, "Run on System Startup", 9, 14, 136);
-    chk_TrayOnClose = CreateCheckBox(general, "Hide To Tray On Close", 9, 72, 153);
+    chk_Minimised = CreateCheckBox(general, "Minimised to System Tray", 22, 32, 150);
     chk_TrayOnMin = CreateCheckBox(general, "Hide To Tray On Minimise", 8, 56, 153);
+    chk_TrayOnClose = CreateCheckBox(general, "Hide To Tray On Close", 9, 72, 153);
     chk_Autoclose = CreateCheckBox(general, "Auto close Terminal", 9, 104, 128);
     CreateLabel(general, "Delay", 32, 123);
 
@@ -113,9 +119,8 @@ void TOptionsForm::CreatePages() {
     SendMessageA(edt_Password, EM_SETPASSWORDCHAR, '#', 0);
 
     HWND skip = tab_Skip->Handle();
-    CreateLabel(skip,
-                "Not backed up, one pattern a line (*.tmp, Thumbs.db, /AppData/Local/Temp/):", 4, 4,
-                268, 26);
+    CreateLabel(skip, "Not backed up, one pattern a line:", 4, 4);
+    CreateLabel(skip, "*.tmp   Thumbs.db   /AppData/Local/Temp/", 4, 18);
     edt_SkipList = CreateControl({.ClassName = "EDIT",
                                   .Style = WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE |
                                            ES_AUTOVSCROLL | ES_WANTRETURN,
@@ -202,6 +207,23 @@ void TOptionsForm::AddSuggestedSkips() {
             list.append(line).append("\r\n");
     }
     SetSkipList(list);
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab turn the pages from anywhere in the dialog; the
+// focus stays on the strip or goes to the new page's first control.
+bool TOptionsForm::PreTranslateMessage(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || msg.wParam != VK_TAB || GetKeyState(VK_CONTROL) >= 0)
+        return false;
+    const int count = static_cast<int>(std::size(Pages));
+    const int step = GetKeyState(VK_SHIFT) < 0 ? count - 1 : 1;
+    const bool onStrip = GetFocus() == PageControl1;
+    SetActivePage((ActivePage() + step) % count);
+    if (!onStrip) {
+        HWND page = (*Pages[ActivePage()])->Handle();
+        HWND first = GetNextDlgTabItem(page, nullptr, FALSE);
+        SetFocus(first && IsChild(page, first) ? first : PageControl1);
+    }
+    return true;
 }
 
 void TOptionsForm::chk_AutocloseClick() {

@@ -114,6 +114,7 @@ protected:
     void formatHelpPressed(TCustomDialogEdit* Sender, TCommonDialog* Dialog);
     void FormHide();
     void DoHide() override;
+    bool PreTranslateMessage(const MSG& msg) override;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:

@@ -4,8 +4,6 @@ namespace kal {
 
 TPanel::TPanel(const TParams& params) : FTarget(params.Target), FBevel(params.Bevel) {
     // Controls on a panel take the font of the window it sits on.
-    if (params.Parent)
-        FParentFont = reinterpret_cast<HFONT>(SendMessageA(params.Parent, WM_GETFONT, 0, 0));
     TWindowParams w;
     w.ClassName = "KalvarenPanel";
     // No WS_CLIPCHILDREN: a group box on a panel leaves its inside to the panel.
@@ -26,7 +24,8 @@ TPanel::TPanel(const TParams& params) : FTarget(params.Target), FBevel(params.Be
 LRESULT TPanel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_GETFONT:
-        return reinterpret_cast<LRESULT>(FParentFont);
+        // Asked each time: the parent's font changes with the display scale.
+        return SendMessageA(GetParent(Handle()), WM_GETFONT, 0, 0);
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:

@@ -40,7 +40,6 @@ protected:
 private:
     HWND FTarget;
     TBevel FBevel;
-    HFONT FParentFont = nullptr; // not owned
 };
 
 } // namespace kal

@@ -91,6 +91,7 @@ TProfileEventDialog::TProfileEventDialog(HWND owner) {
     }
     edt_Name = CreateEdit(self, 16, 25, 121, WS_GROUP);
     SetText(edt_Name, "edt_Name");
+    ActiveControl = edt_Name;
     const auto picker = [self](DWORD kind, int top, int id) {
         return CreateControl({.ClassName = DATETIMEPICK_CLASSA,
                               .Style = WS_VISIBLE | WS_TABSTOP | WS_GROUP | kind,

@@ -44,6 +44,12 @@ TTerminalPane::TTerminalPane(HWND parent, DWORD style) {
             .Centred = false,
             .Parent = parent,
             .Cursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_IBEAM))});
+    MeasureFont();
+    UpdateScrollBars();
+}
+
+// Again after the display scale changed the font; a resize follows every change.
+void TTerminalPane::MeasureFont() {
     TEXTMETRICA metrics{};
     {
         // A common DC: releasing it drops the font again.
@@ -53,7 +59,6 @@ TTerminalPane::TTerminalPane(HWND parent, DWORD style) {
     }
     FLineHeight = std::max(1, static_cast<int>(metrics.tmHeight));
     FCharWidth = std::max(1, static_cast<int>(metrics.tmAveCharWidth));
-    UpdateScrollBars();
 }
 
 TTerminalPane::~TTerminalPane() {
@@ -492,6 +497,7 @@ LRESULT TTerminalPane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_ERASEBKGND:
         return 1; // every pixel is painted with its line
     case WM_SIZE:
+        MeasureFont();
         ScrollTo(FTop, FLeft);
         UpdateScrollBars();
         InvalidateRect(Handle(), nullptr, FALSE);

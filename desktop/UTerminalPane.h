@@ -80,6 +80,7 @@ private:
     void ScrollTo(long long top, int left);
     void ScrollIntoView(TPos pos);
     void UpdateScrollBars();
+    void MeasureFont();
     struct TBar {
         long Max = -1;
         int Page = -1;

@@ -267,26 +267,28 @@ void TTrayForm::ReportRegistryFailure(const ERegistryException& e) {
     Application().ShowException(e.what());
 }
 
-// The machine's Run key, or the user's when the machine's refuses; an entry
-// is kept in one of them only, or the program would start twice at logon.
-// False: the machine's key holds an entry that this user may not change.
+// The user's Run key only: the program is installed for its user, and a
+// machine-wide entry would start this user's copy for everyone. An entry of an
+// earlier version in the machine's key goes, or the program would start twice.
+// False: the machine's key holds an entry that this user may not remove.
 bool TTrayForm::TryUpdateRunKey() {
     const char* name = FRegistryKey.c_str();
     const bool machineHasEntry = HasValue(FEnvironment.MachineRoot, kRunKey, name);
+    unique_hkey machine, user;
+    const bool machineRemovable = machineHasEntry && OpenForWrite(FEnvironment.MachineRoot, kRunKey,
+                                                                  false, machine) == ERROR_SUCCESS;
     if (FRunOnStartup) {
-        const std::string data = RunCommand();
-        return WriteValue(
-            kRunKey, false, name, [&](HKEY key) { return WriteString(key, name, data); },
-            !machineHasEntry);
-    }
-    unique_hkey key;
-    if (HasValue(FEnvironment.UserRoot, kRunKey, name)) {
-        const LONG status = OpenForWrite(FEnvironment.UserRoot, kRunKey, false, key);
-        CheckWrite(status == ERROR_SUCCESS ? RegDeleteValueA(key.get(), name) : status, name);
+        if (machineHasEntry && !machineRemovable)
+            return false;
+        CheckWrite(OpenForWrite(FEnvironment.UserRoot, kRunKey, true, user), name);
+        CheckWrite(WriteString(user.get(), name, RunCommand()), name);
+        RegFlushKey(user.get());
+    } else if (HasValue(FEnvironment.UserRoot, kRunKey, name)) {
+        const LONG status = OpenForWrite(FEnvironment.UserRoot, kRunKey, false, user);
+        CheckWrite(status == ERROR_SUCCESS ? RegDeleteValueA(user.get(), name) : status, name);
     }
     return !machineHasEntry ||
-           (OpenForWrite(FEnvironment.MachineRoot, kRunKey, false, key) == ERROR_SUCCESS &&
-            RegDeleteValueA(key.get(), name) == ERROR_SUCCESS);
+           (machineRemovable && RegDeleteValueA(machine.get(), name) == ERROR_SUCCESS);
 }
 
 void TTrayForm::UpdateRunKey() {

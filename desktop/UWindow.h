@@ -9,7 +9,11 @@
 //   change it; the main window ends the message loop unless the action is caNone.
 //   Showing by any means runs DoShow (OnShow).
 // - Controls: CreateControl({.ClassName = ..., .Left = ..., .Parent = ...}),
-//   pixel positions in client coordinates, the window's font applied.
+//   pixel positions in client coordinates at 96 DPI, the window's font applied.
+// - Display scale: a window and everything in it is built at 96 DPI; a top-level
+//   window scales itself, its controls, their layout, its font and its
+//   constraints to its monitor's DPI when first shown and again at
+//   WM_DPICHANGED. Code that places controls later uses Scale().
 // - Layout (ULayout.h): TSplitter resizes the aligned neighbour it sits against.
 //   Relayout() after showing or hiding an aligned control.
 // - Constraints: minimum/maximum window sizes (or client sizes, converted).
@@ -96,6 +100,13 @@ struct TControlParams {
 // Throws std::runtime_error when the control cannot be created.
 HWND CreateControl(const TControlParams& params);
 
+// Every window inside `window`, parents before their children.
+std::vector<HWND> Descendants(HWND window);
+
+// The DPI of the monitor the window is on (the system's where Windows cannot tell).
+UINT MonitorDpi(HWND window);
+
+// Minimum and maximum sizes at 96 DPI; the window scales them.
 struct TSizeConstraints {
     int MinWidth = 0;
     int MinHeight = 0;
@@ -133,6 +144,11 @@ public:
 
     HWND Handle() const noexcept { return FHandle; }
     HFONT Font() const noexcept { return FFont.get(); }
+    // The DPI the window's geometry is at now, and a 96-DPI length at it.
+    UINT Dpi() const noexcept { return FDpi; }
+    int Scale(int length) const { return MulDiv(length, static_cast<int>(FDpi), 96); }
+    // Rescales the window and everything in it from Dpi() to `dpi`.
+    void ScaleTo(UINT dpi);
 
     void Show();
     void Hide();
@@ -156,6 +172,15 @@ public:
 
     TSizeConstraints Constraints;
     TLayout Layout;
+    // The control that has the focus when the window is shown modally; none:
+    // the first tab stop.
+    HWND ActiveControl = nullptr;
+
+    // Our window behind `window`, or null for any other.
+    static TWindow* FromHandle(HWND window);
+    // A key message for a control of this top-level window, before dialog
+    // navigation sees it; true when handled.
+    virtual bool PreTranslateMessage(const MSG& msg);
 
     TNotifyEvent OnShow;
     TNotifyEvent OnHide;
@@ -184,8 +209,12 @@ private:
     // which other threads must not read.
     const std::shared_ptr<std::atomic<bool>> FAlive = std::make_shared<std::atomic<bool>>(false);
     unique_hfont FFont;
+    std::string FFontFace;
+    int FFontHeight = 0; // at 96 DPI
+    UINT FDpi = 96;
     bool FModal = false;
     int FModalResult = mrNone;
+    HWND FLastFocus = nullptr;
 };
 
 // A bar that resizes the aligned control it sits against (its neighbour in the

@@ -28,6 +28,8 @@ OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "${PRODUCT} ${VERSION}"
+; A file still in use, in words: the common cause is Kalvaren itself.
+FileErrorText "Cannot write$\r$\n$0$\r$\n$\r$\nClose Kalvaren, then press Retry." "Cannot write$\r$\n$0$\r$\n$\r$\nClose Kalvaren, then press Retry."
 
 VIProductVersion "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
@@ -38,6 +40,8 @@ VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "(C) 2026 ${PUBLISHER}"
 
 !include "MUI2.nsh"
+!include "StrFunc.nsh"
+${UnStrStr}
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -56,10 +60,38 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "(C) 2026 ${PUBLISHER}"
 
 !define RSYNC_HELP "Kalvaren runs rsync for every transfer and looks for it as Bin\rsync.exe in its own folder, $INSTDIR. Copy a Windows build of rsync there with the DLLs it needs: rsync.exe and cygwin1.dll and its companions from cwRsync, or from Cygwin's rsync package. Until then backups end at once with an error."
 
+Var WasRunning
+
+; A running Kalvaren holds its program file: the copy of this folder is asked to
+; save and end, as at its Exit, by the new program from the temporary folder.
+; One that stays keeps the installation as it was: nothing is written.
+Function CloseRunningKalvaren
+    StrCpy $WasRunning 0
+    IfFileExists "$INSTDIR\Kalvaren.exe" 0 done
+    InitPluginsDir
+    SetOutPath "$PLUGINSDIR"
+    File "${EXE}"
+    retry:
+        ExecWait '"$PLUGINSDIR\Kalvaren.exe" -close "$INSTDIR"' $0
+        StrCmp $0 1 0 +2
+        StrCpy $WasRunning 1
+        StrCmp $0 2 0 done
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Kalvaren is running and did not close, so it cannot be replaced.$\r$\n$\r$\nClose Kalvaren (File, Exit; also from its icon in the notification area), then press Retry." /SD IDCANCEL IDRETRY retry
+        SetErrorLevel 2
+        Abort "Kalvaren is running and did not close; nothing was changed."
+    done:
+FunctionEnd
+
 Section "Kalvaren" SecMain
     SetShellVarContext current
+    Call CloseRunningKalvaren
     SetOutPath "$INSTDIR"
+    ClearErrors
     File "${EXE}"
+    ; Silently, a file that could not be written is skipped: say so by the exit code.
+    IfErrors 0 +3
+    SetErrorLevel 2
+    Abort "Kalvaren.exe could not be replaced; close Kalvaren and run Setup again."
 
     CreateDirectory "$INSTDIR\Bin"
 !ifdef RSYNC_DIR
@@ -91,6 +123,10 @@ Section "Kalvaren" SecMain
 !ifndef RSYNC_DIR
     MessageBox MB_OK|MB_ICONINFORMATION "${RSYNC_HELP}" /SD IDOK
 !endif
+    ; Upgraded under a running Kalvaren: it runs again, from its own folder.
+    StrCmp $WasRunning 1 0 +3
+    SetOutPath "$INSTDIR"
+    Exec '"$INSTDIR\Kalvaren.exe"'
 SectionEnd
 
 Section "Uninstall"
@@ -102,6 +138,13 @@ Section "Uninstall"
     RMDir "$INSTDIR"
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
     ; Windows would otherwise try to start the removed program at every logon.
+    ; An earlier version wrote the entry machine-wide where it could; that one
+    ; goes too where this user may remove it, if it names this copy.
     DeleteRegValue HKCU "${RUN_KEY}" "${PRODUCT}"
+    ClearErrors
+    ReadRegStr $0 HKLM "${RUN_KEY}" "${PRODUCT}"
+    ${UnStrStr} $1 $0 "$INSTDIR\Kalvaren.exe"
+    StrCmp $1 "" +2
+    DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd

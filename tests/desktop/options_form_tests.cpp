@@ -159,6 +159,68 @@ TEST_F(OptionsTest, TrayAndStartupBoxesReachTheMainWindow) {
     EXPECT_FALSE(Tray->MinimiseToTray);
 }
 
+// Keys pressed and released one after the other at the focused control of
+// `window`, as the keyboard delivers them, with Ctrl and Shift held as given. A
+// window another test's window took the activation from gets it back.
+struct TKey {
+    TKey(WORD code, TShiftState shift = 0) : Code(code), Shift(shift) {}
+    WORD Code;
+    TShiftState Shift;
+};
+void PressKeys(HWND window, std::vector<TKey> keys) {
+    if (!GetFocus())
+        SetActiveWindow(window);
+    BYTE state[256];
+    GetKeyboardState(state);
+    state[VK_CONTROL] = !keys.empty() && (keys[0].Shift & ssCtrl) ? 0x80 : 0;
+    state[VK_SHIFT] = !keys.empty() && (keys[0].Shift & ssShift) ? 0x80 : 0;
+    SetKeyboardState(state);
+    if (keys.empty())
+        return;
+    PostMessageA(GetFocus(), WM_KEYDOWN, keys[0].Code, 1);
+    PostMessageA(GetFocus(), WM_KEYUP, keys[0].Code, static_cast<LPARAM>(0xC0000001));
+    keys.erase(keys.begin());
+    Application().Post([window, keys] { PressKeys(window, keys); });
+}
+
+TEST_F(OptionsTest, EveryControlIsReachedByKeyboardInReadingOrder) {
+    // Tab from the page strip visits the page, then OK and Cancel.
+    const std::vector<std::vector<HWND>> pages{
+        {Form.chk_Startup, Form.chk_Minimised, Form.chk_TrayOnMin, Form.chk_TrayOnClose,
+         Form.chk_Autoclose},
+        {Form.edt_Bandwidth->Handle(), Form.edt_Port->Handle(), Form.chk_Delete, Form.chk_Progress,
+         Form.chk_Compress, Form.chk_Versions, Form.edt_VersionDays->Handle()},
+        {Form.edt_LogFile->EditHandle(), Form.edt_LogFile->ButtonHandle(),
+         Form.edt_LogFormat->EditHandle(), Form.edt_LogFormat->ButtonHandle(),
+         Form.edt_OutputFormat->EditHandle(), Form.edt_OutputFormat->ButtonHandle()},
+        {Form.edt_Recipient, Form.edt_From, Form.edt_Server, Form.edt_Password},
+        {Form.edt_SkipList, Form.btn_Suggested}};
+    for (int page = 0; page < 5; ++page) {
+        Form.SetActivePage(page);
+        std::vector<HWND> expected = pages[page], order{Form.PageControl1};
+        expected.insert(expected.end(), {Form.OKBtn, Form.CancelBtn, Form.PageControl1});
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            order.push_back(GetNextDlgTabItem(Form.Handle(), order.back(), FALSE));
+        EXPECT_EQ(std::vector<HWND>(order.begin() + 1, order.end()), expected) << "page " << page;
+    }
+    Form.SetActivePage(3);
+
+    // A fresh dialog opens on Email with the focus on the strip; the arrows and
+    // Ctrl+(Shift+)Tab turn to General; Tab, Space, Tab, Space tick both
+    // start-up boxes; Enter is OK.
+    MakeTray();
+    bool startedOnStrip = false;
+    ASSERT_TRUE(Run([&] {
+        startedOnStrip = GetFocus() == Form.PageControl1;
+        const TKey next{VK_TAB, ssCtrl}, back{VK_TAB, ssCtrl | ssShift};
+        PressKeys(Form.Handle(), {VK_LEFT, next, back, back, VK_LEFT, VK_TAB, VK_SPACE, VK_TAB,
+                                  VK_SPACE, VK_RETURN});
+    }));
+    EXPECT_TRUE(startedOnStrip);
+    EXPECT_TRUE(Tray->RunOnStartup());
+    EXPECT_TRUE(Tray->TrayOnStartup());
+}
+
 TEST_F(OptionsTest, PortAndBandwidthFieldsKeepToSixteenBits) {
     ASSERT_TRUE(Run([&] {
         TypeInto(*Form.edt_Port, "70000");

@@ -114,6 +114,7 @@ TEST_F(ScheduleDialogTest, OpensWithTheProfileAndWritesBackOnOk) {
     Profile->SetProfileEvent(reWeekly);
     Profile->AddToGroup(*ShutdownRestore);
     ASSERT_TRUE(Edit([&] {
+        EXPECT_EQ(GetFocus(), Dialog.edt_Name);
         EXPECT_EQ(Dialog.ProfileName(), "Documents");
         EXPECT_NEAR(Dialog.DateTime(), due, OneSecond / 2);
         EXPECT_EQ(Dialog.ProfileEvent(), reWeekly);

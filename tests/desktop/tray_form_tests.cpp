@@ -76,7 +76,7 @@ protected:
         EXPECT_EQ(type, DWORD(REG_SZ));
         return std::string(data);
     }
-    std::optional<std::string> RunValue() const { return RunValue(Machine); }
+    std::optional<std::string> RunValue() const { return RunValue(User); }
 
     // What the program writes: its path quoted, then the switches.
     static std::string Command(const std::string& switches) {
@@ -152,7 +152,7 @@ TEST_F(TrayFormTest, StartupInAnyCaseShowsTheWindowAndMinimiseCountsOnlyAfterIt)
     EXPECT_EQ(RunValue(), Command("-startup"));
 
     Form.reset();
-    RegDeleteKeyValueA(Machine, kRunKey, "Kalvaren");
+    RegDeleteKeyValueA(User, kRunKey, "Kalvaren");
     Make({"-minimise", "-startup", "other"});
     EXPECT_TRUE(Form->RunOnStartup());
     EXPECT_FALSE(Form->TrayOnStartup());
@@ -168,7 +168,10 @@ TEST_F(TrayFormTest, AStoredRunValueTurnsBothFlagsOnAndIsRewrittenWithThisPath) 
     EXPECT_FALSE(Form->SystemStartup());
     EXPECT_FALSE(Form->MinimisedToTray());
     EXPECT_TRUE(Application().ShowMainForm);
+    // The machine-wide entry of an earlier version moves to the user's key: it
+    // would start this user's copy for every user.
     EXPECT_EQ(RunValue(), Command("-startup -minimise"));
+    EXPECT_EQ(RunValue(Machine), std::nullopt);
 }
 
 TEST_F(TrayFormTest, RunKeyFollowsTheTwoFlags) {
@@ -258,8 +261,8 @@ TEST_F(TrayFormTest, AStandardUserKeepsEverythingInItsOwnKeysWithoutAnErrorBox) 
     EXPECT_TRUE(Form->TrayOnStartup());
     EXPECT_TRUE(errors.Messages.empty());
 
-    // Elevated, the machine's keys are written and no stale copy of the user's
-    // hides them.
+    // Elevated, the machine's settings key is written and no stale copy of the
+    // user's hides it; the Run entry moves to the user's key.
     Form.reset();
     MachineRefuses = false;
     SetRunValue(Command("-startup"), User);
@@ -267,8 +270,8 @@ TEST_F(TrayFormTest, AStandardUserKeepsEverythingInItsOwnKeysWithoutAnErrorBox) 
     Form->CloseToTray = false;
     Form->SetTrayOnStartup(true);
     Form.reset();
-    EXPECT_EQ(RunValue(Machine), Command("-startup -minimise"));
-    EXPECT_EQ(RunValue(User), std::nullopt);
+    EXPECT_EQ(RunValue(User), Command("-startup -minimise"));
+    EXPECT_EQ(RunValue(Machine), std::nullopt);
     EXPECT_EQ(Setting("Close To Tray", Machine), 0u);
     EXPECT_EQ(Setting("Close To Tray", User), std::nullopt);
 }

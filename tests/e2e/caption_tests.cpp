@@ -1,7 +1,9 @@
-// Every caption of the main window and of the options and schedule dialogs
-// fits its control when measured with that control's own font. A font that is
-// missing (as in a Wine prefix without Tahoma) falls back to a wider one and
-// cuts the ends off labels, check boxes and buttons.
+// Every caption of the main window and of the options, schedule and About
+// dialogs fits its control when measured with that control's own font, and
+// every control fits its container. A font that is missing (as in a Wine prefix
+// without Tahoma) falls back to a wider one and cuts the ends off labels, check
+// boxes and buttons; a panel narrower than its layout cuts off whole controls.
+#include "UAboutForm.h"
 #include "UMainForm.h"
 #include "UOptionsForm.h"
 #include "UProfileEventDialog.h"
@@ -9,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -80,22 +84,29 @@ std::optional<TCaptionRoom> CaptionRoom(HWND control, int clientWidth, int dpi) 
 // control cuts off, with the room it needs and the room it has; `measured`
 // counts the captions looked at.
 std::vector<std::string> ClippedCaptions(HWND window, size_t& measured) {
-    std::vector<HWND> controls;
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM list) {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&controls));
+    const std::vector<HWND> controls = Descendants(window);
     std::vector<std::string> clipped;
     measured = 0;
     for (HWND control : controls) {
         const std::string caption = WindowText(control);
+        RECT bounds, container;
+        GetWindowRect(control, &bounds);
+        MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&bounds), 2);
+        GetClientRect(GetParent(control), &container);
+        // Controls placed by the program's layout, not the parts of a common control.
+        if (TWindow::FromHandle(GetParent(control)) &&
+            (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) &&
+            (bounds.left < 0 || bounds.top < 0 || bounds.right > container.right ||
+             bounds.bottom > container.bottom))
+            clipped.push_back(
+                ClassOf(control) + " \"" + caption + "\" at " + std::to_string(bounds.left) + "," +
+                std::to_string(bounds.top) + " to " + std::to_string(bounds.right) + "," +
+                std::to_string(bounds.bottom) + " is cut off by its container of " +
+                std::to_string(container.right) + " by " + std::to_string(container.bottom));
         RECT client;
         GetClientRect(control, &client);
         HDC dc = GetDC(control);
-        const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+        const int dpi = static_cast<int>(TWindow::FromHandle(window)->Dpi());
         const std::optional<TCaptionRoom> room = CaptionRoom(control, client.right, dpi);
         if (caption.empty() || !room) {
             ReleaseDC(control, dc);
@@ -121,16 +132,33 @@ std::vector<std::string> ClippedCaptions(HWND window, size_t& measured) {
 
 } // namespace
 
-TEST(Captions, EveryCaptionOfTheMainWindowAndItsDialogsFits) {
+// At each display scale, as a move to a monitor of that scale gives it.
+TEST(Captions, EveryCaptionOfTheMainWindowAndItsDialogsFitsAtEveryScale) {
     TMainForm main(e2e::ScratchFolder("Captions"), e2e::StandardUserTray());
     TOptionsForm options(main.Handle());
     TProfileEventDialog schedule(main.Handle());
-    for (const auto& [name, window] :
-         {std::pair{"main window", main.Handle()}, std::pair{"options dialog", options.Handle()},
-          std::pair{"schedule dialog", schedule.Handle()}}) {
-        size_t measured = 0;
-        for (const std::string& clipped : ClippedCaptions(window, measured))
-            ADD_FAILURE() << name << ": " << clipped;
-        EXPECT_GT(measured, 5u) << name << ": no captions to measure";
+    TAboutForm about(main.Handle());
+    std::map<UINT, std::array<LONG, 3>> mainAt; // client width and height, font height
+    for (const UINT dpi : {96u, 120u, 144u, 192u}) {
+        for (const auto& [name, window] : {std::pair{"main window", main.Handle()},
+                                           std::pair{"options dialog", options.Handle()},
+                                           std::pair{"schedule dialog", schedule.Handle()},
+                                           std::pair{"About", about.Handle()}}) {
+            RECT suggested;
+            GetWindowRect(window, &suggested);
+            SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                         reinterpret_cast<LPARAM>(&suggested));
+            size_t measured = 0;
+            for (const std::string& clipped : ClippedCaptions(window, measured))
+                ADD_FAILURE() << name << " at " << dpi << " DPI: " << clipped;
+            EXPECT_GT(measured, 1u) << name << ": no captions to measure";
+        }
+        RECT client;
+        GetClientRect(main.Handle(), &client);
+        LOGFONTA font{};
+        GetObjectA(main.Font(), sizeof font, &font);
+        mainAt[dpi] = {client.right, client.bottom, -font.lfHeight};
     }
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_NEAR(mainAt[144][i], mainAt[96][i] * 3 / 2, 2) << "measure " << i;
 }

@@ -3,9 +3,10 @@
 #
 # What a standard user does with the installer, under Wine in a fresh prefix of
 # its own: a silent install into %LOCALAPPDATA%\Programs\Kalvaren, the installed
-# program started from there until its window shows and closed as a user closes
-# it (it writes Data.dat), then a silent uninstall, which must remove the
-# program and keep Data.dat and Settings.ini. Needs a display.
+# program started from there at logon (it keeps its run-at-logon entry) until its
+# window shows and closed as a user closes it (it writes Data.dat), then a silent
+# uninstall, which must remove the program and every run-at-logon entry that
+# names it and keep Data.dat and Settings.ini. Needs a display.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 setup=$(realpath "${1:?usage: $0 <Kalvaren-Setup.exe> <work folder>}")
@@ -57,9 +58,14 @@ done
 version=$(sed -n 's/.*DisplayVersion[[:space:]]*REG_SZ[[:space:]]*//p' <<<"$entry")
 echo "installer test: installed version $version in $folder"
 
-# Started from its folder, as the Start-menu shortcut starts it.
+# An earlier version, as far as the upgrade below can tell: the same program
+# with a few bytes more at its end.
+cp "$folder/Kalvaren.exe" "$work/new.exe"
+printf 'earlier version' >>"$folder/Kalvaren.exe"
+
+# Started from its folder at logon, as Windows starts it from the Run entry.
 winfolder=$("$wine" winepath -w "$folder" 2>/dev/null </dev/null | tr -d '\r')
-(cd "$folder" && exec "$wine" "$winfolder\\Kalvaren.exe" >/dev/null 2>&1 </dev/null) &
+(cd "$folder" && exec "$wine" "$winfolder\\Kalvaren.exe" -startup >/dev/null 2>&1 </dev/null) &
 program=$!
 # Other tests may show windows named so on the same display: the one sought
 # belongs to this process.
@@ -72,12 +78,44 @@ shows_window() {
 }
 within_a_minute shows_window || fail "the installed program showed no window"
 echo "installer test: the installed program shows its window"
+exited() { ! kill -0 "$program" 2>/dev/null; }
+
+# An upgrade over the running program closes it, replaces it and starts it again.
+quietly "$wine" "$setup" /S || fail "the silent upgrade over the running program failed ($?)"
+within_a_minute exited || fail "the upgrade left the earlier program running"
+cmp -s "$folder/Kalvaren.exe" "$work/new.exe" ||
+    fail "the upgrade reported success and left the earlier Kalvaren.exe"
+# The program's processes in this prefix, but for `$1`.
+programs_but() {
+    local pid
+    for pid in $(pgrep -f 'Kalvaren\.exe'); do
+        [[ $pid != "$1" ]] && tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null |
+            grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    done
+    return 0
+}
+restarted() { [[ -n $(programs_but "$program") ]]; }
+within_a_minute restarted || fail "the upgrade did not start the program again"
+program=$(programs_but "$program" | head -1)
+within_a_minute shows_window || fail "the program started again showed no window"
+echo "installer test: upgraded over the running program, which runs again"
+
 # Closing the window ends the program, which writes Data.dat.
 quietly "$wine" taskkill /im Kalvaren.exe || true
-exited() { ! kill -0 "$program" 2>/dev/null; }
 within_a_minute exited || fail "the program did not end when its window was closed"
 [[ -f $folder/Data.dat ]] || fail "the program wrote no Data.dat"
 printf '[Header]\r\nSubTitle=Office\r\n' >"$folder/Settings.ini"
+run_key='Software\Microsoft\Windows\CurrentVersion\Run'
+run_entries() {
+    local root
+    for root in HKCU HKLM; do
+        "$wine" reg query "$root\\$run_key" /v Kalvaren 2>/dev/null </dev/null | tr -d '\r' |
+            grep -i 'Kalvaren.exe' | sed "s/^/$root: /" || true
+    done
+}
+grep -q '^HKCU: .*-startup' <<<"$(run_entries)" || fail "no run-at-logon entry of the user's: $(run_entries)"
+# As an earlier version left it where the machine's key took the write (Wine's does).
+quietly "$wine" reg add "HKLM\\$run_key" /v Kalvaren /d "\"$winfolder\\Kalvaren.exe\" -startup" /f
 
 quietly "$wine" "$winfolder\\Uninstall.exe" /S || fail "the silent uninstall failed"
 # The uninstaller works on from a copy of itself in the temporary folder.
@@ -87,7 +125,10 @@ quietly /usr/lib/wine/wineserver -w || true
 [[ ! -e $folder/Bin ]] || fail "the uninstall left Bin"
 [[ ! -e $shortcut ]] || fail "the uninstall left the Start-menu shortcut"
 if quietly "$wine" reg query "$uninstall_key"; then fail "the uninstall entry is still registered"; fi
+[[ -z $(run_entries) ]] || fail "the uninstall left run-at-logon entries: $(run_entries)"
 [[ -f $folder/Data.dat && -f $folder/Settings.ini ]] ||
     fail "the uninstall did not keep Data.dat and Settings.ini: $(ls -A "$folder")"
 echo "installer test: uninstalled; $(ls "$folder" | tr '\n' ' ')kept"
+# The prefix's server writes its registry files as it ends: not while they go.
+quietly /usr/lib/wine/wineserver -k || true
 rm -rf "$work"
