@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <fstream>
 #ifndef _WIN32
 #include <fnmatch.h>
@@ -366,7 +365,7 @@ TEST_F(CommandLines, EveryItemHasAPlaceOfItsOwn) {
     EXPECT_EQ(Shell.Created, (Lines{"D:\\C\\", "D:\\Odd\\", "E:\\New\\Disk"}));
 }
 
-TEST_F(CommandLines, KeptVersionsAndTheSkipList) {
+TEST_F(CommandLines, ASkipListInUseIsTheOnlyChangeToABackup) {
     const Lines plain = Run([&] { Profile->Backup(); });
     const auto list = (std::filesystem::temp_directory_path() / "kal skip list.txt").string();
     Sync.SetSkipListFile(list);
@@ -379,35 +378,6 @@ TEST_F(CommandLines, KeptVersionsAndTheSkipList) {
     SaveSkipList(list, "");
     EXPECT_FALSE(std::filesystem::exists(list)) << "an empty list leaves no file";
     Sync.SetSkipListFile("");
-
-    // Each item keeps what it replaces under the run's one stamp in the account,
-    // deletions wait, and the old stamps go at the end.
-    Sync.SetFlags(TRSync::DefaultFlags | TRSync::DeleteBit | TRSync::KeepVersionsBit);
-    const struct {
-        std::function<void()> Destination;
-        std::string_view Documents, Account;
-    } cases[] = {
-        {[&] { Sync.SetModule("Master/jo"); }, "/jo/.versions/S/My Documents/",
-         "store::Master/jo/"},
-        {[&] { Sync.SetServer(std::make_unique<TLocalHost>("F:\\Backup")); },
-         "/cygdrive/F/Backup/Master/jo/.versions/S/My Documents/", "/cygdrive/F/Backup/Master/jo/"},
-    };
-    for (const auto& c : cases) {
-        c.Destination();
-        Lines lines = Run([&] { Profile->Backup(); });
-        ASSERT_EQ(lines.size(), 3u);
-        // The stamp stands as "S"; GCC 12 warns wrongly about chains of "+" here.
-        for (std::string& line : lines)
-            for (auto at = line.find(".versions/2"); at != line.npos; at = line.find(".versions/2"))
-                line.erase(at + 10, 16)[at + 10] = 'S';
-        std::string documents = "Bin\\RSync.exe -v -h -a --delete-delay --backup --backup-dir=\"";
-        documents.append(c.Documents).append("\" \"/cygdrive/E/Users/jo/My Documents/\" \"");
-        EXPECT_EQ(lines[1], documents.append(c.Account).append("My Documents/\""));
-        EXPECT_NE(lines[0].find("--backup --backup-dir=.versions/S /cygdrive/D/Work"),
-                  lines[0].npos);
-        std::string retention = "\"--exclude=*\" \"/cygdrive/D/Apps/Backup/Temp/\" \"";
-        EXPECT_TRUE(lines[2].ends_with(retention.append(c.Account).append(".versions/\"")));
-    }
 }
 
 // Which names the retention rules take: rsync's patterns match as fnmatch does here.
